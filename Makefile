@@ -1,0 +1,44 @@
+# Tamberly: `make run` starts the program, `make test` runs every test. Both install what is missing first.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test test-sanitize bench fuzz format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@scripts/run $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+test-sanitize: deps
+	@scripts/install-deps --sanitize
+	@$(MAKE) --no-print-directory test BUILD=build-sanitize CMAKE_FLAGS="-DTAMBERLY_SANITIZE=ON"
+
+bench:
+	@scripts/install-deps --bench
+	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAMBERLY_BENCH=ON -DTAMBERLY_TESTS=OFF >/dev/null
+	@cmake --build build-bench -j$(JOBS)
+	@bench/run build-bench
+
+fuzz:
+	@scripts/install-deps --fuzz
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBERLY_FUZZ=ON \
+		-DTAMBERLY_TESTS=OFF -DTAMBERLY_GUI=OFF >/dev/null
+	@cmake --build build-fuzz -j$(JOBS)
+	@fuzz/run build-fuzz $${FUZZ_SECONDS:-60}
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-sanitize build-bench build-fuzz

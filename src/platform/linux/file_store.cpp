@@ -1,0 +1,118 @@
+#include "platform/file_store.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tamberly::file_store {
+namespace {
+
+std::string errnoText(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool writeAll(int fd, const std::string& data) {
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> read(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return std::nullopt;
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    return data;
+}
+
+std::string update(const std::string& path,
+                   const std::function<std::string(const std::optional<std::string>&)>& change) {
+    const std::filesystem::path target(path);
+    const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+
+    // The lock lives in a file of its own: the data file is replaced by rename, so a lock on it would be lost.
+    Fd lock(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.get() < 0)
+        return errnoText("cannot open the lock file for", path);
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return errnoText("cannot lock", path);
+    }
+
+    const std::string next = change(read(path));
+
+    std::string temp = path + ".XXXXXX";
+    Fd out(::mkstemp(temp.data()));
+    if (out.get() < 0)
+        return errnoText("cannot create a temporary file beside", path);
+    struct stat old {};
+    ::fchmod(out.get(), ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600);
+    if (!writeAll(out.get(), next) || ::fsync(out.get()) != 0) {
+        std::string why = errnoText("cannot write", path);
+        ::unlink(temp.c_str());
+        return why;
+    }
+    if (::close(out.release()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string why = errnoText("cannot replace", path);
+        ::unlink(temp.c_str());
+        return why;
+    }
+    // Make the rename itself durable.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+    return {};
+}
+
+} // namespace tamberly::file_store

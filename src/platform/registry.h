@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+
+namespace tamberly {
+
+/// Data of one registry value: text for "REG_SZ", a number for "REG_DWORD".
+using RegValue = std::variant<std::string, std::uint32_t>;
+
+/// The value as text, the way the shell object hands it over when it is read as text (numbers in decimal).
+inline std::string regValueText(const RegValue& value) {
+    if (const auto* number = std::get_if<std::uint32_t>(&value))
+        return std::to_string(*number);
+    return std::get<std::string>(value);
+}
+
+/// A registry access that could not be carried out; what() says why, in words a user can read.
+class RegistryError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The two calls of the shell automation object, addressed by full names such as
+/// "HKEY_CURRENT_USER\Software\...\Internet Settings\ProxyServer".
+class Registry {
+public:
+    virtual ~Registry() = default;
+    /// Creates or replaces one value; typeName is "REG_SZ" or "REG_DWORD". Throws RegistryError.
+    virtual void RegWrite(const std::string& fullName, const RegValue& value, const std::string& typeName) = 0;
+    /// The stored data, or nullopt when the value does not exist. Throws RegistryError when the store is unreadable.
+    virtual std::optional<RegValue> RegRead(const std::string& fullName) = 0;
+};
+
+} // namespace tamberly
