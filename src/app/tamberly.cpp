@@ -1,0 +1,238 @@
+#include "app/tamberly.h"
+
+#include "platform/linux/user_paths.h"
+#include "platform/qt/proxy_list_model.h"
+#include "platform/qt/qt_dialogs.h"
+#include "platform/qt/qt_list_box.h"
+#include "platform/qt/qt_status_line.h"
+#include "platform/qt/qt_timer.h"
+#include "platform/browser_locator.h"
+#include "storage/ini_file.h"
+#include "storage/proxy_list_store.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QLayout>
+#include <QListView>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+namespace tamberly {
+namespace {
+
+// Client area and control rectangles in pixels at 96 dpi (the design's twips divided by 15); Qt scales them
+// on denser screens.
+constexpr QSize kClientArea(298, 209);
+constexpr QRect kStatusRect(16, 8, 265, 17);
+constexpr QRect kProxydisplayRect(16, 32, 265, 108);
+constexpr QRect kChoiceRect(72, 152, 145, 25);
+
+// Mouse message numbers of the notification-area icon.
+constexpr int WM_LBUTTONDOWN = 0x201;
+constexpr int WM_LBUTTONDBLCLK = 0x203;
+constexpr int WM_RBUTTONUP = 0x205;
+constexpr int WM_MBUTTONDOWN = 0x207;
+
+} // namespace
+
+Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
+    : QMainWindow(parent), m_services(std::move(services)), m_imgIcon(QStringLiteral(":/tamberly.ico")) {
+    setObjectName(QStringLiteral("Tamberly"));
+    setWindowTitle(QStringLiteral("Tamberly"));
+    setWindowIcon(m_imgIcon);
+
+    if (m_services.dialogs) {
+        m_dialogs = m_services.dialogs;
+    } else {
+        m_ownDialogs = std::make_unique<QtDialogs>(this);
+        m_dialogs = m_ownDialogs.get();
+    }
+    buildControls();
+    buildMenus();
+
+    m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
+
+    Form_Load();
+}
+
+Tamberly::~Tamberly() = default;
+
+void Tamberly::buildControls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientArea);
+    // Qt has no scroll-bar colour role; the button face is the colour the platform paints scroll bars with.
+    QPalette background = client->palette();
+    background.setColor(QPalette::Window, background.color(QPalette::Button));
+    client->setPalette(background);
+    client->setAutoFillBackground(true);
+    setCentralWidget(client);
+
+    m_status = new QLabel(client);
+    m_status->setObjectName(QStringLiteral("status"));
+    m_status->setGeometry(kStatusRect);
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setFocusPolicy(Qt::NoFocus);
+
+    m_proxyModel = new ProxyListModel(this);
+    m_Proxydisplay = new QListView(client);
+    m_Proxydisplay->setObjectName(QStringLiteral("Proxydisplay"));
+    m_Proxydisplay->setGeometry(kProxydisplayRect);
+    m_Proxydisplay->setModel(m_proxyModel);
+    m_Proxydisplay->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_Proxydisplay->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_Proxydisplay->setUniformItemSizes(true);
+    m_Proxydisplay->setTextElideMode(Qt::ElideRight);
+
+    m_choice = new QPushButton(QStringLiteral("Use and launch"), client);
+    m_choice->setObjectName(QStringLiteral("choice"));
+    m_choice->setGeometry(kChoiceRect);
+    m_choice->setAutoDefault(false);
+
+    setTabOrder(m_Proxydisplay, m_choice);
+    m_Proxydisplay->setFocus();
+
+    m_Timer1.setObjectName(QStringLiteral("Timer1"));
+    m_Timer1.setInterval(250);
+
+    m_statusLine = std::make_unique<QtStatusLine>(*m_status);
+    m_listBox = std::make_unique<QtListBox>(*m_Proxydisplay, *m_proxyModel);
+    m_timer = std::make_unique<QtTimer>(m_Timer1);
+
+    // The window never changes size: fit it around the menu bar and the fixed client area.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void Tamberly::buildMenus() {
+    const auto item = [this](QMenu* menu, const char* name, const char* caption, auto handler) {
+        QAction* action = menu->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromUtf8(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    const auto menu = [](QWidget* parent, const char* name, const char* caption) {
+        auto* m = new QMenu(QString::fromUtf8(caption), parent);
+        m->setObjectName(QString::fromUtf8(name));
+        return m;
+    };
+
+    // Shown only as the notification-area icon's pop-up, never in the menu bar.
+    m_Mnupopup = menu(this, "Mnupopup", "Popup");
+    item(m_Mnupopup, "Mnunoproxy2", "No proxy and launch", [] {});
+    item(m_Mnupopup, "MnuSwitch", "Random proxy and launch", [] {});
+    item(m_Mnupopup, "Mnuquit2", "Quit", [this] { Mnuquit2_Click(); });
+
+    QMenu* file = menu(menuBar(), "Mnufile", "File");
+    menuBar()->addMenu(file);
+    item(file, "Mnuvisit", "Visit Website", [] {});
+    item(file, "Mnuhide", "Hide", [this] { Mnuhide_Click(); });
+    QAction* quit = item(file, "Mnuquit", "Quit", [this] { Mnuquit_Click(); });
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+
+    QMenu* proxy = menu(menuBar(), "Mnuproxy", "Proxy");
+    menuBar()->addMenu(proxy);
+    item(proxy, "Mnulist", "Download List", [] {});
+    QMenu* ie = menu(proxy, "MnuIE", "Internet Explorer");
+    proxy->addMenu(ie);
+    item(ie, "Mnulaunch", "Launch", [] {});
+    item(ie, "Mnunoproxy", "No proxy", [this] { m_systemProxy->Mnunoproxy_Click(); });
+    item(ie, "Mnuthisproxy", "Use this proxy", [] {});
+    item(ie, "Mnuclose", "Show Internet Options", [] {});
+    item(proxy, "currproxy", "Show current proxy", [this] { m_systemProxy->currproxy_Click(); });
+    item(proxy, "Mnudead", "Report dead proxy", [] {});
+    item(proxy, "Mnuadd", "Add a new proxy", [] {});
+}
+
+void Tamberly::Form_Load() {
+    m_IniPath = configDir() + "/prefs.ini";
+    FillList(LoadList(m_IniPath), *m_listBox);
+    // A stored path is trusted as it is, even when the file has gone; the lookup runs only while none is stored.
+    if (ReadINI("Path", "IE", m_IniPath).empty()) {
+        const std::string browser = m_services.browserLocator.findBrowser();
+        if (!browser.empty())
+            WriteINI("Path", "IE", browser, m_IniPath);
+    }
+}
+
+void Tamberly::Mnuhide_Click() {
+    const bool trayAvailable =
+        m_services.trayAvailable ? m_services.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (!trayAvailable) {
+        // Without a notification area a hidden window could never be brought back.
+        showMinimized();
+        return;
+    }
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(m_imgIcon, this);
+        m_tray->setToolTip(QStringLiteral(":-)"));
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            switch (reason) {
+            case QSystemTrayIcon::DoubleClick:
+                pichook_MouseDown(WM_LBUTTONDBLCLK);
+                break;
+            case QSystemTrayIcon::Context:
+                pichook_MouseDown(WM_RBUTTONUP);
+                break;
+            case QSystemTrayIcon::Trigger:
+                pichook_MouseDown(WM_LBUTTONDOWN);
+                break;
+            case QSystemTrayIcon::MiddleClick:
+                pichook_MouseDown(WM_MBUTTONDOWN);
+                break;
+            case QSystemTrayIcon::Unknown:
+                break;
+            }
+        });
+    }
+    m_tray->show();
+    hide();
+}
+
+void Tamberly::pichook_MouseDown(int message) {
+    if (message == WM_LBUTTONDBLCLK)
+        RestoreWindow();
+    else if (message == WM_RBUTTONUP)
+        m_Mnupopup->popup(QCursor::pos());
+}
+
+void Tamberly::RestoreWindow() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Tamberly::RemoveTrayIcon() {
+    ++m_trayRemovals;
+    if (m_tray)
+        m_tray->hide();
+}
+
+void Tamberly::endProcess() {
+    // Nothing is saved on the way out; a download still running is abandoned with its event loop.
+    if (m_services.endProcess)
+        m_services.endProcess();
+    else
+        QCoreApplication::exit(0);
+}
+
+void Tamberly::Mnuquit_Click() {
+    RemoveTrayIcon();
+    endProcess();
+}
+
+void Tamberly::Mnuquit2_Click() {
+    RemoveTrayIcon();
+    endProcess();
+}
+
+void Tamberly::closeEvent(QCloseEvent* event) {
+    // form_unload: closing always ends the program, never hides it to the notification area.
+    RemoveTrayIcon();
+    event->accept();
+    endProcess();
+}
+
+} // namespace tamberly

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "proxy/system_proxy.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QListView;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+
+namespace tamberly {
+
+class BrowserLocator;
+class Dialogs;
+class ProxyListModel;
+class QtListBox;
+class QtStatusLine;
+class QtTimer;
+class RandomSource;
+class Registry;
+class Shell;
+class TransferControl;
+
+/// What the window reaches the platform through. The window makes its own dialogs, transfer control, tray check
+/// and way of ending unless one is given here (tests give fakes).
+struct TamberlyServices {
+    Registry& registry;
+    Shell& shell;
+    BrowserLocator& browserLocator;
+    RandomSource& random;
+    Dialogs* dialogs = nullptr;
+    TransferControl* transfer = nullptr;
+    std::function<bool()> trayAvailable = {};
+    std::function<void()> endProcess = {};
+};
+
+/// The main window: status line, proxy list, "Use and launch", the menus and the notification-area icon.
+/// Each event is forwarded to its handler.
+class Tamberly final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Tamberly(TamberlyServices services, QWidget* parent = nullptr);
+    ~Tamberly() override;
+
+    /// Start-up: fills the list from the stored list and finds the browser on the first start.
+    void Form_Load();
+
+    // The window's own commands.
+    void Mnuhide_Click();
+    void Mnuquit_Click();
+    void Mnuquit2_Click();
+    /// Dispatches a mouse message of the notification-area icon: 0x203 restores the window, 0x205 opens the pop-up.
+    void pichook_MouseDown(int message);
+    void RestoreWindow();
+
+    const std::string& IniPath() const { return m_IniPath; }
+    QMenu* popupMenu() const { return m_Mnupopup; }
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    /// How many times the icon was removed; the program removes it once on its way out.
+    int trayRemovals() const { return m_trayRemovals; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void RemoveTrayIcon();
+    void endProcess();
+
+    TamberlyServices m_services;
+    std::string m_IniPath;
+    std::string m_proxylist = "Label1";
+    QIcon m_imgIcon;
+
+    QLabel* m_status = nullptr;
+    QListView* m_Proxydisplay = nullptr;
+    QPushButton* m_choice = nullptr;
+    QMenu* m_Mnupopup = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QTimer m_Timer1;
+    int m_trayRemovals = 0;
+
+    ProxyListModel* m_proxyModel = nullptr;
+    std::unique_ptr<QtStatusLine> m_statusLine;
+    std::unique_ptr<QtListBox> m_listBox;
+    std::unique_ptr<QtTimer> m_timer;
+    std::unique_ptr<Dialogs> m_ownDialogs;
+    Dialogs* m_dialogs = nullptr;
+
+    std::unique_ptr<SystemProxy> m_systemProxy;
+};
+
+} // namespace tamberly
