@@ -1,0 +1,308 @@
+#include "platform/linux/browser_lookup.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tamberly {
+namespace {
+
+// Tried in this order when the desktop names no default browser, or names one we cannot find.
+const char* const kKnownBrowsers[] = {
+    "firefox",          "firefox-esr",   "chromium",       "chromium-browser", "google-chrome-stable",
+    "google-chrome",    "brave-browser", "microsoft-edge", "vivaldi-stable",   "opera",
+    "epiphany-browser", "epiphany",      "falkon",         "konqueror",        "qutebrowser",
+    "midori",
+};
+
+std::string trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string homeDir() {
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
+}
+
+// The XDG base folders that hold applications/, most important first; relative entries are invalid and skipped.
+std::vector<std::string> dataDirs() {
+    std::vector<std::string> dirs;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && dataHome[0] == '/')
+        dirs.emplace_back(dataHome);
+    else if (!homeDir().empty())
+        dirs.push_back(homeDir() + "/.local/share");
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    const std::string list = value && *value ? value : "/usr/local/share:/usr/share";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        auto end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string dir = list.substr(start, end - start);
+        if (!dir.empty() && dir[0] == '/')
+            dirs.push_back(dir);
+        start = end + 1;
+    }
+    return dirs;
+}
+
+// The raw Exec value of the [Desktop Entry] group; empty when the file or the key is missing.
+std::string desktopExec(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    bool inEntry = false;
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line[0] == '[') {
+            inEntry = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (inEntry && equals != std::string::npos && trim(line.substr(0, equals)) == "Exec")
+            return trim(line.substr(equals + 1));
+    }
+    return {};
+}
+
+// The value escapes of desktop files (\s \n \t \r \\), applied before the Exec quoting rules.
+std::string unescapeValue(const std::string& value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (value[++i]) {
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default:
+            out += '\\';
+            out += value[i];
+            break;
+        }
+    }
+    return out;
+}
+
+// Splits an Exec command line into words: double quotes group, a backslash escapes the next character, and the
+// field codes (%u, %F, ...) are dropped, "%%" being a plain percent sign. A word that was only a field code goes.
+std::vector<std::string> execWords(const std::string& command) {
+    std::vector<std::string> words;
+    std::string current;
+    bool inWord = false;
+    bool quoted = false;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == '\\' && i + 1 < command.size()) {
+            current += command[++i];
+            inWord = true;
+        } else if (!quoted && (c == ' ' || c == '\t' || c == '\n')) {
+            if (inWord && !current.empty())
+                words.push_back(current);
+            current.clear();
+            inWord = false;
+        } else if (c == '%' && i + 1 < command.size()) {
+            if (command[++i] == '%')
+                current += '%';
+            inWord = true;
+        } else {
+            current += c;
+            inWord = true;
+        }
+    }
+    if (inWord && !current.empty())
+        words.push_back(current);
+    return words;
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Runs a program with its output captured, for at most `wait`; the empty text when it fails or takes too long.
+std::string captureOutput(const std::vector<std::string>& command, std::chrono::milliseconds wait) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return {};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // A process group of its own, so that whatever it starts can be stopped with it.
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> args = command;
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int error = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(pipeFds[1]);
+    if (error != 0) {
+        ::close(pipeFds[0]);
+        return {};
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto remaining = [&deadline] {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    };
+    std::string output;
+    bool finished = false;
+    while (!finished && output.size() < 64 * 1024) {
+        pollfd pfd{pipeFds[0], POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, remaining());
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            finished = true;
+        else
+            output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+
+    int status = 0;
+    pid_t done = 0;
+    while (finished && (done = ::waitpid(pid, &status, WNOHANG)) == 0 && remaining() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (done == -1 && errno == ECHILD)
+        return output; // SIGCHLD is ignored here, so the system collected it and its exit status is lost
+    if (done != pid) {
+        ::kill(-pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+        }
+        return {};
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : std::string();
+}
+
+} // namespace
+
+BrowserLookup::BrowserLookup(std::chrono::milliseconds settingsWait) : m_settingsWait(settingsWait) {}
+
+std::string BrowserLookup::execProgram(const std::string& exec) {
+    const auto words = execWords(unescapeValue(exec));
+    std::size_t i = 0;
+    // "env VAR=value program ..." starts program; snap packages write their launchers that way.
+    if (i < words.size() && baseName(words[i]) == "env") {
+        ++i;
+        while (i < words.size() && words[i].find('=') != std::string::npos)
+            ++i;
+    }
+    return i < words.size() ? words[i] : std::string();
+}
+
+std::string BrowserLookup::findOnPath(const std::string& program) {
+    if (program.empty())
+        return {};
+    if (program.find('/') != std::string::npos)
+        return program[0] == '/' && isExecutableFile(program) ? program : std::string();
+    const char* value = std::getenv("PATH");
+    const std::string path = value ? value : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        auto end = path.find(':', start);
+        if (end == std::string::npos)
+            end = path.size();
+        // Only absolute folders: the result must be a full path whatever the working folder.
+        const std::string dir = path.substr(start, end - start);
+        if (!dir.empty() && dir[0] == '/' && isExecutableFile(dir + "/" + program))
+            return dir + "/" + program;
+        start = end + 1;
+    }
+    return {};
+}
+
+std::string BrowserLookup::defaultBrowserId() const {
+    // xdg-settings may be missing, may fail without a desktop session, or may hang; each means "no answer".
+    const std::string id = trim(captureOutput({"xdg-settings", "get", "default-web-browser"}, m_settingsWait));
+    const std::string suffix = ".desktop";
+    if (id.size() <= suffix.size() || id.compare(id.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+        id.find('/') != std::string::npos || id.find('\n') != std::string::npos)
+        return {};
+    return id;
+}
+
+std::string BrowserLookup::findBrowser() {
+    if (const std::string id = defaultBrowserId(); !id.empty()) {
+        for (const auto& dir : dataDirs()) {
+            const std::string desktopFile = dir + "/applications/" + id;
+            struct stat st {};
+            if (::stat(desktopFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            // The first desktop file found is the one the desktop uses, even when its program is missing.
+            if (std::string found = findOnPath(execProgram(desktopExec(desktopFile))); !found.empty())
+                return found;
+            break;
+        }
+    }
+    for (const char* name : kKnownBrowsers)
+        if (std::string found = findOnPath(name); !found.empty())
+            return found;
+    return {};
+}
+
+} // namespace tamberly

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/browser_locator.h"
+
+#include <chrono>
+#include <string>
+
+namespace tamberly {
+
+/// Finds the browser: the user's default browser as the desktop reports it (xdg-settings and the program of its
+/// desktop file, found on PATH), else the first well-known browser program on PATH.
+class BrowserLookup final : public BrowserLocator {
+public:
+    /// settingsWait bounds how long xdg-settings may take before it is given up on.
+    explicit BrowserLookup(std::chrono::milliseconds settingsWait = std::chrono::seconds(5));
+    std::string findBrowser() override;
+
+    /// The program that a desktop file's Exec value starts: its first word with escapes, quotes and field codes
+    /// resolved, looking through a leading "env VAR=value ..."; the empty text when there is none.
+    static std::string execProgram(const std::string& exec);
+    /// Full path of an executable program: a path as given, a bare name searched on PATH; empty when not found.
+    static std::string findOnPath(const std::string& program);
+
+private:
+    std::string defaultBrowserId() const;
+    std::chrono::milliseconds m_settingsWait;
+};
+
+} // namespace tamberly

@@ -1,0 +1,200 @@
+#include "platform/linux/process_shell.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tamberly {
+namespace {
+
+// The shell's own result codes.
+constexpr long kUnknown = 0;
+constexpr long kFileNotFound = 2;
+constexpr long kPathNotFound = 3;
+constexpr long kAccessDenied = 5;
+constexpr long kOutOfMemory = 8;
+constexpr long kBadFormat = 11;
+constexpr long kSharingViolation = 26;
+constexpr long kNoAssociation = 31;
+
+bool equalsIgnoreCase(const std::string& a, const char* b) {
+    return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Windows launches name the system drive as their working folder; its counterpart here is the root.
+std::string workingFolder(const std::string& directory) {
+    if (directory.size() == 3 && std::tolower(static_cast<unsigned char>(directory[0])) == 'c' && directory[1] == ':' &&
+        (directory[2] == '\\' || directory[2] == '/'))
+        return "/";
+    return directory;
+}
+
+// The child should start clean: Tamberly's signal mask and ignored signals are not the browser's business.
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        posix_spawnattr_init(&m_attr);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&m_attr, &none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
+            sigaddset(&defaults, sig);
+        posix_spawnattr_setsigdefault(&m_attr, &defaults);
+        // Its own session: the browser outlives Tamberly and is not hung up with Tamberly's terminal.
+        posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&m_attr); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &m_attr; }
+
+private:
+    posix_spawnattr_t m_attr;
+};
+
+class FileActions {
+public:
+    explicit FileActions(const std::string& folder) {
+        posix_spawn_file_actions_init(&m_actions);
+        posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        // Descriptors Tamberly opened without close-on-exec (sockets, the settings file) stay ours.
+        posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
+        if (!folder.empty())
+            posix_spawn_file_actions_addchdir_np(&m_actions, folder.c_str());
+    }
+    ~FileActions() { posix_spawn_file_actions_destroy(&m_actions); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    const posix_spawn_file_actions_t* get() const { return &m_actions; }
+
+private:
+    posix_spawn_file_actions_t m_actions;
+};
+
+} // namespace
+
+std::vector<std::string> ProcessShell::splitParameters(const std::string& parameters) {
+    std::vector<std::string> args;
+    std::string current;
+    bool inWord = false;
+    bool quoted = false;
+    for (char c : parameters) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true; // "" is an empty argument
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (inWord)
+                args.push_back(std::move(current));
+            current.clear();
+            inWord = false;
+        } else {
+            current += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        args.push_back(std::move(current));
+    return args;
+}
+
+long ProcessShell::codeForErrno(int error, const std::string& file) {
+    switch (error) {
+    case ENOENT: {
+        // The kernel says ENOENT for a missing folder on the way too; the shell tells the two apart.
+        const auto slash = file.rfind('/');
+        if (slash != std::string::npos && slash > 0 && !isDirectory(file.substr(0, slash)))
+            return kPathNotFound;
+        return kFileNotFound;
+    }
+    case ENOTDIR:
+        return kPathNotFound;
+    case EACCES:
+    case EPERM:
+        return kAccessDenied;
+    case ENOMEM:
+        return kOutOfMemory;
+    case ENOEXEC:
+        return kBadFormat;
+    case ETXTBSY:
+        return kSharingViolation;
+    default:
+        return kUnknown;
+    }
+}
+
+long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& verb, const std::string& file,
+                                const std::string& parameters, const std::string& directory, int /*showCommand*/) {
+    // The show command is not used: a new X11 or Wayland program is placed and shown by the window manager, and
+    // there is no portable way to ask for another start state. The owner window has no counterpart either.
+    if (!verb.empty() && !equalsIgnoreCase(verb, "open"))
+        return kNoAssociation;
+    if (file.empty())
+        return kFileNotFound;
+
+    const std::string folder = workingFolder(directory);
+    if (!folder.empty() && !isDirectory(folder))
+        return kPathNotFound;
+
+    // A relative path with a folder in it means the current folder, not the new working folder.
+    std::string program = file;
+    const bool searchPath = file.find('/') == std::string::npos;
+    if (!searchPath && file.front() != '/') {
+        std::error_code ec;
+        program = std::filesystem::absolute(file, ec).string();
+        if (ec)
+            return kPathNotFound;
+    }
+
+    std::vector<std::string> args = splitParameters(parameters);
+    args.insert(args.begin(), file);
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    SpawnAttributes attributes;
+    FileActions actions(folder);
+    pid_t pid = -1;
+    // Never through a shell: the arguments reach the program exactly as split.
+    const int error = searchPath
+                          ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ)
+                          : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+    if (error != 0)
+        return codeForErrno(error, program);
+
+    // Someone has to collect the exit status, or the browser would linger as a zombie once it ends.
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the program runs anyway and is collected when Tamberly ends.
+    }
+    return pid > 32 ? pid : 33;
+}
+
+} // namespace tamberly
