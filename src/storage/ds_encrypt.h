@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tamberly {
 
@@ -13,6 +14,9 @@ public:
     void KeyString(const std::string& sKeyString);
     /// Scrambles or unscrambles mstext.
     std::string Encrypt(const std::string& mstext) const;
+
+    /// The 97 symbols in cipher order: printable ASCII without the double quote, then CR, LF and the double quote.
+    static std::string_view Alphabet();
 
 private:
     std::string m_key;

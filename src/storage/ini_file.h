@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tamberly {
 
@@ -12,4 +13,19 @@ std::string ReadINI(const std::string& section, const std::string& key, const st
 /// Returns false when the file could not be written.
 bool WriteINI(const std::string& section, const std::string& key, const std::string& value, const std::string& file);
 
+/// As above; on failure why holds the reason.
+bool WriteINI(const std::string& section, const std::string& key, const std::string& value, const std::string& file,
+              std::string& why);
+
+namespace ini {
+
+/// The text written after "key=" for value: value itself when a plain line gives it back unchanged, otherwise
+/// value in double quotes with \" \\ and \xHH escapes.
+std::string encodeValue(std::string_view value);
+
+/// The value that the text after "key=" on a line stands for (the inverse of encodeValue; classic lines read as
+/// the Windows profile functions read them).
+std::string decodeValue(std::string_view text);
+
+} // namespace ini
 } // namespace tamberly

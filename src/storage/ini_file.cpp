@@ -1,0 +1,313 @@
+#include "storage/ini_file.h"
+
+#include "platform/file_store.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+// Values that a plain "key=value" line cannot give back (line breaks and other control bytes, blanks at either
+// end, a surrounding pair of quotes) are written in double quotes with three escapes: \" \\ and \xHH (two
+// upper-case hex digits, used only for control bytes). Every other value is written plain.
+//
+// A classic file may hold a quoted value with backslashes of its own, such as "C:\Program Files\IE.EXE". To keep
+// reading those as the Windows profile functions do (outer quotes removed, backslashes kept), a quoted value is
+// unescaped only when it is exactly what encodeValue writes for the unescaped text: every backslash starts one
+// of the three escapes, no quote is left bare, and the text needs the quotes in the first place. A classic path
+// never passes that test unless it holds "\xHH" naming a control byte, or only doubled backslashes together
+// with blanks at an end inside the quotes; such a line reads unescaped. We accept that: no classic settings
+// written by the program look like that. The short escape set (no \n, \t) is on purpose: paths such as
+// "C:\new\tools" would otherwise be misread.
+
+namespace tamberly {
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool isControl(unsigned char b) {
+    return b < 0x20 || b == 0x7F;
+}
+
+bool needsQuotes(std::string_view value) {
+    for (char c : value)
+        if (isControl(static_cast<unsigned char>(c)))
+            return true;
+    if (value.empty())
+        return false;
+    if (value.front() == ' ' || value.back() == ' ')
+        return true;
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> unescape(std::string_view inner) {
+    std::string out;
+    out.reserve(inner.size());
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        const char c = inner[i];
+        if (c == '"')
+            return std::nullopt;
+        if (c != '\\') {
+            out.push_back(c);
+            continue;
+        }
+        if (i + 1 >= inner.size())
+            return std::nullopt;
+        const char e = inner[++i];
+        if (e == '"' || e == '\\') {
+            out.push_back(e);
+        } else if (e == 'x' && i + 2 < inner.size() && hexDigit(inner[i + 1]) >= 0 && hexDigit(inner[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexDigit(inner[i + 1]) * 16 + hexDigit(inner[i + 2])));
+            i += 2;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+// One line of the file: where it starts, where its text ends (before any CR and LF), and where the next begins.
+struct Line {
+    std::size_t begin;
+    std::size_t textEnd;
+    std::size_t next;
+};
+
+std::vector<Line> splitLines(std::string_view data) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    while (begin < data.size()) {
+        std::size_t lf = data.find('\n', begin);
+        const std::size_t end = lf == std::string_view::npos ? data.size() : lf;
+        std::size_t textEnd = end;
+        while (textEnd > begin && data[textEnd - 1] == '\r')
+            --textEnd;
+        lines.push_back({begin, textEnd, lf == std::string_view::npos ? data.size() : lf + 1});
+        begin = end + 1;
+    }
+    return lines;
+}
+
+enum class Kind { Blank, Comment, Section, Key, Other };
+
+struct Parsed {
+    Kind kind = Kind::Other;
+    std::string_view name;  // section or key name, trimmed
+    std::string_view value; // text after the first "=" (keys only)
+};
+
+Parsed parseLine(std::string_view data, const Line& line) {
+    std::string_view text = data.substr(line.begin, line.textEnd - line.begin);
+    if (line.begin == 0 && text.starts_with("\xEF\xBB\xBF")) // a byte-order mark left by an editor
+        text.remove_prefix(3);
+    const std::string_view t = trim(text);
+    if (t.empty())
+        return {Kind::Blank, {}, {}};
+    if (t.front() == ';')
+        return {Kind::Comment, {}, {}};
+    if (t.front() == '[') {
+        const std::size_t close = t.rfind(']');
+        if (close == std::string_view::npos)
+            return {Kind::Other, {}, {}};
+        return {Kind::Section, trim(t.substr(1, close - 1)), {}};
+    }
+    const std::size_t eq = t.find('=');
+    if (eq == std::string_view::npos || trim(t.substr(0, eq)).empty())
+        return {Kind::Other, {}, {}};
+    return {Kind::Key, trim(t.substr(0, eq)), t.substr(eq + 1)};
+}
+
+// Index of the first key line named key in the first section named section; sectionLine is that section's
+// header line and lastLine the last non-blank line belonging to it (-1 when the section is missing).
+struct Found {
+    long sectionLine = -1;
+    long lastLine = -1;
+    long keyLine = -1;
+    std::string_view value;
+};
+
+Found find(std::string_view data, const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    Found found;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Parsed p = parseLine(data, lines[i]);
+        if (found.sectionLine < 0) {
+            if (p.kind == Kind::Section && sameName(p.name, section))
+                found.sectionLine = found.lastLine = static_cast<long>(i);
+            continue;
+        }
+        if (p.kind == Kind::Section)
+            break;
+        if (p.kind != Kind::Blank)
+            found.lastLine = static_cast<long>(i);
+        if (p.kind == Kind::Key && sameName(p.name, key)) {
+            found.keyLine = static_cast<long>(i);
+            found.value = p.value;
+            break;
+        }
+    }
+    return found;
+}
+
+std::string checkNames(std::string_view section, std::string_view key) {
+    for (char c : section)
+        if (isControl(static_cast<unsigned char>(c)))
+            return "the section name holds a control character";
+    for (char c : key)
+        if (isControl(static_cast<unsigned char>(c)))
+            return "the key name holds a control character";
+    if (section.empty())
+        return "the section name is empty";
+    if (key.empty())
+        return "the key name is empty";
+    if (key.find('=') != std::string_view::npos)
+        return "the key name holds \"=\"";
+    if (key.front() == ';' || key.front() == '[')
+        return "the key name starts with \"" + std::string(1, key.front()) + "\"";
+    return {};
+}
+
+std::string withValue(const std::optional<std::string>& current, std::string_view section, std::string_view key,
+                      std::string_view value) {
+    const std::string data = current.value_or(std::string());
+    const std::string eol = data.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    const std::vector<Line> lines = splitLines(data);
+    const Found found = find(data, lines, section, key);
+    const std::string encoded = ini::encodeValue(value);
+
+    if (found.keyLine >= 0) {
+        const Line& line = lines[static_cast<std::size_t>(found.keyLine)];
+        // Keep the line's indentation and the key as spelt in the file; replace only what follows "=".
+        const std::size_t eq = data.find('=', line.begin);
+        return data.substr(0, eq + 1) + encoded + data.substr(line.textEnd);
+    }
+    const std::string keyLine = std::string(key) + "=" + encoded;
+    if (found.sectionLine >= 0) {
+        const Line& last = lines[static_cast<std::size_t>(found.lastLine)];
+        const bool hasEnd = last.next > 0 && data[last.next - 1] == '\n';
+        return data.substr(0, last.next) + (hasEnd ? "" : eol) + keyLine + eol + data.substr(last.next);
+    }
+    std::string out = data;
+    if (!out.empty() && out.back() != '\n')
+        out += eol;
+    if (!lines.empty() && parseLine(data, lines.back()).kind != Kind::Blank)
+        out += eol;
+    out += "[" + std::string(section) + "]" + eol + keyLine + eol;
+    return out;
+}
+
+struct KeepFile : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace
+
+namespace ini {
+
+std::string encodeValue(std::string_view value) {
+    if (!needsQuotes(value))
+        return std::string(value);
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out = "\"";
+    out.reserve(value.size() + value.size() / 8 + 2);
+    for (char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (isControl(b)) {
+            out += "\\x";
+            out.push_back(digits[b >> 4]);
+            out.push_back(digits[b & 0xF]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string decodeValue(std::string_view text) {
+    const std::string_view t = trim(text);
+    if (t.size() < 2 || (t.front() != '"' && t.front() != '\'') || t.back() != t.front())
+        return std::string(t);
+    const std::string_view inner = t.substr(1, t.size() - 2);
+    if (t.front() == '"' && inner.find('\\') != std::string_view::npos) {
+        if (std::optional<std::string> decoded = unescape(inner); decoded && encodeValue(*decoded) == t)
+            return *decoded;
+    }
+    return std::string(inner);
+}
+
+} // namespace ini
+
+std::string ReadINI(const std::string& section, const std::string& key, const std::string& file) {
+    const std::optional<std::string> data = file_store::read(file);
+    if (!data)
+        return {};
+    const std::vector<Line> lines = splitLines(*data);
+    const Found found = find(*data, lines, trim(section), trim(key));
+    return found.keyLine >= 0 ? ini::decodeValue(found.value) : std::string();
+}
+
+bool WriteINI(const std::string& section, const std::string& key, const std::string& value, const std::string& file,
+              std::string& why) {
+    const std::string_view sectionName = trim(section);
+    const std::string_view keyName = trim(key);
+    why = checkNames(sectionName, keyName);
+    if (!why.empty()) {
+        why = "cannot write " + file + ": " + why;
+        return false;
+    }
+    try {
+        why = file_store::update(file, [&](const std::optional<std::string>& current) {
+            // A file that exists but cannot be read must not be replaced by one holding only this value.
+            std::error_code ec;
+            if (!current && (std::filesystem::exists(file, ec) || ec))
+                throw KeepFile("cannot read " + file + ", so it was left as it is");
+            return withValue(current, sectionName, keyName, value);
+        });
+    } catch (const KeepFile& e) {
+        why = e.what();
+    }
+    return why.empty();
+}
+
+bool WriteINI(const std::string& section, const std::string& key, const std::string& value, const std::string& file) {
+    std::string why;
+    return WriteINI(section, key, value, file, why);
+}
+
+} // namespace tamberly
