@@ -8,17 +8,17 @@
 #include <vector>
 
 // Values that a plain "key=value" line cannot give back (line breaks and other control bytes, blanks at either
-// end, a surrounding pair of quotes) are written in double quotes with three escapes: \" \\ and \xHH (two
-// upper-case hex digits, used only for control bytes). Every other value is written plain.
+// end, a surrounding pair of single or double quotes, which the profile functions strip) are written in double
+// quotes with three escapes: \" \\ and \xHH (two upper-case hex digits, used only for control bytes). Every other
+// value is written plain, so the lines the classic program wrote read as they always did.
 //
-// A classic file may hold a quoted value with backslashes of its own, such as "C:\Program Files\IE.EXE". To keep
-// reading those as the Windows profile functions do (outer quotes removed, backslashes kept), a quoted value is
-// unescaped only when it is exactly what encodeValue writes for the unescaped text: every backslash starts one
-// of the three escapes, no quote is left bare, and the text needs the quotes in the first place. A classic path
-// never passes that test unless it holds "\xHH" naming a control byte, or only doubled backslashes together
-// with blanks at an end inside the quotes; such a line reads unescaped. We accept that: no classic settings
-// written by the program look like that. The short escape set (no \n, \t) is on purpose: paths such as
-// "C:\new\tools" would otherwise be misread.
+// A classic file may hold a quoted value with backslashes of its own, such as "C:\Program Files\IE.EXE", which the
+// profile functions read with the quotes removed and the backslashes kept. So a quoted value is unescaped only when
+// it is exactly what encodeValue writes for the unescaped text: every backslash starts one of the three escapes,
+// no quote inside is left bare, and the unescaped text needs the quotes at all. A classic value fails that test
+// unless all its backslashes happen to form escapes and the result holds a control byte, blanks at an end or a
+// quote pair, e.g. " \\share" with a leading blank; such a rare hand-written value reads unescaped. The short
+// escape set (no \n, \t) is on purpose: with it, paths such as "C:\new\tools" would be misread.
 
 namespace tamberly {
 namespace {
