@@ -94,6 +94,7 @@ void Tamberly::buildControls() {
     setTabOrder(m_Proxydisplay, m_choice);
     m_Proxydisplay->setFocus();
 
+    m_Timer1.setParent(this);
     m_Timer1.setObjectName(QStringLiteral("Timer1"));
     m_Timer1.setInterval(250);
 

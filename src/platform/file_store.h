@@ -9,7 +9,7 @@ namespace tamberly {
 /// Whole-file reads and crash-safe replacements, shared by the settings file and the registry file.
 namespace file_store {
 
-/// The file's bytes; nullopt when it does not exist or cannot be read.
+/// The file's bytes; nullopt when it does not exist or cannot be read, with errno telling which.
 std::optional<std::string> read(const std::string& path);
 
 /// Replaces a file's contents under an exclusive lock held across the read and the write, so that two

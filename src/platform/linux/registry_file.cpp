@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include <unistd.h>
 
 namespace tamberly {
 namespace {
@@ -230,9 +229,11 @@ std::optional<RegValue> RegistryFile::RegRead(const std::string& fullName) {
     splitFullName(fullName, key, name);
     const auto text = file_store::read(m_path);
     if (!text) {
-        if (::access(m_path.c_str(), F_OK) == 0)
-            throw RegistryError("cannot read " + m_path + ": " + std::strerror(errno));
-        return std::nullopt;
+        // Taken straight from the failed read: another process may create the file a moment later.
+        const int error = errno;
+        if (error == ENOENT)
+            return std::nullopt;
+        throw RegistryError("cannot read " + m_path + ": " + std::strerror(error));
     }
     bool inKey = false;
     std::optional<RegValue> found;
