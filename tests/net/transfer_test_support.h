@@ -53,47 +53,50 @@ private:
     int m_port = 0;
 };
 
-/// Routes that fail in every way a list server can, plus /hop/N (N redirects, then a list) and /loop.
-/// Sizes are against kSmallCap.
+/// Answers that a list server may give, each under its own folder so that it can serve as a base URL too:
+/// /stall/..., /drip/..., /error500/..., /large/..., /large-chunked/..., /empty/..., /nostar/..., /hop/N/... (N
+/// redirects, then a list of one entry) and /loop/... (redirects to itself). Sizes are against kSmallCap.
 inline void addFaultyRoutes(HttpTestServer& server) {
     auto gate = server.makeGate();
-    server.get("/stall", [gate](const httplib::Request&, httplib::Response& res) {
+    server.get("/stall(/.*)?", [gate](const httplib::Request&, httplib::Response& res) {
         gate->wait();
         res.set_content("too late", "text/plain");
     });
     HttpTestServer* owner = &server;
-    server.get("/drip", [owner](const httplib::Request&, httplib::Response& res) {
+    server.get("/drip(/.*)?", [owner](const httplib::Request&, httplib::Response& res) {
         // Not a text type: the server would gzip a text answer and hold the bytes back in the compressor.
         res.set_chunked_content_provider("application/octet-stream", [owner](std::size_t, httplib::DataSink& sink) {
             std::this_thread::sleep_for(10ms);
             return !owner->stopping() && sink.write("x", 1);
         });
     });
-    server.get("/error500", [](const httplib::Request&, httplib::Response& res) {
+    server.get("/error500(/.*)?", [](const httplib::Request&, httplib::Response& res) {
         res.status = 500;
         res.set_content("<html><body>Database error</body></html>", "text/html");
     });
-    server.get("/large", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string(static_cast<std::size_t>(kSmallCap) + 1, 'x'), "text/plain");
+    server.get("/large(/.*)?", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(static_cast<std::size_t>(kSmallCap) + 1, '*'), "text/plain");
     });
-    server.get("/large-chunked", [](const httplib::Request&, httplib::Response& res) {
+    server.get("/large-chunked(/.*)?", [](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider("text/plain", [](std::size_t offset, httplib::DataSink& sink) {
             if (offset >= static_cast<std::size_t>(4 * kSmallCap)) {
                 sink.done();
                 return true;
             }
-            return sink.write(std::string(256, 'y').data(), 256);
+            return sink.write(std::string(256, '*').data(), 256);
         });
     });
-    server.get("/empty", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
-    server.get(R"(/hop/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+    server.get("/empty(/.*)?", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
+    server.get("/nostar(/.*)?",
+               [](const httplib::Request&, httplib::Response& res) { res.set_content("no separator", "text/plain"); });
+    server.get(R"(/hop/(\d+)(/.*)?)", [](const httplib::Request& req, httplib::Response& res) {
         const int left = std::stoi(req.matches[1]);
         if (left > 0)
-            res.set_redirect("/hop/" + std::to_string(left - 1));
+            res.set_redirect("/hop/" + std::to_string(left - 1) + req.matches[2].str());
         else
             res.set_content("10.0.0.1:80*", "text/plain");
     });
-    server.get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    server.get("/loop(/.*)?", [](const httplib::Request& req, httplib::Response& res) { res.set_redirect(req.path); });
 }
 
 /// Runs action once, from inside the event loop, as soon as the server has received `count` requests.
