@@ -54,6 +54,10 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
     buildMenus();
 
     m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
+    m_browserLaunch = std::make_unique<BrowserLaunch>(m_services.shell, *m_dialogs, m_IniPath);
+    m_selection = std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch,
+                                                      m_services.random, m_IniPath);
+    connect(m_choice, &QPushButton::clicked, this, [this] { m_selection->choice_Click(); });
 
     Form_Load();
 }
@@ -121,8 +125,8 @@ void Tamberly::buildMenus() {
 
     // Shown only as the notification-area icon's pop-up, never in the menu bar.
     m_Mnupopup = menu(this, "Mnupopup", "Popup");
-    item(m_Mnupopup, "Mnunoproxy2", "No proxy and launch", [] {});
-    item(m_Mnupopup, "MnuSwitch", "Random proxy and launch", [] {});
+    item(m_Mnupopup, "Mnunoproxy2", "No proxy and launch", [this] { m_selection->Mnunoproxy2_Click(); });
+    item(m_Mnupopup, "MnuSwitch", "Random proxy and launch", [this] { m_selection->MnuSwitch_Click(); });
     item(m_Mnupopup, "Mnuquit2", "Quit", [this] { Mnuquit2_Click(); });
 
     QMenu* file = menu(menuBar(), "Mnufile", "File");
@@ -138,9 +142,9 @@ void Tamberly::buildMenus() {
     item(proxy, "Mnulist", "Download List", [] {});
     QMenu* ie = menu(proxy, "MnuIE", "Internet Explorer");
     proxy->addMenu(ie);
-    item(ie, "Mnulaunch", "Launch", [] {});
+    item(ie, "Mnulaunch", "Launch", [this] { m_browserLaunch->Mnulaunch_Click(); });
     item(ie, "Mnunoproxy", "No proxy", [this] { m_systemProxy->Mnunoproxy_Click(); });
-    item(ie, "Mnuthisproxy", "Use this proxy", [] {});
+    item(ie, "Mnuthisproxy", "Use this proxy", [this] { m_selection->Mnuthisproxy_Click(); });
     item(ie, "Mnuclose", "Show Internet Options", [] {});
     item(proxy, "currproxy", "Show current proxy", [this] { m_systemProxy->currproxy_Click(); });
     item(proxy, "Mnudead", "Report dead proxy", [] {});

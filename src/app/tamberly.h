@@ -1,5 +1,7 @@
 #pragma once
 
+#include "proxy/browser_launch.h"
+#include "proxy/selection_commands.h"
 #include "proxy/system_proxy.h"
 
 #include <QIcon>
@@ -97,6 +99,8 @@ private:
     Dialogs* m_dialogs = nullptr;
 
     std::unique_ptr<SystemProxy> m_systemProxy;
+    std::unique_ptr<BrowserLaunch> m_browserLaunch;
+    std::unique_ptr<SelectionCommands> m_selection;
 };
 
 } // namespace tamberly

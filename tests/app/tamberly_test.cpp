@@ -125,7 +125,27 @@ TEST_F(WindowTest, LayoutControlsAndFocus) {
 }
 
 TEST_F(WindowTest, EventsReachTheirHandlers) {
+    ASSERT_TRUE(SaveList("a:1*b:2*", iniPath()));
+    ASSERT_TRUE(WriteINI("Path", "IE", "/usr/bin/browser", iniPath()));
     open();
+    const auto server = [this] { return regValueText(registry.values[kProxyServerName]); };
+
+    QTest::mouseClick(child<QPushButton>("choice"), Qt::LeftButton);
+    EXPECT_EQ(server(), "a:1");
+    ASSERT_EQ(shell.requests.size(), 1u);
+    EXPECT_EQ(shell.requests[0].file, "/usr/bin/browser");
+
+    random.draws = {0.75};
+    action("MnuSwitch")->trigger();
+    EXPECT_EQ(server(), "b:2");
+    action("Mnulaunch")->trigger();
+    action("Mnunoproxy2")->trigger();
+    EXPECT_EQ(regValueText(registry.values[kProxyEnableName]), "0");
+    EXPECT_EQ(shell.requests.size(), 4u);
+    action("Mnuthisproxy")->trigger(); // nothing selected: the empty entry
+    EXPECT_EQ(server(), "");
+    EXPECT_EQ(shell.requests.size(), 4u);
+
     registry.values[kProxyEnableName] = std::uint32_t{1};
     registry.values[kProxyServerName] = std::string("10.0.0.1:80");
     action("currproxy")->trigger();
