@@ -1,0 +1,223 @@
+// The server exchange commands over the real transfer control, against an HTTP server on 127.0.0.1.
+#include "net/list_download.h"
+#include "net/proxy_submission.h"
+#include "platform/qt/qt_transfer_control.h"
+#include "proxy/system_proxy.h"
+#include "storage/ini_file.h"
+#include "storage/proxy_list_store.h"
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+#include "transfer_test_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tamberly::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+class ServerExchange : public ::testing::Test {
+protected:
+    ServerExchange() {
+        addFaultyRoutes(server);
+        server.get("/Tamberly/update.php", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("10.0.0.1:80*10.0.0.2:3128*", "text/plain");
+        });
+        server.get("/gated/Tamberly/update.php", [gate = gate](const httplib::Request&, httplib::Response& res) {
+            gate->wait();
+            res.set_content("10.0.0.3:8080*", "text/plain");
+        });
+        for (const char* page : {"/Tamberly/addproxy.php", "/Tamberly/deadproxy.php"})
+            server.get(page, [](const httplib::Request&, httplib::Response& res) { res.set_content("OK", "text/plain"); });
+        server.start();
+
+        registry.values[kProxyEnableName] = std::uint32_t{1};
+        EXPECT_TRUE(SaveList("old:1*", iniPath));
+        box.rows = {"old:1"};
+    }
+
+    void useServer(const std::string& base) { ASSERT_TRUE(WriteINI("Server", "URL", base, iniPath)); }
+
+    std::uint32_t proxyEnable() { return std::get<std::uint32_t>(registry.values.at(kProxyEnableName)); }
+
+    HttpTestServer server;
+    std::shared_ptr<Gate> gate = server.makeGate();
+    ScopedUserHome home;
+    std::string iniPath = home.configDir() + "/prefs.ini";
+    FakeRegistry registry;
+    FakeStatusLine status;
+    FakeDialogs dialogs;
+    SystemProxy proxy{registry, status, dialogs};
+    QtTransferControl inet{kShortStall, kShortTotal, kSmallCap}; // after the server: closed before it stops
+    FakeTimer timer;
+    FakeListBox box;
+    std::string proxylist;
+    ListDownload download{proxy, inet, timer, status, box, proxylist, iniPath};
+    ProxySubmission submission{inet, status, box, dialogs, iniPath};
+};
+
+TEST_F(ServerExchange, DownloadAsksForTheListAndShowsIt) {
+    useServer(server.baseUrl() + "/");
+
+    download.Mnulist_Click();
+    ASSERT_TRUE(timer.on) << status.text;
+    download.Timer1_Timer();
+
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.requests()[0].method, "GET");
+    EXPECT_EQ(server.requests()[0].target, "/Tamberly/update.php");
+    EXPECT_EQ(status.text, "List downloaded from server.");
+    EXPECT_THAT(box.rows, ElementsAre("10.0.0.1:80", "10.0.0.2:3128"));
+    EXPECT_EQ(LoadList(iniPath), "10.0.0.1:80*10.0.0.2:3128*");
+    EXPECT_EQ(proxyEnable(), 0u);
+}
+
+// While the list is on its way the window still runs events; every command that needs the transfer control
+// says "Busy" and sends nothing.
+TEST_F(ServerExchange, CommandsDuringADownloadSayBusy) {
+    useServer(server.baseUrl() + "/gated");
+    box.selected = 0;
+    dialogs.typed = {"10.0.0.9:80"};
+    dialogs.answers = {Dialogs::vbYes, Dialogs::vbYes};
+    std::vector<std::string> meanwhile;
+    RequestWatcher watcher(server, 1, [&] {
+        meanwhile.push_back(status.text);
+        download.Mnulist_Click();
+        meanwhile.push_back(status.text);
+        submission.Mnuadd_Click();
+        meanwhile.push_back(status.text);
+        submission.Mnudead_Click();
+        meanwhile.push_back(status.text);
+        gate->open();
+    });
+
+    download.Mnulist_Click();
+    download.Timer1_Timer();
+
+    EXPECT_THAT(meanwhile, ElementsAre("Retreiving list, please wait ...", "Busy", "Busy", "Busy"));
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(status.text, "List downloaded from server.");
+    EXPECT_THAT(box.rows, ElementsAre("10.0.0.3:8080"));
+    EXPECT_FALSE(inet.StillExecuting());
+}
+
+// Every answer a list server may give: what the status line says, the rows and the stored list afterwards.
+struct DownloadCase {
+    const char* name;
+    std::string base; // below the test server; empty: a port where nobody listens
+    std::string status;
+    std::vector<std::string> rows;
+    std::string stored;
+};
+
+class ServerExchangeDownload : public ServerExchange, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(ServerExchangeDownload, ShowsTheOutcome) {
+    ClosedPort closed;
+    useServer(GetParam().base.empty() ? closed.url() : server.baseUrl() + GetParam().base);
+
+    download.Mnulist_Click();
+    if (timer.on)
+        download.Timer1_Timer();
+
+    EXPECT_EQ(status.text, GetParam().status);
+    EXPECT_THAT(box.rows, ElementsAreArray(GetParam().rows));
+    EXPECT_EQ(LoadList(iniPath), GetParam().stored);
+    EXPECT_FALSE(timer.on);
+    EXPECT_EQ(proxyEnable(), 0u);
+    EXPECT_FALSE(inet.StillExecuting());
+}
+
+const std::vector<std::string> kOldRows = {"old:1"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ServerExchangeDownload,
+    ::testing::Values(
+        DownloadCase{"Refused", "", "List download failed: the server refused the connection", kOldRows, "old:1*"},
+        DownloadCase{"Stalled", "/stall", "List download failed: the server sent nothing for 1 second", kOldRows,
+                     "old:1*"},
+        DownloadCase{"TooSlowInAll", "/drip",
+                     "List download failed: the server did not complete the answer within 3 seconds", kOldRows,
+                     "old:1*"},
+        DownloadCase{"ServerError", "/error500", "List download failed: the server answered 500 Internal Server Error",
+                     kOldRows, "old:1*"},
+        DownloadCase{"TooLarge", "/large", "List download failed: the answer is larger than 1 KiB", kOldRows,
+                     "old:1*"},
+        DownloadCase{"TooLargeChunked", "/large-chunked", "List download failed: the answer is larger than 1 KiB",
+                     kOldRows, "old:1*"},
+        DownloadCase{"EmptyBody", "/empty", "The server sent an empty list; nothing changed.", kOldRows, "old:1*"},
+        DownloadCase{"NoSeparator", "/nostar", "List downloaded from server.", {}, "no separator"},
+        DownloadCase{"FiveRedirects", "/hop/5", "List downloaded from server.", {"10.0.0.1:80"}, "10.0.0.1:80*"},
+        DownloadCase{"SixRedirects", "/hop/6", "List download failed: the server redirected more than 5 times",
+                     kOldRows, "old:1*"},
+        DownloadCase{"RedirectLoop", "/loop", "List download failed: the server redirected more than 5 times",
+                     kOldRows, "old:1*"}),
+    [](const auto& info) { return info.param.name; });
+
+// The server must get back exactly the entry, as one parameter, whatever characters it holds.
+TEST_F(ServerExchange, SubmittedEntriesArriveWhole) {
+    useServer(server.baseUrl());
+    const struct {
+        std::string entry;
+        std::string query;
+    } cases[] = {
+        {"10.0.0.1:80", "proxy=10.0.0.1:80"},
+        {"10.0.0.1 :80", "proxy=10.0.0.1%20:80"},
+        {"a&proxy=forged", "proxy=a%26proxy%3Dforged"},
+        {"x=y", "proxy=x%3Dy"},
+        {"a#b", "proxy=a%23b"},
+        {"100%", "proxy=100%25"},
+        {"a+b", "proxy=a%2Bb"},
+        {"caf\xC3\xA9:80", "proxy=caf%C3%A9:80"},
+        {"[::1]:80", "proxy=%5B::1%5D:80"},
+    };
+    for (const auto& c : cases) {
+        dialogs.typed = {c.entry};
+        dialogs.answers = {Dialogs::vbYes};
+        status.text.clear();
+
+        submission.Mnuadd_Click();
+
+        ASSERT_EQ(status.text, "Thanks, Proxy Submitted !") << c.entry;
+        const RecordedRequest request = server.requests().back();
+        EXPECT_EQ(request.path, "/Tamberly/addproxy.php");
+        EXPECT_EQ(request.query, c.query);
+        ASSERT_EQ(request.params.size(), 1u) << c.entry;
+        EXPECT_EQ(request.params.begin()->first, "proxy");
+        EXPECT_EQ(request.params.begin()->second, c.entry);
+    }
+}
+
+TEST_F(ServerExchange, ReportsReachTheDeadProxyPage) {
+    useServer(server.baseUrl());
+    box.rows = {"10.0.0.1:80", "a b&c"};
+    box.selected = 1;
+    dialogs.answers = {Dialogs::vbYes};
+
+    submission.Mnudead_Click();
+
+    EXPECT_EQ(status.text, "Proxy desactivated !");
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.requests()[0].target, "/Tamberly/deadproxy.php?proxy=a%20b%26c");
+    EXPECT_EQ(server.requests()[0].params.find("proxy")->second, "a b&c");
+}
+
+TEST_F(ServerExchange, AnErrorPageIsNeverTakenForSuccess) {
+    useServer(server.baseUrl() + "/error500");
+    box.selected = 0;
+    dialogs.typed = {"10.0.0.1:80"};
+    dialogs.answers = {Dialogs::vbYes, Dialogs::vbYes};
+
+    submission.Mnuadd_Click();
+    EXPECT_EQ(status.text, "Proxy not submitted: the server answered 500 Internal Server Error");
+    submission.Mnudead_Click();
+    EXPECT_EQ(status.text, "Dead proxy not reported: the server answered 500 Internal Server Error");
+}
+
+} // namespace
+} // namespace tamberly::test
