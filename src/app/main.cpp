@@ -13,7 +13,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Tamberly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tamberly"));
     QApplication::setDesktopFileName(QStringLiteral("tamberly"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tamberly.ico")));
     // Hidden to the notification area the window is not closed; only the program's own Quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -22,6 +21,7 @@ int main(int argc, char* argv[]) {
     tamberly::BrowserLookup browserLookup;
     tamberly::ClockRandomSource random;
     tamberly::Tamberly window({registry, shell, browserLookup, random});
+    QApplication::setWindowIcon(window.windowIcon());
     window.show();
     return QApplication::exec();
 }

@@ -20,6 +20,9 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+// The icon lives in a resource of this static library; the linker drops it unless something refers to it.
+static void initResources() { Q_INIT_RESOURCE(resources); }
+
 namespace tamberly {
 namespace {
 
@@ -39,7 +42,9 @@ constexpr int WM_MBUTTONDOWN = 0x207;
 } // namespace
 
 Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)), m_imgIcon(QStringLiteral(":/tamberly.ico")) {
+    : QMainWindow(parent), m_services(std::move(services)) {
+    initResources();
+    m_imgIcon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("Tamberly"));
     setWindowTitle(QStringLiteral("Tamberly"));
     setWindowIcon(m_imgIcon);

@@ -101,7 +101,7 @@ TEST_F(WindowTest, LayoutControlsAndFocus) {
     EXPECT_EQ(window->windowTitle(), "Tamberly");
     EXPECT_EQ(window->centralWidget()->size(), QSize(298, 209));
     EXPECT_EQ(window->minimumSize(), window->maximumSize()); // fixed size
-    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_FALSE(window->windowIcon().pixmap(QSize(32, 32)).isNull());
 
     EXPECT_EQ(child<QLabel>("status")->geometry(), QRect(16, 8, 265, 17));
     EXPECT_EQ(child<QListView>("Proxydisplay")->geometry(), QRect(16, 32, 265, 108));
