@@ -16,6 +16,8 @@ void Website::Mnuvisit_Click() {
         m_dialogs.MsgBox("The web page could not be opened: " + failure);
 }
 
-void Website::Mnuclose_Click() { m_options.open(); }
+void Website::Mnuclose_Click() {
+    m_options.open();
+}
 
 } // namespace tamberly

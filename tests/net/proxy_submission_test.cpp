@@ -77,7 +77,8 @@ TEST_F(ProxySubmissionTest, EntriesAreEncodedInTheQuery) {
     submission.Mnudead_Click();
 
     EXPECT_EQ(dialogs.messages[0].text, "Do you want to send a b&c=d as new proxy ?") << "shown as typed";
-    EXPECT_THAT(inet.urls, ElementsAre(std::string(kAddUrl) + "a%20b%26c%3Dd", std::string(kDeadUrl) + "a%20b%26c%3Dd"));
+    EXPECT_THAT(inet.urls,
+                ElementsAre(std::string(kAddUrl) + "a%20b%26c%3Dd", std::string(kDeadUrl) + "a%20b%26c%3Dd"));
 }
 
 TEST_F(ProxySubmissionTest, EndsSilentlyWithoutAnEntryOrAYes) {
@@ -123,7 +124,9 @@ TEST_F(ProxySubmissionTest, WhileATransferRunsBothSayBusy) {
 }
 
 TEST_F(ProxySubmissionTest, AFailedRequestIsNeverReportedAsDone) {
-    inet.answer = [](const std::string&) { return TransferResult{false, {}, "the server answered 500 Internal Server Error"}; };
+    inet.answer = [](const std::string&) {
+        return TransferResult{false, {}, "the server answered 500 Internal Server Error"};
+    };
     dialogs.typed = {"10.0.0.1:80"};
     dialogs.answers = {Dialogs::vbYes, Dialogs::vbYes};
     box.selected = 0;

@@ -33,7 +33,8 @@ protected:
             res.set_content("10.0.0.3:8080*", "text/plain");
         });
         for (const char* page : {"/Tamberly/addproxy.php", "/Tamberly/deadproxy.php"})
-            server.get(page, [](const httplib::Request&, httplib::Response& res) { res.set_content("OK", "text/plain"); });
+            server.get(page,
+                       [](const httplib::Request&, httplib::Response& res) { res.set_content("OK", "text/plain"); });
         server.start();
 
         registry.values[kProxyEnableName] = std::uint32_t{1};
@@ -146,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "old:1*"},
         DownloadCase{"ServerError", "/error500", "List download failed: the server answered 500 Internal Server Error",
                      kOldRows, "old:1*"},
-        DownloadCase{"TooLarge", "/large", "List download failed: the answer is larger than 1 KiB", kOldRows,
-                     "old:1*"},
+        DownloadCase{"TooLarge", "/large", "List download failed: the answer is larger than 1 KiB", kOldRows, "old:1*"},
         DownloadCase{"TooLargeChunked", "/large-chunked", "List download failed: the answer is larger than 1 KiB",
                      kOldRows, "old:1*"},
         DownloadCase{"EmptyBody", "/empty", "The server sent an empty list; nothing changed.", kOldRows, "old:1*"},
@@ -155,8 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"FiveRedirects", "/hop/5", "List downloaded from server.", {"10.0.0.1:80"}, "10.0.0.1:80*"},
         DownloadCase{"SixRedirects", "/hop/6", "List download failed: the server redirected more than 5 times",
                      kOldRows, "old:1*"},
-        DownloadCase{"RedirectLoop", "/loop", "List download failed: the server redirected more than 5 times",
-                     kOldRows, "old:1*"}),
+        DownloadCase{"RedirectLoop", "/loop", "List download failed: the server redirected more than 5 times", kOldRows,
+                     "old:1*"}),
     [](const auto& info) { return info.param.name; });
 
 // The server must get back exactly the entry, as one parameter, whatever characters it holds.

@@ -86,7 +86,8 @@ inline void addFaultyRoutes(HttpTestServer& server) {
             return sink.write(std::string(256, '*').data(), 256);
         });
     });
-    server.get("/empty(/.*)?", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
+    server.get("/empty(/.*)?",
+               [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
     server.get("/nostar(/.*)?",
                [](const httplib::Request&, httplib::Response& res) { res.set_content("no separator", "text/plain"); });
     server.get(R"(/hop/(\d+)(/.*)?)", [](const httplib::Request& req, httplib::Response& res) {

@@ -20,10 +20,10 @@ namespace tamberly::test {
 /// One request as the server received it.
 struct RecordedRequest {
     std::string method;
-    std::string path;        // decoded, without the query
-    std::string target;      // the request target exactly as sent, query included
-    std::string query;       // the raw text after "?", empty when there is none
-    httplib::Params params;  // the query parameters, decoded
+    std::string path;       // decoded, without the query
+    std::string target;     // the request target exactly as sent, query included
+    std::string query;      // the raw text after "?", empty when there is none
+    httplib::Params params; // the query parameters, decoded
 };
 
 /// A one-way gate for routes that must wait until the test lets them go. The server opens every gate it made

@@ -46,21 +46,6 @@ std::string networkErrorText(const QNetworkReply& reply) {
     }
 }
 
-} // namespace
-
-QtTransferControl::QtTransferControl(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
-                                     std::int64_t maxBodyBytes)
-    : m_manager(std::make_unique<QNetworkAccessManager>()), m_stallTimeout(stallTimeout),
-      m_totalTimeout(totalTimeout), m_maxBodyBytes(maxBodyBytes) {
-    m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
-}
-
-QtTransferControl::~QtTransferControl() = default;
-
-bool QtTransferControl::StillExecuting() const { return m_running; }
-
-namespace {
-
 // One request and its answer; redirects are left to the caller.
 struct Hop {
     std::string failure; // set when the request did not complete
@@ -97,8 +82,11 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
     stall.setSingleShot(true);
     total.setSingleShot(true);
 
-    // The first reason wins: abort() itself reports a cancelled request.
+    // The first reason wins: abort() itself reports a cancelled request. A timer that fires after the last byte
+    // came changes nothing.
     const auto fail = [&](const std::string& why) {
+        if (reply->isFinished())
+            return;
         if (hop.failure.empty())
             hop.failure = why;
         reply->abort();
@@ -155,6 +143,19 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
 
 } // namespace
 
+QtTransferControl::QtTransferControl(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
+                                     std::int64_t maxBodyBytes)
+    : m_manager(std::make_unique<QNetworkAccessManager>()), m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout),
+      m_maxBodyBytes(maxBodyBytes) {
+    m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+}
+
+QtTransferControl::~QtTransferControl() = default;
+
+bool QtTransferControl::StillExecuting() const {
+    return m_running;
+}
+
 TransferResult QtTransferControl::OpenURL(const std::string& url) {
     if (m_running)
         return {false, {}, "another request is still running"};
@@ -192,7 +193,8 @@ TransferResult QtTransferControl::OpenURL(const std::string& url) {
             continue;
         }
         if (hop.hasStatus && (hop.status < 200 || hop.status > 299))
-            return {false, {},
+            return {false,
+                    {},
                     "the server answered " + std::to_string(hop.status) + (hop.reason.empty() ? "" : " " + hop.reason)};
         if (hop.error != QNetworkReply::NoError)
             return {false, {}, hop.errorText};
