@@ -52,6 +52,24 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
+constexpr const char* kTempMark = ".tmp-";
+constexpr std::size_t kTempRandomChars = 6; // mkstemp's XXXXXX
+
+// A writer killed between creating its temporary file and the rename leaves that file behind. Temporary files
+// are only made under the lock, so whoever holds it may remove any it finds.
+void removeLeftovers(const std::string& folder, const std::string& fileName) {
+    const std::string prefix = fileName + kTempMark;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + kTempRandomChars && name.compare(0, prefix.size(), prefix) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
+}
+
 } // namespace
 
 std::optional<std::string> read(const std::string& path) {
@@ -92,7 +110,8 @@ std::string update(const std::string& path,
 
     const std::string next = change(read(path));
 
-    std::string temp = path + ".XXXXXX";
+    removeLeftovers(folder, target.filename().string());
+    std::string temp = path + kTempMark + "XXXXXX";
     Fd out(::mkstemp(temp.data()));
     if (out.get() < 0)
         return errnoText("cannot create a temporary file beside", path);
