@@ -1,0 +1,36 @@
+#pragma once
+
+#include "http_server.h"
+#include "list_service.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamberly {
+
+/// What one run of tamberly-listserver is asked to do.
+struct CommandLine {
+    enum class Command { Serve, Import, Export, Pending, Approve, Remove, Help };
+    Command command = Command::Serve;
+    /// FILE of import, ENTRY of approve and remove.
+    std::string argument;
+    /// Empty for the default database.
+    std::string database;
+    HttpOptions http;
+    ServiceOptions service;
+};
+
+/// Reads the arguments that follow the program name; false with a one-line message on bad usage.
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine, std::string& error);
+
+/// HOST:PORT or [IPV6]:PORT with a port from 0 to 65535.
+bool parseListenAddress(std::string_view text, std::string& host, int& port);
+
+/// $XDG_DATA_HOME/tamberly/listserver.db, or ~/.local/share/tamberly/listserver.db; empty when neither is set.
+std::string defaultDatabasePath();
+
+/// The whole program: exit code 0 on success, 1 on failure, 2 on bad usage.
+int runListServer(int argc, char** argv);
+
+} // namespace tamberly

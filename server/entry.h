@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamberly {
+
+/// Outcome of checking one submitted proxy entry.
+struct EntryCheck {
+    bool ok = false;
+    /// The entry in its stored form: host name in lower case, IPv6 address in its short form, port without leading
+    /// zeros. Empty when the entry was refused.
+    std::string entry;
+    /// One-line reason for a refusal, fit to send back to the client.
+    std::string reason;
+};
+
+/// Longest entry accepted, counted in bytes as received.
+inline constexpr std::size_t kMaxEntryLength = 255;
+
+/// Checks that an entry is host:port (a DNS name, an IPv4 address or a bracketed IPv6 address; port 1 to 65535) and
+/// gives its stored form. Accepts any bytes, including NUL and invalid UTF-8.
+EntryCheck checkEntry(std::string_view raw);
+
+/// One piece of an import file, with the line it starts on (counted from 1) for messages.
+struct ImportPiece {
+    std::string text;
+    int line = 0;
+};
+
+/// Splits an import file into entries: either a list text ("*" after each entry) or one entry per line, or a mix.
+/// Blanks and tabs around a piece are dropped, and so are empty pieces.
+std::vector<ImportPiece> splitImportText(std::string_view text);
+
+} // namespace tamberly

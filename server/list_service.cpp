@@ -1,0 +1,226 @@
+#include "list_service.h"
+
+#include "entry.h"
+#include "proxy_store.h"
+
+#include <ctime>
+
+namespace tamberly {
+namespace {
+
+constexpr std::string_view kListPath = "/Tamberly/update.php";
+constexpr std::string_view kAddPath = "/Tamberly/addproxy.php";
+constexpr std::string_view kDeadPath = "/Tamberly/deadproxy.php";
+constexpr std::string_view kPagePath = "/Tamberly/index.php";
+
+Reply text(int status, std::string body) {
+    Reply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
+// The one proxy parameter, or a reply refusing the request.
+bool proxyParameter(const QueryParams& params, std::string& value, Reply& refusal) {
+    const auto count = params.count("proxy");
+    if (count == 0) {
+        refusal = text(400, "missing proxy parameter");
+        return false;
+    }
+    if (count > 1) {
+        refusal = text(400, "more than one proxy parameter");
+        return false;
+    }
+    value = params.find("proxy")->second;
+    return true;
+}
+
+std::string utcTime(std::int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    char buffer[32] = "?";
+    if (gmtime_r(&time, &parts))
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M", &parts);
+    return buffer;
+}
+
+std::int64_t systemTime() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+} // namespace
+
+std::string escapeHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+ListService::ListService(ProxyStore& store, ServiceOptions options, Clock clock)
+    : m_store(store), m_options(options), m_clock(clock ? std::move(clock) : Clock(systemTime)) {
+    std::lock_guard lock(m_writeMutex);
+    rebuildList();
+}
+
+Reply ListService::handle(std::string_view method, std::string_view path, const QueryParams& params) {
+    if (method != "GET" && method != "HEAD") {
+        Reply reply = text(405, "only GET and HEAD are served");
+        reply.headers.emplace_back("Allow", "GET, HEAD");
+        return reply;
+    }
+    try {
+        if (path == kListPath) {
+            Reply reply;
+            reply.body = *listText();
+            reply.headers.emplace_back("Cache-Control", "no-cache");
+            return reply;
+        }
+        if (path == kAddPath)
+            return submit(params);
+        if (path == kDeadPath)
+            return reportDead(params);
+        if (path == kPagePath)
+            return page();
+    } catch (const std::exception& error) {
+        return storeFailure(error);
+    }
+    return text(404, "Not Found");
+}
+
+Reply ListService::submit(const QueryParams& params) {
+    std::string raw;
+    Reply refusal;
+    if (!proxyParameter(params, raw, refusal))
+        return refusal;
+    const auto check = checkEntry(raw);
+    if (!check.ok)
+        return text(400, check.reason);
+    std::lock_guard lock(m_writeMutex);
+    if (m_store.add(check.entry, m_options.moderate, m_clock()) != ProxyStore::AddResult::AlreadyKnown)
+        rebuildList();
+    return text(200, "OK");
+}
+
+Reply ListService::reportDead(const QueryParams& params) {
+    std::string raw;
+    Reply refusal;
+    if (!proxyParameter(params, raw, refusal))
+        return refusal;
+    const auto check = checkEntry(raw);
+    if (!check.ok)
+        return text(400, check.reason);
+    std::lock_guard lock(m_writeMutex);
+    switch (m_store.report(check.entry, m_options.deadAfter)) {
+    case ProxyStore::ReportResult::Unknown:
+        return text(404, "this proxy is not on the list");
+    case ProxyStore::ReportResult::Withdrawn:
+        rebuildList();
+        break;
+    case ProxyStore::ReportResult::Counted:
+    case ProxyStore::ReportResult::AlreadyWithdrawn:
+        break;
+    }
+    return text(200, "OK");
+}
+
+Reply ListService::page() {
+    std::vector<ProxyRecord> records;
+    {
+        std::lock_guard lock(m_writeMutex);
+        if (m_store.changedElsewhere())
+            rebuildList();
+        records = m_store.entries(ProxyState::Published);
+    }
+
+    std::string html;
+    html.reserve(2048 + records.size() * 96);
+    html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<title>Tamberly proxy list</title>\n<style>\n"
+            "body { font-family: sans-serif; margin: 2em; max-width: 50em; }\n"
+            "table { border-collapse: collapse; }\n"
+            "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; text-align: left; }\n"
+            "</style>\n</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
+    html += "<p>" + std::to_string(records.size()) + (records.size() == 1 ? " proxy is" : " proxies are")
+          + " on the list. A proxy leaves the list after " + std::to_string(m_options.deadAfter)
+          + (m_options.deadAfter == 1 ? " report" : " reports") + " that it no longer works.</p>\n";
+    if (records.empty()) {
+        html += "<p>The list is empty.</p>\n";
+    } else {
+        html += "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr></thead>\n<tbody>\n";
+        for (const auto& record : records) {
+            html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt))
+                  + "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
+        }
+        html += "</tbody>\n</table>\n";
+    }
+    html += "<h2>Add a proxy</h2>\n"
+            "<p>In Tamberly, choose \"Proxy\", \"Add a new proxy\" and type the proxy as host:port, for example "
+            "127.0.0.1:80. A host is a name, an IPv4 address or an IPv6 address in brackets, as in "
+            "[2001:db8::1]:8080. Or send it from here:</p>\n"
+            "<form action=\"addproxy.php\" method=\"get\">\n"
+            "<input name=\"proxy\" maxlength=\"255\" placeholder=\"host:port\" required>\n"
+            "<button type=\"submit\">Add</button>\n</form>\n";
+    html += m_options.moderate ? "<p>New proxies appear on the list once the list's keeper has approved them.</p>\n"
+                               : "<p>New proxies appear on the list at once.</p>\n";
+    html += "<p>To get the list, choose \"Proxy\", \"Download List\" in Tamberly.</p>\n</body>\n</html>\n";
+
+    Reply reply;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = std::move(html);
+    reply.headers.emplace_back("Cache-Control", "no-cache");
+    reply.headers.emplace_back("Content-Security-Policy",
+                               "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'");
+    return reply;
+}
+
+Reply ListService::storeFailure(const std::exception& error) {
+    if (m_errorSink)
+        m_errorSink(error.what());
+    const auto* storeError = dynamic_cast<const StoreError*>(&error);
+    if (storeError && storeError->busy()) {
+        Reply reply = text(503, "the list is busy, try again");
+        reply.headers.emplace_back("Retry-After", "1");
+        return reply;
+    }
+    return text(500, "the list server failed; see its log");
+}
+
+void ListService::refreshIfChangedElsewhere() {
+    std::lock_guard lock(m_writeMutex);
+    if (m_store.changedElsewhere())
+        rebuildList();
+}
+
+void ListService::rebuildList() {
+    std::string list;
+    for (const auto& record : m_store.entries(ProxyState::Published)) {
+        // A row edited by hand into something that is not an entry would break the list text for every client.
+        const auto check = checkEntry(record.entry);
+        if (check.ok && check.entry == record.entry)
+            list += record.entry + "*";
+    }
+    m_list.store(std::make_shared<const std::string>(std::move(list)), std::memory_order_release);
+}
+
+} // namespace tamberly

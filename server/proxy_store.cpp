@@ -1,0 +1,274 @@
+#include "proxy_store.h"
+
+#include <sqlite3.h>
+
+namespace tamberly {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* stateName(ProxyState state) {
+    switch (state) {
+    case ProxyState::Pending:
+        return "pending";
+    case ProxyState::Published:
+        return "published";
+    case ProxyState::Withdrawn:
+        return "withdrawn";
+    }
+    return "pending";
+}
+
+ProxyState stateFromName(const std::string& name) {
+    if (name == "published")
+        return ProxyState::Published;
+    if (name == "withdrawn")
+        return ProxyState::Withdrawn;
+    return ProxyState::Pending;
+}
+
+} // namespace
+
+// One prepared statement, finalized when it goes out of scope.
+class ProxyStore::Statement {
+public:
+    Statement(const ProxyStore& store, const char* sql) : m_store(store) {
+        const int rc = sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr);
+        if (rc != SQLITE_OK)
+            store.fail("cannot prepare a statement", rc);
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const std::string& value) {
+        check(sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(int index, std::int64_t value) {
+        check(sqlite3_bind_int64(m_stmt, index, value));
+        return *this;
+    }
+    /// True while there is a row to read.
+    bool step() {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            m_store.fail("database request failed", rc);
+        return false;
+    }
+    std::string text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return data ? std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+private:
+    void check(int rc) const {
+        if (rc != SQLITE_OK)
+            m_store.fail("cannot bind a value", rc);
+    }
+    const ProxyStore& m_store;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// BEGIN IMMEDIATE takes the write lock up front, so a read-then-write never meets another writer half way.
+class ProxyStore::Transaction {
+public:
+    explicit Transaction(ProxyStore& store) : m_store(store) { m_store.exec("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (!m_done)
+            sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() {
+        m_store.exec("COMMIT");
+        m_done = true;
+    }
+
+private:
+    ProxyStore& m_store;
+    bool m_done = false;
+};
+
+ProxyStore::ProxyStore(const std::string& path) : m_path(path) {
+    const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        const std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+        sqlite3_close(m_db);
+        throw StoreError("cannot open database " + path + ": " + message);
+    }
+    try {
+        sqlite3_extended_result_codes(m_db, 1);
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        createSchema();
+        Statement mode(*this, "PRAGMA journal_mode=WAL");
+        mode.step();
+        changedElsewhere();
+    } catch (...) {
+        sqlite3_close(m_db);
+        throw;
+    }
+}
+
+ProxyStore::~ProxyStore() {
+    sqlite3_close(m_db);
+}
+
+void ProxyStore::fail(const std::string& what, int code) const {
+    const int primary = code & 0xff;
+    throw StoreError("database " + m_path + ": " + what + ": " + sqlite3_errmsg(m_db),
+                     primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
+}
+
+void ProxyStore::exec(const char* sql) {
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        fail(std::string("cannot run ") + sql, rc);
+}
+
+void ProxyStore::createSchema() {
+    Transaction transaction(*this);
+    Statement version(*this, "PRAGMA user_version");
+    version.step();
+    const auto found = version.integer(0);
+    if (found == kSchemaVersion)
+        return;
+    if (found > kSchemaVersion)
+        throw StoreError("database " + m_path + " was made by a newer version of tamberly-listserver");
+    Statement tables(*this, "SELECT count(*) FROM sqlite_master");
+    tables.step();
+    if (tables.integer(0) != 0)
+        throw StoreError("database " + m_path + " is not a Tamberly list database");
+    exec("CREATE TABLE proxies ("
+         " entry TEXT PRIMARY KEY NOT NULL,"
+         " state TEXT NOT NULL CHECK (state IN ('pending', 'published', 'withdrawn')),"
+         " position INTEGER NOT NULL,"
+         " added_at INTEGER NOT NULL,"
+         " reports INTEGER NOT NULL DEFAULT 0 CHECK (reports >= 0))");
+    exec("CREATE INDEX proxies_by_state ON proxies (state, position)");
+    exec("PRAGMA user_version = 1");
+    transaction.commit();
+}
+
+bool ProxyStore::find(const std::string& entry, ProxyState& state, int& reports) {
+    Statement select(*this, "SELECT state, reports FROM proxies WHERE entry = ?1");
+    select.bind(1, entry);
+    if (!select.step())
+        return false;
+    state = stateFromName(select.text(0));
+    reports = static_cast<int>(select.integer(1));
+    return true;
+}
+
+// Puts a withdrawn entry back as if it were new: at the end of the list, added now, no reports.
+void ProxyStore::publish(const std::string& entry, bool moderate, std::int64_t now) {
+    Statement update(*this, "UPDATE proxies SET state = ?2, added_at = ?3, reports = 0,"
+                            " position = (SELECT max(position) + 1 FROM proxies) WHERE entry = ?1");
+    update.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
+    update.bind(3, now).step();
+}
+
+ProxyStore::AddResult ProxyStore::add(const std::string& entry, bool moderate, std::int64_t now) {
+    Transaction transaction(*this);
+    ProxyState state{};
+    int reports = 0;
+    AddResult result = AddResult::AlreadyKnown;
+    if (!find(entry, state, reports)) {
+        Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports)"
+                                " VALUES (?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?3, 0)");
+        insert.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
+        insert.bind(3, now).step();
+        result = AddResult::Added;
+    } else if (state == ProxyState::Withdrawn) {
+        publish(entry, moderate, now);
+        result = AddResult::Readded;
+    }
+    transaction.commit();
+    return result;
+}
+
+ProxyStore::ReportResult ProxyStore::report(const std::string& entry, int deadAfter) {
+    Transaction transaction(*this);
+    ProxyState state{};
+    int reports = 0;
+    if (!find(entry, state, reports) || state == ProxyState::Pending)
+        return ReportResult::Unknown;
+    if (state == ProxyState::Withdrawn)
+        return ReportResult::AlreadyWithdrawn;
+    const bool withdraw = reports + 1 >= deadAfter;
+    Statement update(*this, "UPDATE proxies SET reports = reports + 1, state = ?2 WHERE entry = ?1");
+    update.bind(1, entry).bind(2, std::string(stateName(withdraw ? ProxyState::Withdrawn : ProxyState::Published)));
+    update.step();
+    transaction.commit();
+    return withdraw ? ReportResult::Withdrawn : ReportResult::Counted;
+}
+
+ProxyStore::ApproveResult ProxyStore::approve(const std::string& entry) {
+    Transaction transaction(*this);
+    ProxyState state{};
+    int reports = 0;
+    if (!find(entry, state, reports))
+        return ApproveResult::Unknown;
+    if (state == ProxyState::Published)
+        return ApproveResult::AlreadyPublished;
+    Statement update(*this, "UPDATE proxies SET state = 'published', reports = 0 WHERE entry = ?1");
+    update.bind(1, entry).step();
+    transaction.commit();
+    return ApproveResult::Approved;
+}
+
+bool ProxyStore::remove(const std::string& entry) {
+    Statement erase(*this, "DELETE FROM proxies WHERE entry = ?1");
+    erase.bind(1, entry).step();
+    return sqlite3_changes(m_db) > 0;
+}
+
+ProxyStore::ImportCount ProxyStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
+    Transaction transaction(*this);
+    ImportCount count;
+    for (const auto& entry : entries) {
+        ProxyState state{};
+        int reports = 0;
+        if (!find(entry, state, reports)) {
+            Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports) VALUES"
+                                    " (?1, 'published', (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?2, 0)");
+            insert.bind(1, entry).bind(2, now).step();
+            ++count.added;
+        } else if (state == ProxyState::Published) {
+            ++count.alreadyPublished;
+        } else if (state == ProxyState::Withdrawn) {
+            publish(entry, false, now);
+            ++count.republished;
+        } else {
+            Statement update(*this, "UPDATE proxies SET state = 'published' WHERE entry = ?1");
+            update.bind(1, entry).step();
+            ++count.republished;
+        }
+    }
+    transaction.commit();
+    return count;
+}
+
+std::vector<ProxyRecord> ProxyStore::entries(ProxyState state) {
+    Statement select(*this, "SELECT entry, added_at, reports FROM proxies WHERE state = ?1 ORDER BY position");
+    select.bind(1, std::string(stateName(state)));
+    std::vector<ProxyRecord> records;
+    while (select.step())
+        records.push_back({select.text(0), state, select.integer(1), static_cast<int>(select.integer(2))});
+    return records;
+}
+
+bool ProxyStore::changedElsewhere() {
+    Statement version(*this, "PRAGMA data_version");
+    version.step();
+    const auto now = version.integer(0);
+    const bool changed = m_dataVersion >= 0 && now != m_dataVersion;
+    m_dataVersion = now;
+    return changed;
+}
+
+} // namespace tamberly

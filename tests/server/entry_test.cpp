@@ -1,0 +1,148 @@
+#include "command_line.h"
+#include "entry.h"
+#include "http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tamberly {
+namespace {
+
+struct EntryCase {
+    std::string raw;
+    std::string stored; ///< empty when refused
+    std::string reason; ///< part of the refusal reason
+};
+
+TEST(CheckEntry, AcceptsHostPortInStoredFormAndRefusesTheRestWithAReason) {
+    const std::string label63(63, 'a');
+    const std::string longName = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b'); // 253
+    const EntryCase cases[] = {
+        {"10.0.0.1:80", "10.0.0.1:80", ""},
+        {"255.255.255.255:65535", "255.255.255.255:65535", ""},
+        {"0.0.0.0:1", "0.0.0.0:1", ""},
+        {"Proxy.Example.COM:3128", "proxy.example.com:3128", ""},
+        {"localhost:8080", "localhost:8080", ""},
+        {"my-proxy.example:8080", "my-proxy.example:8080", ""},
+        {"1e100.net:80", "1e100.net:80", ""},
+        {"xn--bcher-kva.example:80", "xn--bcher-kva.example:80", ""},
+        {"10.0.0.1:0080", "10.0.0.1:80", ""},
+        {"[2001:DB8:0:0:0:0:0:1]:8080", "[2001:db8::1]:8080", ""},
+        {"[::1]:80", "[::1]:80", ""},
+        {"[::ffff:10.0.0.1]:80", "[::ffff:10.0.0.1]:80", ""},
+        {longName + ":1", longName + ":1", ""},
+        // refused
+        {"", "", "empty"},
+        {std::string(256, 'a'), "", "longer than 255"},
+        {longName + "b:1", "", "longer than 255"},
+        {label63 + "a.example:80", "", "host name"},
+        {"10.0.0.1", "", "host:port"},
+        {"10.0.0.1:", "", "port"},
+        {"10.0.0.1:0", "", "port"},
+        {"10.0.0.1:000", "", "port"},
+        {"10.0.0.1:65536", "", "port"},
+        {"10.0.0.1:99999999999999999999", "", "port"},
+        {"10.0.0.1:-1", "", "port"},
+        {"10.0.0.1:80a", "", "port"},
+        {":80", "", "host is missing"},
+        {"256.0.0.1:80", "", "IPv4"},
+        {"10.0.0:80", "", "IPv4"},
+        {"010.0.0.1:80", "", "IPv4"},
+        {"10.0.0.1.5:80", "", "IPv4"},
+        {"example.123:80", "", "host name"},
+        {"-proxy.example:80", "", "host name"},
+        {"proxy-.example:80", "", "host name"},
+        {"proxy..example:80", "", "host name"},
+        {"proxy.example.:80", "", "host name"},
+        {"under_score.example:80", "", "host name"},
+        {"2001:db8::1:80", "", "brackets"},
+        {"[2001:db8::1]", "", "host:port"},
+        {"[2001:db8::1]80", "", "host:port"},
+        {"[2001:db8::1:80", "", "closing"},
+        {"[fe80::1%eth0]:80", "", "IPv6"},
+        {"[10.0.0.1]:80", "", "IPv6"},
+        {"[]:80", "", "IPv6"},
+        {"<script>alert(1)</script>:80", "", "host name"},
+        {"x');DROP/**/TABLE/**/proxies;--:80", "", "host name"},
+        {"a*b:80", "", "host name"},
+        {"proxy example:80", "", "blank"},
+        {" 10.0.0.1:80", "", "blank"},
+        {std::string("10.0.0.1\0:80", 12), "", "control"},
+        {"10.0.0.1:80\r\n", "", "control"},
+        {"\xFF\xFE:80", "", "outside ASCII"},
+        {"b\xC3\xBC"
+         "cher.example:80",
+         "", "outside ASCII"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("entry: " + c.raw);
+        const auto check = checkEntry(c.raw);
+        EXPECT_EQ(check.ok, !c.stored.empty());
+        EXPECT_EQ(check.entry, c.stored);
+        if (c.stored.empty()) {
+            EXPECT_NE(check.reason.find(c.reason), std::string::npos) << check.reason;
+            EXPECT_EQ(check.reason.find('\n'), std::string::npos);
+        }
+    }
+}
+
+TEST(SplitImportText, TakesListTextAndLinesAlikeWithTheLineOfEachPiece) {
+    const auto pieces = splitImportText("\xEF\xBB\xBF"
+                                        "a:1*b:2*\r\n"
+                                        "  c:3 \t\r\n"
+                                        "\n"
+                                        "d:4*e:5\r"
+                                        "f:6");
+    const std::vector<std::pair<std::string, int>> expected = {{"a:1", 1}, {"b:2", 1}, {"c:3", 2},
+                                                               {"d:4", 4}, {"e:5", 4}, {"f:6", 5}};
+    ASSERT_EQ(pieces.size(), expected.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        EXPECT_EQ(pieces[i].text, expected[i].first);
+        EXPECT_EQ(pieces[i].line, expected[i].second);
+    }
+    EXPECT_TRUE(splitImportText("").empty());
+    EXPECT_TRUE(splitImportText("**\n \n*").empty());
+}
+
+TEST(ParseListenAddress, ReadsHostAndPort) {
+    struct Case {
+        std::string text;
+        bool ok;
+        std::string host;
+        int port;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:8642", true, "127.0.0.1", 8642}, {"localhost:0", true, "localhost", 0},
+        {"[::1]:80", true, "::1", 80},               {"0.0.0.0:65535", true, "0.0.0.0", 65535},
+        {"127.0.0.1", false, "", 0},                 {":80", false, "", 0},
+        {"127.0.0.1:65536", false, "", 0},           {"127.0.0.1:-1", false, "", 0},
+        {"::1:80", false, "", 0},                    {"[::1]80", false, "", 0},
+        {"127.0.0.1:", false, "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string host;
+        int port = -1;
+        EXPECT_EQ(parseListenAddress(c.text, host, port), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(host, c.host);
+            EXPECT_EQ(port, c.port);
+        }
+    }
+}
+
+TEST(AccessLogLine, KeepsEveryRequestOnOneSafeLine) {
+    const std::string line = accessLogLine("127.0.0.1", 0, "GET", "/Tamberly/addproxy.php?proxy=a\n\"b\\\x01\xFF",
+                                           "HTTP/1.1", 400, 12);
+    EXPECT_EQ(line, "127.0.0.1 - - [01/Jan/1970:00:00:00 +0000] "
+                    "\"GET /Tamberly/addproxy.php?proxy=a\\x0a\\x22b\\x5c\\x01\\xff HTTP/1.1\" 400 12\n");
+
+    const std::string longLine = accessLogLine("", 0, "GET", std::string(9000, 'a'), "HTTP/1.1", 414, 0);
+    EXPECT_LT(longLine.size(), 700u);
+    EXPECT_EQ(longLine.find('\n'), longLine.size() - 1);
+    EXPECT_EQ(accessLogLine("", 0, "", "", "", 400, 0), "- - - [01/Jan/1970:00:00:00 +0000] \"-\" 400 -\n");
+}
+
+} // namespace
+} // namespace tamberly

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <httplib.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tamberly::test {
+
+/// Path of the built tamberly-listserver.
+const char* listServerPath();
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs tamberly-listserver with the arguments to its end; input is fed to its standard input.
+RunResult runListServer(const std::vector<std::string>& args, const std::string& input = {});
+
+/// A running `tamberly-listserver serve`, started with --listen 127.0.0.1:0 plus the given arguments. Its port is
+/// read from the "listening on" line; it is killed, if still running, when the object goes.
+class ServerProcess {
+public:
+    explicit ServerProcess(const std::vector<std::string>& args);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    int port() const { return m_port; }
+    /// The whole first line it printed.
+    const std::string& firstLine() const { return m_firstLine; }
+    httplib::Client client() const;
+    /// Sends the signal and waits for the end; the exit code, or 128 + signal when killed by one.
+    int stop(int signal);
+    /// What it wrote to standard error so far (the access log).
+    std::string log() const;
+
+private:
+    pid_t m_pid = -1;
+    int m_stdout = -1;
+    int m_port = 0;
+    std::string m_firstLine;
+    std::string m_logPath;
+};
+
+/// The server's answer to a GET, or status -1 when there was none.
+struct Answer {
+    int status = -1;
+    std::string body;
+    std::string contentType;
+};
+Answer get(const ServerProcess& server, const std::string& target);
+
+} // namespace tamberly::test
