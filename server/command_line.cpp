@@ -120,6 +120,15 @@ std::string openDatabasePath(const std::string& given, std::string& error) {
 }
 
 int serve(ProxyStore& store, const CommandLine& commandLine) {
+    // Signals are taken by one thread with sigwait, so stopping never runs inside a signal handler. Blocked before
+    // any thread starts, so every thread inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     ListService service(store, commandLine.service);
     service.setErrorSink([](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); });
     HttpServer server(service, commandLine.http, logLine);
@@ -127,14 +136,6 @@ int serve(ProxyStore& store, const CommandLine& commandLine) {
     if (port <= 0)
         return failure("cannot listen on " + displayAddress(commandLine.http.host, commandLine.http.port)
                        + " (address in use or not available here)");
-
-    // Signals are taken by one thread with sigwait, so stopping never runs inside a signal handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::atomic<bool> runEnded{false};
     std::atomic<bool> signalled{false};
