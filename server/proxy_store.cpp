@@ -79,8 +79,12 @@ class ProxyStore::Transaction {
 public:
     explicit Transaction(ProxyStore& store) : m_store(store) { m_store.exec("BEGIN IMMEDIATE"); }
     ~Transaction() {
-        if (!m_done)
-            sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (m_done)
+            return;
+        sqlite3_stmt* rollback = nullptr;
+        if (sqlite3_prepare_v2(m_store.m_db, "ROLLBACK", -1, &rollback, nullptr) == SQLITE_OK)
+            sqlite3_step(rollback);
+        sqlite3_finalize(rollback);
     }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -125,9 +129,9 @@ void ProxyStore::fail(const std::string& what, int code) const {
 }
 
 void ProxyStore::exec(const char* sql) {
-    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK)
-        fail(std::string("cannot run ") + sql, rc);
+    Statement statement(*this, sql);
+    while (statement.step()) {
+    }
 }
 
 void ProxyStore::createSchema() {
