@@ -134,8 +134,8 @@ int serve(ProxyStore& store, const CommandLine& commandLine) {
     HttpServer server(service, commandLine.http, logLine);
     const int port = server.bind();
     if (port <= 0)
-        return failure("cannot listen on " + displayAddress(commandLine.http.host, commandLine.http.port)
-                       + " (address in use or not available here)");
+        return failure("cannot listen on " + displayAddress(commandLine.http.host, commandLine.http.port) +
+                       " (address in use or not available here)");
 
     std::atomic<bool> runEnded{false};
     std::atomic<bool> signalled{false};
@@ -224,12 +224,12 @@ int importFile(ProxyStore& store, const std::string& file) {
     if (refused > 0) {
         if (refused > kMaxImportErrorsShown)
             std::cerr << file << ": " << (refused - kMaxImportErrorsShown) << " more entries refused\n";
-        return failure(std::to_string(refused) + (refused == 1 ? " entry" : " entries")
-                       + " refused; nothing was imported");
+        return failure(std::to_string(refused) + (refused == 1 ? " entry" : " entries") +
+                       " refused; nothing was imported");
     }
     const auto count = store.importEntries(entries, static_cast<std::int64_t>(std::time(nullptr)));
-    std::cout << "imported " << entries.size() << (entries.size() == 1 ? " entry" : " entries") << ": "
-              << count.added << " new, " << count.republished << " published again, " << count.alreadyPublished
+    std::cout << "imported " << entries.size() << (entries.size() == 1 ? " entry" : " entries") << ": " << count.added
+              << " new, " << count.republished << " published again, " << count.alreadyPublished
               << " already on the list\n";
     return 0;
 }
@@ -413,8 +413,8 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         next = 1;
     }
     const auto command = commandLine.command;
-    const bool wantsArgument = command == CommandLine::Command::Import || command == CommandLine::Command::Approve
-                            || command == CommandLine::Command::Remove;
+    const bool wantsArgument = command == CommandLine::Command::Import || command == CommandLine::Command::Approve ||
+                               command == CommandLine::Command::Remove;
     if (wantsArgument) {
         if (next >= positional.size()) {
             error = positional[0] + (command == CommandLine::Command::Import ? " needs a FILE" : " needs an ENTRY");

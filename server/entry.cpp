@@ -99,8 +99,8 @@ EntryCheck checkEntry(std::string_view raw) {
         port = raw.substr(close + 2);
         in6_addr address{};
         char text[INET6_ADDRSTRLEN] = {};
-        if (inet_pton(AF_INET6, std::string(host).c_str(), &address) != 1
-            || !inet_ntop(AF_INET6, &address, text, sizeof text))
+        if (inet_pton(AF_INET6, std::string(host).c_str(), &address) != 1 ||
+            !inet_ntop(AF_INET6, &address, text, sizeof text))
             return refuse("IPv6 address is not valid");
         storedHost = std::string("[") + text + "]";
     } else {

@@ -46,19 +46,19 @@ bool bodyIsRead(const httplib::Request& request) {
 }
 
 bool carriesBody(const httplib::Request& request) {
-    return request.has_header("Transfer-Encoding")
-        || (request.has_header("Content-Length") && request.get_header_value("Content-Length") != "0");
+    return request.has_header("Transfer-Encoding") ||
+           (request.has_header("Content-Length") && request.get_header_value("Content-Length") != "0");
 }
 
 bool isKnownMethod(const std::string& method) {
-    static const char* const known[] = {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE",
-                                        "PATCH", "PRI"};
+    static const char* const known[] = {"GET",     "HEAD",    "POST",  "PUT",   "DELETE",
+                                        "CONNECT", "OPTIONS", "TRACE", "PATCH", "PRI"};
     return std::find(std::begin(known), std::end(known), method) != std::end(known);
 }
 
 bool isMethodToken(const std::string& method) {
-    return !method.empty() && method.size() <= 32
-        && std::all_of(method.begin(), method.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '-'; });
+    return !method.empty() && method.size() <= 32 &&
+           std::all_of(method.begin(), method.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '-'; });
 }
 
 void refuseMethod(httplib::Response& response) {
@@ -149,22 +149,22 @@ HttpServer::HttpServer(ListService& service, HttpOptions options, std::function<
         answer(request, response);
         return httplib::Server::HandlerResponse::Handled;
     });
-    m_server->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request& request, httplib::Response& response) {
-        const auto& method = request.method;
-        // cpp-httplib refuses methods it does not know with 400 before any handler runs.
-        const bool unknownMethod = response.status == 400 && isMethodToken(method) && !isKnownMethod(method);
-        const bool drainedBody = response.status == 404 && !method.empty() && method != "GET" && method != "HEAD";
-        if (unknownMethod || drainedBody)
-            refuseMethod(response);
-        if (response.body.empty() && request.method != "HEAD") {
-            response.body = reasonPhrase(response.status);
-            response.set_header("Content-Type", "text/plain");
-        }
-        if (!response.has_header("X-Content-Type-Options"))
-            response.set_header("X-Content-Type-Options", "nosniff");
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+    m_server->set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request& request, httplib::Response& response) {
+            const auto& method = request.method;
+            // cpp-httplib refuses methods it does not know with 400 before any handler runs.
+            const bool unknownMethod = response.status == 400 && isMethodToken(method) && !isKnownMethod(method);
+            const bool drainedBody = response.status == 404 && !method.empty() && method != "GET" && method != "HEAD";
+            if (unknownMethod || drainedBody)
+                refuseMethod(response);
+            if (response.body.empty() && request.method != "HEAD") {
+                response.body = reasonPhrase(response.status);
+                response.set_header("Content-Type", "text/plain");
+            }
+            if (!response.has_header("X-Content-Type-Options"))
+                response.set_header("X-Content-Type-Options", "nosniff");
+            return httplib::Server::HandlerResponse::Handled;
+        }));
     m_server->set_exception_handler(
         [this](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
             try {

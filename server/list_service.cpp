@@ -161,16 +161,16 @@ Reply ListService::page() {
             "table { border-collapse: collapse; }\n"
             "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; text-align: left; }\n"
             "</style>\n</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
-    html += "<p>" + std::to_string(records.size()) + (records.size() == 1 ? " proxy is" : " proxies are")
-          + " on the list. A proxy leaves the list after " + std::to_string(m_options.deadAfter)
-          + (m_options.deadAfter == 1 ? " report" : " reports") + " that it no longer works.</p>\n";
+    html += "<p>" + std::to_string(records.size()) + (records.size() == 1 ? " proxy is" : " proxies are") +
+            " on the list. A proxy leaves the list after " + std::to_string(m_options.deadAfter) +
+            (m_options.deadAfter == 1 ? " report" : " reports") + " that it no longer works.</p>\n";
     if (records.empty()) {
         html += "<p>The list is empty.</p>\n";
     } else {
         html += "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr></thead>\n<tbody>\n";
         for (const auto& record : records) {
-            html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt))
-                  + "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
+            html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt)) +
+                    "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
         }
         html += "</tbody>\n</table>\n";
     }

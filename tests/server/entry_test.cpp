@@ -113,11 +113,16 @@ TEST(ParseListenAddress, ReadsHostAndPort) {
         int port;
     };
     const Case cases[] = {
-        {"127.0.0.1:8642", true, "127.0.0.1", 8642}, {"localhost:0", true, "localhost", 0},
-        {"[::1]:80", true, "::1", 80},               {"0.0.0.0:65535", true, "0.0.0.0", 65535},
-        {"127.0.0.1", false, "", 0},                 {":80", false, "", 0},
-        {"127.0.0.1:65536", false, "", 0},           {"127.0.0.1:-1", false, "", 0},
-        {"::1:80", false, "", 0},                    {"[::1]80", false, "", 0},
+        {"127.0.0.1:8642", true, "127.0.0.1", 8642},
+        {"localhost:0", true, "localhost", 0},
+        {"[::1]:80", true, "::1", 80},
+        {"0.0.0.0:65535", true, "0.0.0.0", 65535},
+        {"127.0.0.1", false, "", 0},
+        {":80", false, "", 0},
+        {"127.0.0.1:65536", false, "", 0},
+        {"127.0.0.1:-1", false, "", 0},
+        {"::1:80", false, "", 0},
+        {"[::1]80", false, "", 0},
         {"127.0.0.1:", false, "", 0},
     };
     for (const auto& c : cases) {
@@ -133,8 +138,8 @@ TEST(ParseListenAddress, ReadsHostAndPort) {
 }
 
 TEST(AccessLogLine, KeepsEveryRequestOnOneSafeLine) {
-    const std::string line = accessLogLine("127.0.0.1", 0, "GET", "/Tamberly/addproxy.php?proxy=a\n\"b\\\x01\xFF",
-                                           "HTTP/1.1", 400, 12);
+    const std::string line =
+        accessLogLine("127.0.0.1", 0, "GET", "/Tamberly/addproxy.php?proxy=a\n\"b\\\x01\xFF", "HTTP/1.1", 400, 12);
     EXPECT_EQ(line, "127.0.0.1 - - [01/Jan/1970:00:00:00 +0000] "
                     "\"GET /Tamberly/addproxy.php?proxy=a\\x0a\\x22b\\x5c\\x01\\xff HTTP/1.1\" 400 12\n");
 

@@ -25,8 +25,8 @@ constexpr int kGuardMs = 60000;
 
 std::string scratchFile(const char* what) {
     static std::atomic<int> counter{0};
-    return (std::filesystem::temp_directory_path()
-            / ("tamberly-listserver-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + what))
+    return (std::filesystem::temp_directory_path() /
+            ("tamberly-listserver-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" + what))
         .string();
 }
 
@@ -133,8 +133,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args) : m_logPath(s
         const ssize_t n = poll(&wait, 1, kGuardMs) == 1 ? read(m_stdout, buffer, sizeof buffer) : -1;
         if (n <= 0) {
             const int code = stop(SIGKILL);
-            throw std::runtime_error("tamberly-listserver did not start (exit " + std::to_string(code)
-                                     + "): " + log());
+            throw std::runtime_error("tamberly-listserver did not start (exit " + std::to_string(code) + "): " + log());
         }
         m_firstLine.append(buffer, static_cast<std::size_t>(n));
     }
