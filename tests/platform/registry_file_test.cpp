@@ -114,7 +114,32 @@ TEST(RegistryFile, FailuresAreTypedErrorsAndLeaveTheFileWhole) {
     EXPECT_THROW(registry.RegWrite(kServer, std::uint32_t{1}, "REG_SZ"), RegistryError);
     EXPECT_THROW(registry.RegWrite(kEnable, std::string("1"), "REG_DWORD"), RegistryError);
     EXPECT_THROW(registry.RegWrite("NoBackslash", std::string("1"), "REG_SZ"), RegistryError);
+    // A line break in a value name would let the name forge lines of its own.
+    EXPECT_THROW(registry.RegWrite(kKey + "\\\n\n", std::uint32_t{16759900}, "REG_DWORD"), RegistryError);
+    EXPECT_THROW(registry.RegWrite(kKey + "\\x\"=\"\r\n\"ProxyEnable", std::string("1"), "REG_SZ"), RegistryError);
     EXPECT_EQ(readFile(registry.path()), before);
+}
+
+// Hand-edited files whose odd hex lines, once rewritten, took in the line after them.
+TEST(RegistryFile, OddHexLinesKeepToThemselvesWhenTheFileIsRewritten) {
+    const std::string files[] = {
+        std::string("\0]\\=hex\xFB\xFB\\k\\\\\\\\\\\\", 17), // ends in backslashes, no line break
+        "\"Bin\"=hex:01,\\\\",
+        "[HKEY_CURRENT_USER\\Other]\r\n\"Bin\"=hex:01,\\\r\r\n[HKEY_CURRENT_USER\\Next]\r\n\"Kept\"=\"yes\"\r\n",
+    };
+    const std::string kept = "HKEY_CURRENT_USER\\Next\\Kept";
+    for (const auto& file : files) {
+        SCOPED_TRACE(file);
+        TempDir dir;
+        writeFile(dir.file("registry.reg"), file);
+        RegistryFile registry(dir.file("registry.reg"));
+        const auto keptBefore = registry.RegRead(kept);
+        registry.RegWrite(kKey + "\\]", std::uint32_t{16759900}, "REG_DWORD");
+        registry.RegWrite(kServer, std::string("a:1"), "REG_SZ");
+        EXPECT_EQ(registry.RegRead(kKey + "\\]"), std::optional<RegValue>(std::uint32_t{16759900}));
+        EXPECT_EQ(registry.RegRead(kServer), std::optional<RegValue>(std::string("a:1")));
+        EXPECT_EQ(registry.RegRead(kept), keptBefore);
+    }
 }
 
 TEST(RegistryFile, TwoWriterProcessesNeitherTearTheFileNorLoseAValue) {

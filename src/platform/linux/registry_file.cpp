@@ -175,6 +175,11 @@ RegValue parseData(const std::string& data) {
     return data;
 }
 
+// A hex value line ending in "\" goes on in the next line.
+bool continues(const std::string& line) {
+    return !line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos;
+}
+
 // The file as lines, hex values that continue over several lines (ending in "\") joined into one.
 std::vector<std::string> logicalLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -193,7 +198,7 @@ std::vector<std::string> logicalLines(const std::string& text) {
             current += trim(line);
         else
             current = line;
-        continuing = !current.empty() && current.back() == '\\' && current.find("=hex") != std::string::npos;
+        continuing = continues(current);
         if (continuing)
             current.pop_back();
         else
@@ -202,6 +207,16 @@ std::vector<std::string> logicalLines(const std::string& text) {
     if (continuing)
         lines.push_back(current);
     return lines;
+}
+
+// A line as written so that reading gives it back: reading takes one "\r" off every line, and a line that still
+// ends as a continuation (a hand-edited file may end with one) would swallow the line after it.
+std::string asWritten(const std::string& line) {
+    if (!line.empty() && line.back() == '\r')
+        return line + "\r";
+    if (continues(line))
+        return line + " ";
+    return line;
 }
 
 bool isSectionLine(const std::string& line, std::string& name) {
@@ -257,6 +272,9 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
         throw RegistryError("cannot store this data as " + typeName + " in " + fullName);
     if (key.find_first_of("[]\r\n") != std::string::npos)
         throw RegistryError("not a registry key name: " + key);
+    // A line break in the name would end its line early and make the rest a line of its own.
+    if (name.find_first_of("\r\n") != std::string::npos)
+        throw RegistryError("not a registry value name: " + name);
 
     const std::string newLine = quote(name) + "=" + formatData(value);
     const std::string why = file_store::update(m_path, [&](const std::optional<std::string>& old) {
@@ -300,7 +318,7 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
         }
         std::string out;
         for (const auto& line : lines)
-            out += line + "\n";
+            out += asWritten(line) + "\n";
         if (out.size() < 2 || out.compare(out.size() - 2, 2, "\n\n") != 0)
             out += "\n";
         return out;
