@@ -1,11 +1,14 @@
 #include "app/tamberly.h"
 
+#include "platform/linux/desktop_web_browser.h"
 #include "platform/linux/user_paths.h"
+#include "platform/qt/internet_options_dialog.h"
 #include "platform/qt/proxy_list_model.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/qt/qt_list_box.h"
 #include "platform/qt/qt_status_line.h"
 #include "platform/qt/qt_timer.h"
+#include "platform/qt/qt_transfer_control.h"
 #include "platform/browser_locator.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
@@ -55,6 +58,12 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         m_dialogs = m_ownDialogs.get();
     }
+    if (m_services.transfer) {
+        m_Inet1 = m_services.transfer;
+    } else {
+        m_ownInet1 = std::make_unique<QtTransferControl>();
+        m_Inet1 = m_ownInet1.get();
+    }
     buildControls();
     buildMenus();
 
@@ -63,6 +72,13 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
     m_selection = std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch,
                                                       m_services.random, m_IniPath);
     connect(m_choice, &QPushButton::clicked, this, [this] { m_selection->choice_Click(); });
+    m_download = std::make_unique<ListDownload>(*m_systemProxy, *m_Inet1, *m_timer, *m_statusLine, *m_listBox,
+                                                m_proxylist, m_IniPath);
+    connect(&m_Timer1, &QTimer::timeout, this, [this] { m_download->Timer1_Timer(); });
+    m_submission = std::make_unique<ProxySubmission>(*m_Inet1, *m_statusLine, *m_listBox, *m_dialogs, m_IniPath);
+    m_webBrowser = std::make_unique<DesktopWebBrowser>(m_services.shell, m_IniPath);
+    m_optionsPanel = std::make_unique<InternetOptionsDialog>(m_services.registry, *m_dialogs, this);
+    m_website = std::make_unique<Website>(*m_webBrowser, *m_optionsPanel, *m_dialogs, m_IniPath);
 
     Form_Load();
 }
@@ -136,7 +152,7 @@ void Tamberly::buildMenus() {
 
     QMenu* file = menu(menuBar(), "Mnufile", "File");
     menuBar()->addMenu(file);
-    item(file, "Mnuvisit", "Visit Website", [] {});
+    item(file, "Mnuvisit", "Visit Website", [this] { m_website->Mnuvisit_Click(); });
     item(file, "Mnuhide", "Hide", [this] { Mnuhide_Click(); });
     QAction* quit = item(file, "Mnuquit", "Quit", [this] { Mnuquit_Click(); });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -144,16 +160,16 @@ void Tamberly::buildMenus() {
 
     QMenu* proxy = menu(menuBar(), "Mnuproxy", "Proxy");
     menuBar()->addMenu(proxy);
-    item(proxy, "Mnulist", "Download List", [] {});
+    item(proxy, "Mnulist", "Download List", [this] { m_download->Mnulist_Click(); });
     QMenu* ie = menu(proxy, "MnuIE", "Internet Explorer");
     proxy->addMenu(ie);
     item(ie, "Mnulaunch", "Launch", [this] { m_browserLaunch->Mnulaunch_Click(); });
     item(ie, "Mnunoproxy", "No proxy", [this] { m_systemProxy->Mnunoproxy_Click(); });
     item(ie, "Mnuthisproxy", "Use this proxy", [this] { m_selection->Mnuthisproxy_Click(); });
-    item(ie, "Mnuclose", "Show Internet Options", [] {});
+    item(ie, "Mnuclose", "Show Internet Options", [this] { m_website->Mnuclose_Click(); });
     item(proxy, "currproxy", "Show current proxy", [this] { m_systemProxy->currproxy_Click(); });
-    item(proxy, "Mnudead", "Report dead proxy", [] {});
-    item(proxy, "Mnuadd", "Add a new proxy", [] {});
+    item(proxy, "Mnudead", "Report dead proxy", [this] { m_submission->Mnudead_Click(); });
+    item(proxy, "Mnuadd", "Add a new proxy", [this] { m_submission->Mnuadd_Click(); });
 }
 
 void Tamberly::Form_Load() {

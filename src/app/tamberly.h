@@ -1,5 +1,8 @@
 #pragma once
 
+#include "net/list_download.h"
+#include "net/proxy_submission.h"
+#include "net/website.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"
 #include "proxy/system_proxy.h"
@@ -21,11 +24,14 @@ class QSystemTrayIcon;
 namespace tamberly {
 
 class BrowserLocator;
+class DesktopWebBrowser;
+class InternetOptionsDialog;
 class Dialogs;
 class ProxyListModel;
 class QtListBox;
 class QtStatusLine;
 class QtTimer;
+class QtTransferControl;
 class RandomSource;
 class Registry;
 class Shell;
@@ -97,10 +103,17 @@ private:
     std::unique_ptr<QtTimer> m_timer;
     std::unique_ptr<Dialogs> m_ownDialogs;
     Dialogs* m_dialogs = nullptr;
+    std::unique_ptr<QtTransferControl> m_ownInet1;
+    TransferControl* m_Inet1 = nullptr;
+    std::unique_ptr<DesktopWebBrowser> m_webBrowser;
+    std::unique_ptr<InternetOptionsDialog> m_optionsPanel;
 
     std::unique_ptr<SystemProxy> m_systemProxy;
     std::unique_ptr<BrowserLaunch> m_browserLaunch;
     std::unique_ptr<SelectionCommands> m_selection;
+    std::unique_ptr<ListDownload> m_download;
+    std::unique_ptr<ProxySubmission> m_submission;
+    std::unique_ptr<Website> m_website;
 };
 
 } // namespace tamberly
