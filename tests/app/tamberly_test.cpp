@@ -39,6 +39,7 @@ struct WindowTest : ::testing::Test {
     StubLocator locator;
     FakeRandom random;
     FakeDialogs dialogs;
+    FakeTransferControl inet;
     bool trayAvailable = true;
     int ends = 0;
     std::unique_ptr<Tamberly> window;
@@ -46,7 +47,7 @@ struct WindowTest : ::testing::Test {
     std::string iniPath() const { return home.configDir() + "/prefs.ini"; }
 
     Tamberly& open() {
-        TamberlyServices services{registry, shell, locator, random, &dialogs};
+        TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
         services.trayAvailable = [this] { return trayAvailable; };
         services.endProcess = [this] { ++ends; };
         window = std::make_unique<Tamberly>(services);
@@ -145,6 +146,24 @@ TEST_F(WindowTest, EventsReachTheirHandlers) {
     action("Mnuthisproxy")->trigger(); // nothing selected: the empty entry
     EXPECT_EQ(server(), "");
     EXPECT_EQ(shell.requests.size(), 4u);
+
+    // The server exchange goes through the window's transfer control and timer.
+    inet.results = {{true, "c:3*", {}}};
+    action("Mnulist")->trigger();
+    EXPECT_TRUE(window->findChild<QTimer*>("Timer1")->isActive());
+    QTRY_COMPARE(rows(), (std::vector<std::string>{"c:3"}));
+    EXPECT_FALSE(window->findChild<QTimer*>("Timer1")->isActive());
+    dialogs.typed = {"d:4"};
+    dialogs.answers = {Dialogs::vbYes};
+    action("Mnuadd")->trigger();
+    ASSERT_EQ(inet.urls.size(), 2u);
+    EXPECT_EQ(inet.urls[0], "http://127.0.0.1:8642/Tamberly/update.php");
+    EXPECT_EQ(inet.urls[1], "http://127.0.0.1:8642/Tamberly/addproxy.php?proxy=d:4");
+    action("Mnudead")->trigger();
+    EXPECT_EQ(dialogs.messages.back().text, "Please select the proxy on the list first");
+    action("Mnuvisit")->trigger();
+    ASSERT_EQ(shell.requests.size(), 5u);
+    EXPECT_EQ(shell.requests[4].parameters, "http://127.0.0.1:8642/Tamberly/index.php");
 
     registry.values[kProxyEnableName] = std::uint32_t{1};
     registry.values[kProxyServerName] = std::string("10.0.0.1:80");
