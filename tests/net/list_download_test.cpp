@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,11 @@ struct ListCase {
     std::string response;
     std::vector<std::string> rows;
 };
+
+// Names the case in test listings.
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ListDownloadCases : public ListDownloadTest, public ::testing::WithParamInterface<ListCase> {};
 

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,11 @@ struct DownloadCase {
     std::vector<std::string> rows;
     std::string stored;
 };
+
+// Names the case in test listings.
+void PrintTo(const DownloadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ServerExchangeDownload : public ServerExchange, public ::testing::WithParamInterface<DownloadCase> {};
 
