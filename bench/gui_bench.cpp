@@ -1,0 +1,215 @@
+// Figures of the real window on the offscreen platform: filling the proxy list box, and "Download List" from a
+// loopback server until the rows are shown, each beside its baseline.
+
+#include "bench_support.h"
+
+#include "app/tamberly.h"
+#include "net/list_download.h"
+#include "platform/dialogs.h"
+#include "platform/linux/browser_lookup.h"
+#include "platform/linux/clock_random_source.h"
+#include "platform/linux/process_shell.h"
+#include "platform/linux/registry_file.h"
+#include "platform/qt/proxy_list_model.h"
+#include "platform/qt/qt_list_box.h"
+#include "platform/qt/qt_status_line.h"
+#include "platform/qt/qt_timer.h"
+#include "platform/qt/qt_transfer_control.h"
+#include "proxy/system_proxy.h"
+#include "storage/ini_file.h"
+#include "storage/proxy_list_store.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListView>
+#include <QStringList>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+namespace tamberly::bench {
+namespace {
+
+constexpr std::size_t kEntries = 100'000;
+
+class NoDialogs final : public Dialogs {
+public:
+    int MsgBox(const std::string& text, int, const std::string&) override {
+        last = text;
+        return vbOK;
+    }
+    std::string InputBox(const std::string&, const std::string&) override { return {}; }
+    std::string last;
+};
+
+/// Serves one list text at /Tamberly/update.php on 127.0.0.1, on a port the system picks.
+class LoopbackListServer {
+public:
+    explicit LoopbackListServer(std::string listText) : m_text(std::move(listText)) {
+        // A provider of known length is sent as it is: cpp-httplib would otherwise compress a text body for a
+        // client that accepts it, and the compression would dwarf everything the figures measure.
+        m_server.Get("/Tamberly/update.php", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(m_text.size(), "text/plain",
+                                     [this](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                         return sink.write(m_text.data() + offset, length);
+                                     });
+        });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        if (m_port <= 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running())
+            std::this_thread::yield();
+    }
+    ~LoopbackListServer() {
+        m_server.stop();
+        m_thread.join();
+    }
+    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    std::string m_text;
+    httplib::Server m_server;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+/// The real window with its controls found by name, as the window itself wires them.
+struct WindowParts {
+    std::string configDir;
+    std::string iniPath;
+    RegistryFile registry;
+    ProcessShell shell;
+    BrowserLookup browserLookup;
+    ClockRandomSource random;
+    NoDialogs dialogs;
+    std::unique_ptr<Tamberly> window;
+    QListView* view = nullptr;
+    std::unique_ptr<QtListBox> box;
+    std::unique_ptr<QtStatusLine> status;
+    std::unique_ptr<QtTimer> timer;
+
+    explicit WindowParts(const std::string& config)
+        : configDir(config), iniPath(config + "/prefs.ini"), registry(config + "/registry.reg") {
+        window = std::make_unique<Tamberly>(TamberlyServices{registry, shell, browserLookup, random, &dialogs});
+        window->show();
+        QCoreApplication::processEvents();
+        view = window->findChild<QListView*>(QStringLiteral("Proxydisplay"));
+        auto* model = view ? qobject_cast<ProxyListModel*>(view->model()) : nullptr;
+        auto* label = window->findChild<QLabel*>(QStringLiteral("status"));
+        auto* timer1 = window->findChild<QTimer*>(QStringLiteral("Timer1"));
+        if (!model || !label || !timer1)
+            throw std::runtime_error("the window lacks Proxydisplay, status or Timer1");
+        box = std::make_unique<QtListBox>(*view, *model);
+        status = std::make_unique<QtStatusLine>(*label);
+        timer = std::make_unique<QtTimer>(*timer1);
+    }
+
+    // Lays the rows out and paints the visible ones, as the next turn of the event loop would.
+    void showRows() {
+        QCoreApplication::processEvents();
+        view->viewport()->repaint();
+    }
+};
+
+void splitToQStringList(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        QStringList rows;
+        std::size_t start = 0;
+        for (std::size_t star = text.find('*'); star != std::string::npos; star = text.find('*', start)) {
+            rows.append(QString::fromUtf8(text.data() + start, static_cast<qsizetype>(star - start)));
+            start = star + 1;
+        }
+        benchmark::DoNotOptimize(rows.data());
+        if (rows.size() != static_cast<qsizetype>(kEntries))
+            state.SkipWithError("wrong number of rows");
+    }
+}
+
+void fillList(benchmark::State& state, WindowParts& parts, const std::string& text) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        parts.box->Clear();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        FillList(text, *parts.box);
+        parts.showRows();
+        if (parts.box->ListCount() != static_cast<int>(kEntries))
+            state.SkipWithError("wrong number of rows");
+    }
+}
+
+void plainGet(benchmark::State& state, QtTransferControl& inet, const std::string& url, std::size_t bytes) {
+    for (auto _ : state) {
+        const TransferResult result = inet.OpenURL(url);
+        if (!result.ok || result.body.size() != bytes) {
+            state.SkipWithError(("the GET failed: " + result.error).c_str());
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// The click, then the timer's tick (called at once: the tick's fixed 250 ms wait is no work of the program), then
+// the rows on screen. It includes switching the proxy off and storing the list, both atomic file replacements.
+void downloadList(benchmark::State& state, WindowParts& parts, QtTransferControl& inet) {
+    SystemProxy proxy(parts.registry, *parts.status, parts.dialogs);
+    std::string proxylist;
+    ListDownload download(proxy, inet, *parts.timer, *parts.status, *parts.box, proxylist, parts.iniPath);
+    for (auto _ : state) {
+        download.Mnulist_Click();
+        download.Timer1_Timer();
+        parts.showRows();
+        if (parts.box->ListCount() != static_cast<int>(kEntries) ||
+            parts.status->caption() != "List downloaded from server.") {
+            state.SkipWithError(("the download failed: " + parts.status->caption()).c_str());
+            break;
+        }
+    }
+}
+
+} // namespace
+} // namespace tamberly::bench
+
+int main(int argc, char* argv[]) {
+    using namespace tamberly;
+    using namespace tamberly::bench;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    TempDir home;
+    const std::string configDir = redirectUserHome(home.path());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+
+    const std::string text = makeListText(kEntries);
+    LoopbackListServer server(text);
+    const std::string iniPath = configDir + "/prefs.ini";
+    // A browser already stored, so the window does not look for one; the list server on loopback.
+    if (!WriteINI("Path", "IE", "/bin/true", iniPath) || !WriteINI("Server", "URL", server.baseUrl(), iniPath)) {
+        std::cerr << "cannot write " << iniPath << "\n";
+        return 1;
+    }
+    WindowParts parts(configDir);
+    QtTransferControl inet;
+    const std::string url = server.baseUrl() + "/Tamberly/update.php";
+
+    // Real time: the server answers on another thread, and painting is part of showing the rows.
+    const auto add = [](const char* name, auto&& run) {
+        benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMillisecond)->UseRealTime();
+    };
+    add("BM_QStringList", [&](benchmark::State& s) { splitToQStringList(s, text); });
+    add("BM_FillList", [&](benchmark::State& s) { fillList(s, parts, text); });
+    add("BM_PlainGet", [&](benchmark::State& s) { plainGet(s, inet, url, text.size()); });
+    add("BM_DownloadList", [&](benchmark::State& s) { downloadList(s, parts, inet); });
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
