@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tamberly {
@@ -15,6 +16,11 @@ public:
     virtual void AddItems(const std::vector<std::string>& rows) {
         for (const auto& row : rows)
             AddItem(row);
+    }
+    /// As AddItems, for rows that point into a text the caller keeps until the call returns; a box that stores
+    /// rows its own way takes them without a string made for each.
+    virtual void AddItemViews(const std::vector<std::string_view>& rows) {
+        AddItems(std::vector<std::string>(rows.begin(), rows.end()));
     }
     /// Removes every row.
     virtual void Clear() = 0;

@@ -240,21 +240,28 @@ std::string encodeValue(std::string_view value) {
     if (!needsQuotes(value))
         return std::string(value);
     static const char digits[] = "0123456789ABCDEF";
-    std::string out = "\"";
+    std::string out;
     out.reserve(value.size() + value.size() / 8 + 2);
-    for (char c : value) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (isControl(b)) {
+    out.push_back('"');
+    // Runs of bytes that need no escape are copied whole: a stored list is megabytes long.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto b = static_cast<unsigned char>(value[i]);
+        const bool control = isControl(b);
+        if (!control && b != '"' && b != '\\')
+            continue;
+        out.append(value.substr(run, i - run));
+        if (control) {
             out += "\\x";
             out.push_back(digits[b >> 4]);
             out.push_back(digits[b & 0xF]);
         } else {
-            out.push_back(c);
+            out.push_back('\\');
+            out.push_back(static_cast<char>(b));
         }
+        run = i + 1;
     }
+    out.append(value.substr(run));
     out.push_back('"');
     return out;
 }

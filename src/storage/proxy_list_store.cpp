@@ -4,6 +4,7 @@
 #include "storage/ds_encrypt.h"
 #include "storage/ini_file.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace tamberly {
@@ -35,15 +36,17 @@ bool SaveList(const std::string& text, const std::string& iniPath) {
 }
 
 void FillList(const std::string& text, ListBox& box) {
-    std::vector<std::string> rows;
+    const std::string_view all(text);
+    std::vector<std::string_view> rows;
+    rows.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '*')));
     std::size_t start = 0;
     // Text after the last "*" belongs to no entry.
-    for (std::size_t star = text.find('*'); star != std::string::npos; star = text.find('*', start)) {
-        rows.emplace_back(text, start, star - start);
+    for (std::size_t star = all.find('*'); star != std::string_view::npos; star = all.find('*', start)) {
+        rows.push_back(all.substr(start, star - start));
         start = star + 1;
     }
     if (!rows.empty())
-        box.AddItems(rows);
+        box.AddItemViews(rows);
 }
 
 } // namespace tamberly

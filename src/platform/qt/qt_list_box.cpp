@@ -9,7 +9,11 @@ namespace tamberly {
 
 void QtListBox::AddItem(const std::string& text) { m_model.append({text}); }
 
-void QtListBox::AddItems(const std::vector<std::string>& rows) { m_model.append(rows); }
+void QtListBox::AddItems(const std::vector<std::string>& rows) {
+    m_model.append(std::vector<std::string_view>(rows.begin(), rows.end()));
+}
+
+void QtListBox::AddItemViews(const std::vector<std::string_view>& rows) { m_model.append(rows); }
 
 void QtListBox::Clear() { m_model.clear(); }
 
@@ -20,6 +24,8 @@ int QtListBox::ListIndex() const {
 
 int QtListBox::ListCount() const { return m_model.count(); }
 
-std::string QtListBox::List(int i) const { return i >= 0 && i < m_model.count() ? m_model.row(i) : std::string(); }
+std::string QtListBox::List(int i) const {
+    return i >= 0 && i < m_model.count() ? std::string(m_model.row(i)) : std::string();
+}
 
 } // namespace tamberly

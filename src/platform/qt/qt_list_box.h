@@ -15,6 +15,7 @@ public:
 
     void AddItem(const std::string& text) override;
     void AddItems(const std::vector<std::string>& rows) override;
+    void AddItemViews(const std::vector<std::string_view>& rows) override;
     void Clear() override;
     int ListIndex() const override;
     int ListCount() const override;
