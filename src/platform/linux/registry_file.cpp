@@ -94,7 +94,8 @@ bool parseValueLine(const std::string& line, ValueLine& out) {
         return false;
     std::size_t pos;
     if (line[0] == '@') {
-        out.name = "@";
+        // Not `= "@"`: GCC 12 at -O3 reports a false -Wrestrict overlap for that assignment here.
+        out.name.assign(1, '@');
         pos = 1;
     } else if (line[0] == '"') {
         out.name.clear();
