@@ -2,6 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build run test test-sanitize bench fuzz format clean
 
@@ -20,9 +21,12 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS) --timeout 600
 
+# Every test under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer, which stops at its first finding.
 test-sanitize: deps
 	@scripts/install-deps --sanitize
-	@$(MAKE) --no-print-directory test BUILD=build-sanitize CMAKE_FLAGS="-DTAMBERLY_SANITIZE=ON"
+	@ASAN_OPTIONS=$${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1:strict_init_order=1} \
+		UBSAN_OPTIONS=$${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+		$(MAKE) --no-print-directory test BUILD=build-sanitize CMAKE_FLAGS="-DTAMBERLY_SANITIZE=ON"
 
 bench:
 	@scripts/install-deps --bench
@@ -30,12 +34,13 @@ bench:
 	@cmake --build build-bench -j$(JOBS)
 	@bench/run build-bench
 
+# Each fuzz target for FUZZ_SECONDS, from the seeds in fuzz/corpus; fails when one finds something.
 fuzz:
 	@scripts/install-deps --fuzz
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBERLY_FUZZ=ON \
 		-DTAMBERLY_TESTS=OFF -DTAMBERLY_GUI=OFF >/dev/null
-	@cmake --build build-fuzz -j$(JOBS)
-	@fuzz/run build-fuzz $${FUZZ_SECONDS:-60}
+	@cmake --build build-fuzz --target tamberly_fuzzers -j$(JOBS)
+	@fuzz/run build-fuzz $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,186 @@
+// The list server's request handling, fed request lines directly (no socket): each target is split and decoded the
+// way cpp-httplib does before the service sees it. Never a 5xx or a crash; the list holds exactly the published,
+// well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds.
+#include "entry.h"
+#include "fuzz_support.h"
+#include "list_service.h"
+#include "proxy_store.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tamberly::ListService;
+using tamberly::ProxyState;
+using tamberly::ProxyStore;
+using tamberly::QueryParams;
+using tamberly::Reply;
+using tamberly::fuzz::require;
+using tamberly::fuzz::shown;
+
+constexpr std::int64_t kNow = 1700000000;
+
+const tamberly::fuzz::ScratchDir scratch;
+ProxyStore& store() {
+    static ProxyStore instance(scratch.file("proxies.sqlite"));
+    return instance;
+}
+
+// What the store should hold: every row ever touched, with its state and reports.
+struct Row {
+    ProxyState state;
+    int reports = 0;
+};
+
+std::vector<std::string> listEntries(const std::string& list) {
+    require(list.empty() || list.back() == '*', "the list text ends with \"*\"", shown(list));
+    std::vector<std::string> entries;
+    std::size_t start = 0;
+    for (auto star = list.find('*'); star != std::string::npos; star = list.find('*', start)) {
+        entries.push_back(list.substr(start, star - start));
+        start = star + 1;
+    }
+    return entries;
+}
+
+std::string unescapeCell(const std::string& cell) {
+    static const std::pair<const char*, char> entities[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+    std::string out;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        const char c = cell[i];
+        require(c != '<' && c != '>' && c != '"' && c != '\'', "a table cell holds no bare markup", shown(cell));
+        if (c != '&') {
+            out += c;
+            continue;
+        }
+        bool known = false;
+        for (const auto& [name, character] : entities) {
+            if (cell.compare(i, std::char_traits<char>::length(name), name) == 0) {
+                out += character;
+                i += std::char_traits<char>::length(name) - 1;
+                known = true;
+                break;
+            }
+        }
+        require(known, "every & in a cell starts an entity", shown(cell));
+    }
+    return out;
+}
+
+// The first cell of each table row.
+std::vector<std::string> pageEntries(const std::string& html) {
+    std::vector<std::string> entries;
+    const std::string open = "<tr><td>", close = "</td>";
+    for (auto at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+        const auto begin = at + open.size();
+        const auto end = html.find(close, begin);
+        require(end != std::string::npos, "every cell is closed");
+        entries.push_back(unescapeCell(html.substr(begin, end - begin)));
+    }
+    return entries;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    tamberly::ServiceOptions options;
+    options.moderate = input.ConsumeBool();
+    options.deadAfter = input.ConsumeIntegralInRange(1, 3);
+    // A row put in the database by other means, such as a hand edit: it may hold anything.
+    const std::string handRow = input.ConsumeRandomLengthString(300);
+
+    std::map<std::string, Row> rows;
+    for (auto state : {ProxyState::Pending, ProxyState::Published, ProxyState::Withdrawn})
+        require(store().entries(state).empty(), "each input starts from an empty store");
+    if (!handRow.empty()) {
+        store().add(handRow, false, kNow);
+        rows[handRow] = {ProxyState::Published};
+    }
+
+    ListService service(store(), options, [] { return kNow; });
+    for (int request = 0; request < 8 && input.remaining_bytes() > 0; ++request) {
+        const std::string line = input.ConsumeRandomLengthString(1024);
+        const auto space = line.find(' ');
+        const std::string method = space == std::string::npos ? "GET" : line.substr(0, space);
+        const std::string target = space == std::string::npos ? line : line.substr(space + 1);
+
+        // As cpp-httplib does: the path decoded, the query split into parameters; a second "?" is refused there.
+        const auto question = target.find('?');
+        if (question != std::string::npos && target.find('?', question + 1) != std::string::npos)
+            continue;
+        const std::string path = httplib::detail::decode_url(target.substr(0, question), false);
+        QueryParams params;
+        if (question != std::string::npos && question + 1 < target.size())
+            httplib::detail::parse_query_text(target.substr(question + 1), params);
+
+        const Reply reply = service.handle(method, path, params);
+        const int status = reply.status;
+        require(status == 200 || status == 400 || status == 404 || status == 405, "the status is 200, 400, 404 or 405",
+                method + " " + shown(path) + " gave " + std::to_string(status) + " " + reply.body);
+        if (method != "GET" && method != "HEAD") {
+            require(status == 405, "other methods are refused");
+            continue;
+        }
+
+        const bool submit = path == "/Tamberly/addproxy.php", report = path == "/Tamberly/deadproxy.php";
+        if ((submit || report) && params.count("proxy") == 1) {
+            const auto check = tamberly::checkEntry(params.find("proxy")->second);
+            require((status != 400) == check.ok, "a proxy is refused exactly when it is no entry", reply.body);
+            if (check.ok) {
+                auto it = rows.find(check.entry);
+                if (submit) {
+                    require(status == 200, "a well-formed submission is taken");
+                    if (it == rows.end() || it->second.state == ProxyState::Withdrawn)
+                        rows[check.entry] = {options.moderate ? ProxyState::Pending : ProxyState::Published};
+                } else if (it == rows.end() || it->second.state == ProxyState::Pending) {
+                    require(status == 404, "a report of a proxy not on the list is 404", reply.body);
+                } else {
+                    require(status == 200, "a report of a listed or withdrawn proxy is taken", reply.body);
+                    if (it->second.state == ProxyState::Published && ++it->second.reports >= options.deadAfter)
+                        it->second = {ProxyState::Withdrawn};
+                }
+            }
+        } else if (submit || report) {
+            require(status == 400, "a request without exactly one proxy parameter is refused");
+        }
+
+        // After every request: the list and the page show what the store should hold.
+        std::vector<std::string> published, listed;
+        for (const auto& [entry, row] : rows) {
+            if (row.state != ProxyState::Published)
+                continue;
+            published.push_back(entry);
+            const auto check = tamberly::checkEntry(entry);
+            if (check.ok && check.entry == entry)
+                listed.push_back(entry);
+        }
+        require(sorted(listEntries(*service.listText())) == listed, "the list holds the published entries, each once",
+                shown(*service.listText()));
+        if (path == "/Tamberly/update.php")
+            require(status == 200 && reply.body == *service.listText(), "update.php serves the list");
+        if (path == "/Tamberly/index.php") {
+            require(status == 200 && reply.contentType.starts_with("text/html"), "index.php is a page");
+            require(sorted(pageEntries(reply.body)) == published, "the page shows every published row, escaped");
+        }
+    }
+
+    for (const auto& [entry, row] : rows)
+        store().remove(entry);
+    return 0;
+}
