@@ -201,8 +201,9 @@ std::string checkNames(std::string_view section, std::string_view key) {
 
 std::string withValue(const std::optional<std::string>& current, std::string_view section, std::string_view key,
                       std::string_view value) {
-    const std::string data = current.value_or(std::string());
-    const std::string eol = data.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    // A view, not a copy: the file may hold a stored list of megabytes.
+    const std::string_view data = current ? std::string_view(*current) : std::string_view();
+    const std::string eol = data.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
     const std::vector<Line> lines = splitLines(data);
     const Found found = find(data, lines, section, key);
     const std::string encoded = ini::encodeValue(value);
@@ -211,15 +212,19 @@ std::string withValue(const std::optional<std::string>& current, std::string_vie
         const Line& line = lines[static_cast<std::size_t>(found.keyLine)];
         // Keep the line's indentation and the key as spelt in the file; replace only what follows "=".
         const std::size_t eq = data.find('=', line.begin);
-        return data.substr(0, eq + 1) + encoded + data.substr(line.textEnd);
+        std::string out;
+        out.reserve(eq + 1 + encoded.size() + (data.size() - line.textEnd));
+        out.append(data.substr(0, eq + 1)).append(encoded).append(data.substr(line.textEnd));
+        return out;
     }
     const std::string keyLine = std::string(key) + "=" + encoded;
     if (found.sectionLine >= 0) {
         const Line& last = lines[static_cast<std::size_t>(found.lastLine)];
         const bool hasEnd = last.next > 0 && data[last.next - 1] == '\n';
-        return data.substr(0, last.next) + (hasEnd ? "" : eol) + keyLine + eol + data.substr(last.next);
+        return std::string(data.substr(0, last.next)) + (hasEnd ? "" : eol) + keyLine + eol +
+               std::string(data.substr(last.next));
     }
-    std::string out = data;
+    std::string out(data);
     if (!out.empty() && out.back() != '\n')
         out += eol;
     if (!lines.empty() && parseLine(data, lines.back()).kind != Kind::Blank)

@@ -76,10 +76,16 @@ std::optional<std::string> read(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return std::nullopt;
-    std::string data;
-    char buffer[65536];
+    // Read straight into a buffer of the file's size (one byte more, to see the end at once): a settings file
+    // holding a stored list is megabytes long. A file that grows meanwhile is read to its end all the same.
+    struct stat info {};
+    const bool sized = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    std::string data(sized ? static_cast<std::size_t>(info.st_size) + 1 : 65536, '\0');
+    std::size_t used = 0;
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (used == data.size())
+            data.resize(data.size() * 2);
+        const ssize_t n = ::read(fd.get(), data.data() + used, data.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -87,8 +93,9 @@ std::optional<std::string> read(const std::string& path) {
         }
         if (n == 0)
             break;
-        data.append(buffer, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    data.resize(used);
     return data;
 }
 
