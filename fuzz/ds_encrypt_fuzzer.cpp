@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cipher.KeyString(key);
     const std::string scrambled = cipher.Encrypt(text);
     require(scrambled == closedForm(text, key), "Encrypt agrees with the closed form",
-            "key " + shown(key) + " text " + shown(text) + " gave " + shown(scrambled));
+            [&] { return "key " + shown(key) + " text " + shown(text) + " gave " + shown(scrambled); });
 
     if (!key.empty() && key.find_first_not_of(kAlphabet) == std::string::npos) {
         require(scrambled.size() == text.size(), "a key over the alphabet keeps the length");

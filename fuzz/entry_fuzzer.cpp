@@ -135,23 +135,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto check = tamberly::checkEntry(raw);
     require(check.ok == valid(raw), "checkEntry agrees with the independent check",
-            shown(raw) + (check.ok ? " accepted" : " refused: " + check.reason));
+            [&] { return shown(raw) + (check.ok ? " accepted" : " refused: " + check.reason); });
     if (check.ok) {
         require(check.reason.empty() && !check.entry.empty(), "an accepted entry has a stored form and no reason");
         const auto again = tamberly::checkEntry(check.entry);
         require(again.ok && again.entry == check.entry, "the stored form is accepted as itself",
-                shown(raw) + " -> " + shown(check.entry) + " -> " + shown(again.entry));
+                [&] { return shown(raw) + " -> " + shown(check.entry) + " -> " + shown(again.entry); });
     } else {
         require(!check.reason.empty() && check.entry.empty(), "a refusal says why and stores nothing");
     }
 
     const auto split = tamberly::splitImportText(raw);
     const auto expected = pieces(raw);
-    require(split.size() == expected.size(), "the import split finds every piece", shown(raw));
+    require(split.size() == expected.size(), "the import split finds every piece", [&] { return shown(raw); });
     int lastLine = 1;
     for (std::size_t i = 0; i < split.size(); ++i) {
         require(split[i].text == expected[i], "each import piece is the trimmed text between separators",
-                shown(split[i].text) + " instead of " + shown(expected[i]));
+                [&] { return shown(split[i].text) + " instead of " + shown(expected[i]); });
         require(split[i].line >= lastLine, "import pieces come in line order");
         lastLine = split[i].line;
     }

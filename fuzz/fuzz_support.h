@@ -12,12 +12,19 @@
 namespace tamberly::fuzz {
 
 /// Stops the run with a message when a property does not hold; libFuzzer then saves the input.
-inline void require(bool holds, const char* what, std::string_view detail = {}) {
+inline void require(bool holds, const char* what) {
     if (holds)
         return;
     std::fprintf(stderr, "property failed: %s\n", what);
-    if (!detail.empty())
-        std::fprintf(stderr, "  %.*s\n", static_cast<int>(detail.size()), detail.data());
+    std::abort();
+}
+
+/// As above; explain() gives the details, and runs only on failure, so it costs nothing while the property holds.
+template <typename Explain> void require(bool holds, const char* what, Explain&& explain) {
+    if (holds)
+        return;
+    const std::string detail = explain();
+    std::fprintf(stderr, "property failed: %s\n  %s\n", what, detail.c_str());
     std::abort();
 }
 
@@ -36,13 +43,15 @@ inline std::string shown(std::string_view bytes) {
     return out + "\"";
 }
 
-/// One folder per process for the files a target writes, in memory (/dev/shm) where there is one, removed at exit.
+/// One folder per process for the files a target writes, in memory (/dev/shm) where there is one, removed at exit
+/// (a crash skips that).
 class ScratchDir {
 public:
     ScratchDir() {
         std::error_code ec;
         const std::string base = std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
-        std::string pattern = base + "/tamberly-fuzz-XXXXXX";
+        // The process id in the name lets fuzz/run clear what a crashed run left behind.
+        std::string pattern = base + "/tamberly-fuzz-" + std::to_string(::getpid()) + "-XXXXXX";
         if (!::mkdtemp(pattern.data())) {
             std::perror("cannot create a scratch folder");
             std::abort();

@@ -104,20 +104,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string why;
     const bool written = tamberly::WriteINI(section, key, value, kFile, why);
     require(written == writable(section, key), "WriteINI refuses exactly the names a line cannot carry",
-            shown(section) + " " + shown(key) + ": " + why);
+            [&] { return shown(section) + " " + shown(key) + ": " + why; });
     if (!written) {
         require(!why.empty(), "a refused write says why");
         require(scratch.read("prefs.ini") == file, "a refused write leaves the file as it was");
         return 0;
     }
     require(tamberly::ReadINI(section, key, kFile) == value, "the value written reads back",
-            shown(value) + " read as " + shown(tamberly::ReadINI(section, key, kFile)));
+            [&] { return shown(value) + " read as " + shown(tamberly::ReadINI(section, key, kFile)); });
     for (std::size_t i = 0; i < others.size(); ++i) {
-        const auto& [s, k] = others[i];
+        const std::string& s = others[i].first;
+        const std::string& k = others[i].second;
         if (sameName(s, section) && sameName(k, key))
             continue;
-        require(tamberly::ReadINI(s, k, kFile) == before[i], "a write keeps every other value",
-                "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(tamberly::ReadINI(s, k, kFile)));
+        require(tamberly::ReadINI(s, k, kFile) == before[i], "a write keeps every other value", [&] {
+            return "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(tamberly::ReadINI(s, k, kFile));
+        });
     }
 
     // A later write elsewhere, which moves lines around, keeps the value too.

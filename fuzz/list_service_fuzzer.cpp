@@ -1,8 +1,10 @@
 // The list server's request handling, fed request lines directly (no socket): each target is split and decoded the
 // way cpp-httplib does before the service sees it. Never a 5xx or a crash; the list holds exactly the published,
-// well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds.
+// well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds; the
+// request's access-log line is one line of printable ASCII.
 #include "entry.h"
 #include "fuzz_support.h"
+#include "http_server.h"
 #include "list_service.h"
 #include "proxy_store.h"
 
@@ -42,7 +44,7 @@ struct Row {
 };
 
 std::vector<std::string> listEntries(const std::string& list) {
-    require(list.empty() || list.back() == '*', "the list text ends with \"*\"", shown(list));
+    require(list.empty() || list.back() == '*', "the list text ends with \"*\"", [&] { return shown(list); });
     std::vector<std::string> entries;
     std::size_t start = 0;
     for (auto star = list.find('*'); star != std::string::npos; star = list.find('*', start)) {
@@ -58,7 +60,8 @@ std::string unescapeCell(const std::string& cell) {
     std::string out;
     for (std::size_t i = 0; i < cell.size(); ++i) {
         const char c = cell[i];
-        require(c != '<' && c != '>' && c != '"' && c != '\'', "a table cell holds no bare markup", shown(cell));
+        require(c != '<' && c != '>' && c != '"' && c != '\'', "a table cell holds no bare markup",
+                [&] { return shown(cell); });
         if (c != '&') {
             out += c;
             continue;
@@ -72,7 +75,7 @@ std::string unescapeCell(const std::string& cell) {
                 break;
             }
         }
-        require(known, "every & in a cell starts an entity", shown(cell));
+        require(known, "every & in a cell starts an entity", [&] { return shown(cell); });
     }
     return out;
 }
@@ -88,6 +91,17 @@ std::vector<std::string> pageEntries(const std::string& html) {
         entries.push_back(unescapeCell(html.substr(begin, end - begin)));
     }
     return entries;
+}
+
+// One line, nothing a terminal or a log reader would take for a control, the request's quotes not forged.
+void checkLogLine(const std::string& line) {
+    require(!line.empty() && line.back() == '\n', "a log line ends with a line break");
+    for (std::size_t i = 0; i + 1 < line.size(); ++i)
+        require(line[i] >= ' ' && line[i] <= '~', "a log line is printable ASCII", [&] { return shown(line); });
+    const auto open = line.find('"');
+    require(open != std::string::npos && line.find('"', open + 1) != std::string::npos &&
+                line.find('"', line.find('"', open + 1) + 1) == std::string::npos,
+            "a log line quotes the request once", [&] { return shown(line); });
 }
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
@@ -131,8 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         const Reply reply = service.handle(method, path, params);
         const int status = reply.status;
+        checkLogLine(tamberly::accessLogLine(handRow, kNow, method, target, "HTTP/1.1", status, reply.body.size()));
         require(status == 200 || status == 400 || status == 404 || status == 405, "the status is 200, 400, 404 or 405",
-                method + " " + shown(path) + " gave " + std::to_string(status) + " " + reply.body);
+                [&] { return method + " " + shown(path) + " gave " + std::to_string(status) + " " + reply.body; });
         if (method != "GET" && method != "HEAD") {
             require(status == 405, "other methods are refused");
             continue;
@@ -141,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool submit = path == "/Tamberly/addproxy.php", report = path == "/Tamberly/deadproxy.php";
         if ((submit || report) && params.count("proxy") == 1) {
             const auto check = tamberly::checkEntry(params.find("proxy")->second);
-            require((status != 400) == check.ok, "a proxy is refused exactly when it is no entry", reply.body);
+            require((status != 400) == check.ok, "a proxy is refused exactly when it is no entry",
+                    [&] { return reply.body; });
             if (check.ok) {
                 auto it = rows.find(check.entry);
                 if (submit) {
@@ -149,9 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     if (it == rows.end() || it->second.state == ProxyState::Withdrawn)
                         rows[check.entry] = {options.moderate ? ProxyState::Pending : ProxyState::Published};
                 } else if (it == rows.end() || it->second.state == ProxyState::Pending) {
-                    require(status == 404, "a report of a proxy not on the list is 404", reply.body);
+                    require(status == 404, "a report of a proxy not on the list is 404", [&] { return reply.body; });
                 } else {
-                    require(status == 200, "a report of a listed or withdrawn proxy is taken", reply.body);
+                    require(status == 200, "a report of a listed or withdrawn proxy is taken",
+                            [&] { return reply.body; });
                     if (it->second.state == ProxyState::Published && ++it->second.reports >= options.deadAfter)
                         it->second = {ProxyState::Withdrawn};
                 }
@@ -171,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 listed.push_back(entry);
         }
         require(sorted(listEntries(*service.listText())) == listed, "the list holds the published entries, each once",
-                shown(*service.listText()));
+                [&] { return shown(*service.listText()); });
         if (path == "/Tamberly/update.php")
             require(status == 200 && reply.body == *service.listText(), "update.php serves the list");
         if (path == "/Tamberly/index.php") {

@@ -35,17 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         const auto c = static_cast<unsigned char>(encoded[i]);
         if (c != '%') {
-            require(unreserved(c), "only unreserved characters go unencoded", shown(encoded));
+            require(unreserved(c), "only unreserved characters go unencoded", [&] { return shown(encoded); });
             decoded += static_cast<char>(c);
             continue;
         }
         require(i + 2 < encoded.size() && upperHex(encoded[i + 1]) >= 0 && upperHex(encoded[i + 2]) >= 0,
-                "every % is followed by two upper-case hex digits", shown(encoded));
+                "every % is followed by two upper-case hex digits", [&] { return shown(encoded); });
         const auto byte = static_cast<unsigned char>(upperHex(encoded[i + 1]) * 16 + upperHex(encoded[i + 2]));
-        require(!unreserved(byte), "unreserved characters are never encoded", shown(encoded));
+        require(!unreserved(byte), "unreserved characters are never encoded", [&] { return shown(encoded); });
         decoded += static_cast<char>(byte);
         i += 2;
     }
-    require(decoded == input, "decoding gives the input back", shown(input) + " -> " + shown(encoded));
+    require(decoded == input, "decoding gives the input back", [&] { return shown(input) + " -> " + shown(encoded); });
     return 0;
 }

@@ -107,21 +107,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         registry.RegWrite(fullName, value, isNumber ? "REG_DWORD" : "REG_SZ");
     } catch (const RegistryError& error) {
         require(key.find_first_of("[]\r\n") != std::string::npos || name.find_first_of("\r\n") != std::string::npos,
-                "only names a line cannot carry are refused", shown(key) + " " + shown(name) + ": " + error.what());
-        require(scratch.read("registry.reg") == file, "a refused write leaves the file as it was", error.what());
+                "only names a line cannot carry are refused",
+                [&] { return shown(key) + " " + shown(name) + ": " + error.what(); });
+        require(scratch.read("registry.reg") == file, "a refused write leaves the file as it was",
+                [&] { return error.what(); });
         return 0;
     }
     const auto read = registry.RegRead(fullName);
-    require(read == value, "the value written reads back",
-            shown(key) + " " + shown(name) + ": " + shownValue(value) + " read as " + shownValue(read) +
-                "\n  file: " + shown(scratch.read("registry.reg")));
+    require(read == value, "the value written reads back", [&] {
+        return shown(key) + " " + shown(name) + ": " + shownValue(value) + " read as " + shownValue(read) +
+               "\n  file: " + shown(scratch.read("registry.reg"));
+    });
     for (std::size_t i = 0; i < others.size(); ++i) {
-        const auto& [k, n] = others[i];
+        const std::string& k = others[i].first;
+        const std::string& n = others[i].second;
         if (sameName(k, key) && sameName(n, name))
             continue;
         const auto now = registry.RegRead(k + "\\" + n);
-        require(now == before[i], "a write keeps every other value",
-                shown(k) + " " + shown(n) + " was " + shownValue(before[i]) + ", now " + shownValue(now));
+        require(now == before[i], "a write keeps every other value", [&] {
+            return shown(k) + " " + shown(n) + " was " + shownValue(before[i]) + ", now " + shownValue(now);
+        });
     }
     return 0;
 }
