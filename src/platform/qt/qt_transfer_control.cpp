@@ -41,6 +41,8 @@ std::string networkErrorText(const QNetworkReply& reply) {
         return "the server closed the connection before the answer was complete";
     case QNetworkReply::TimeoutError:
         return "the connection timed out";
+    case QNetworkReply::UnknownContentError: // Qt's own text is "Decompression failed: " with no reason
+        return "the server's answer could not be decoded";
     default:
         return reply.errorString().toStdString();
     }
@@ -58,6 +60,8 @@ struct Hop {
     QByteArray body;
 };
 
+constexpr qint64 kReadBufferBytes = 1024 * 1024;
+
 bool isRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -73,6 +77,9 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = manager.get(request);
+    // Without a bound, Qt's network thread buffers a fast endless answer (chunked ones above all) far ahead of
+    // the size check below: gigabytes within seconds. A much smaller bound stalls highly compressed answers.
+    reply->setReadBufferSize(kReadBufferBytes);
 
     Hop hop;
     const std::string tooLarge = "the answer is larger than " + sizeText(limits.maxBodyBytes);
