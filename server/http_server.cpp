@@ -3,9 +3,15 @@
 #include "list_service.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 
@@ -17,6 +23,8 @@ constexpr int kTimeoutSeconds = 5;
 constexpr std::size_t kKeepAliveRequests = 1000;
 constexpr int kListenBacklog = 1024;
 constexpr std::size_t kMaxLoggedTarget = 512;
+// Request line, headers and body together: far above any real request (the line is cut at 8 KiB, the body at 4).
+constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 
 const char* reasonPhrase(int status) {
     switch (status) {
@@ -85,15 +93,139 @@ void appendEscaped(std::string& out, const std::string& text, std::size_t limit)
         out += "...";
 }
 
+int waitFor(int socket, short event, int timeoutMs) {
+    pollfd wanted{socket, event, 0};
+    int ready;
+    do {
+        ready = ::poll(&wanted, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+int milliseconds(time_t seconds, time_t microseconds) {
+    return static_cast<int>(seconds * 1000 + microseconds / 1000);
+}
+
+void socketAddress(int socket, bool peer, std::string& ip, int& port) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    if ((peer ? ::getpeername(socket, raw, &size) : ::getsockname(socket, raw, &size)) != 0)
+        return;
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    if (::getnameinfo(raw, size, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+        ip = host;
+        port = std::atoi(service);
+    }
+}
+
+// One request's bytes from a connection, read 4 KiB at a time as cpp-httplib's own stream does, but no more than
+// kMaxRequestBytes in all: cpp-httplib keeps every header line it is sent, so a client streaming headers for ever
+// grew the server by hundreds of megabytes a second.
+class RequestStream final : public httplib::Stream {
+public:
+    RequestStream(int socket, int readTimeoutMs, int writeTimeoutMs)
+        : m_socket(socket), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
+
+    bool is_readable() const override {
+        return m_offset < m_size || waitFor(m_socket, POLLIN, m_readTimeoutMs) > 0;
+    }
+    bool is_writable() const override { return waitFor(m_socket, POLLOUT, m_writeTimeoutMs) > 0; }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (m_offset == m_size) {
+            if (m_received >= kMaxRequestBytes) {
+                m_overflowed = true;
+                return -1;
+            }
+            if (waitFor(m_socket, POLLIN, m_readTimeoutMs) <= 0)
+                return -1;
+            ssize_t n;
+            do {
+                n = ::recv(m_socket, m_buffer, std::min(sizeof m_buffer, kMaxRequestBytes - m_received), 0);
+            } while (n < 0 && errno == EINTR);
+            if (n <= 0)
+                return n;
+            m_received += static_cast<std::size_t>(n);
+            m_offset = 0;
+            m_size = static_cast<std::size_t>(n);
+        }
+        const std::size_t count = std::min(size, m_size - m_offset);
+        std::memcpy(ptr, m_buffer + m_offset, count);
+        m_offset += count;
+        return static_cast<ssize_t>(count);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!is_writable())
+            return -1;
+        ssize_t n;
+        do {
+            n = ::send(m_socket, ptr, size, MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { socketAddress(m_socket, true, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { socketAddress(m_socket, false, ip, port); }
+    socket_t socket() const override { return m_socket; }
+
+    /// True once the request went past kMaxRequestBytes; what is left of it was not read.
+    bool overflowed() const { return m_overflowed; }
+
+private:
+    int m_socket;
+    int m_readTimeoutMs;
+    int m_writeTimeoutMs;
+    char m_buffer[4096];
+    std::size_t m_offset = 0;
+    std::size_t m_size = 0;
+    std::size_t m_received = 0;
+    bool m_overflowed = false;
+};
+
 } // namespace
 
-// Gives access to the listening socket, whose backlog cpp-httplib fixes at 5: too few for a burst of connections.
+// Gives access to the listening socket, whose backlog cpp-httplib fixes at 5: too few for a burst of connections,
+// and serves each connection through RequestStream.
 class HttpServer::Server : public httplib::Server {
 public:
     void widenBacklog() {
         const int socket = svr_sock_;
         if (socket >= 0)
             ::listen(socket, kListenBacklog);
+    }
+
+private:
+    // cpp-httplib's own loop over the requests of a keep-alive connection, with RequestStream for its stream.
+    bool process_and_close_socket(socket_t socket) override {
+        bool ok = false;
+        for (std::size_t left = keep_alive_max_count_; left > 0 && nextRequestComes(socket); --left) {
+            RequestStream stream(socket, milliseconds(read_timeout_sec_, read_timeout_usec_),
+                                 milliseconds(write_timeout_sec_, write_timeout_usec_));
+            bool closed = false;
+            ok = process_request(stream, left == 1, closed, nullptr);
+            // The rest of an oversized request is still on its way: the connection cannot carry another.
+            if (!ok || closed || stream.overflowed())
+                break;
+        }
+        ::shutdown(socket, SHUT_RDWR);
+        ::close(socket);
+        return ok;
+    }
+
+    // Waits for the next request of a kept-alive connection, in short steps so that a stop ends the wait.
+    bool nextRequestComes(int socket) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+        while (svr_sock_ != INVALID_SOCKET) {
+            const int ready = waitFor(socket, POLLIN, 10);
+            if (ready != 0)
+                return ready > 0;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+        }
+        return false;
     }
 };
 
@@ -188,6 +320,9 @@ HttpServer::HttpServer(ListService& service, HttpOptions options, std::function<
 HttpServer::~HttpServer() = default;
 
 void HttpServer::answer(const httplib::Request& request, httplib::Response& response) {
+    // cpp-httplib compresses text answers for clients that accept it, with brotli at its slowest setting: seconds
+    // of CPU for a long list, on every request. Answers go out as they are; a front web server may compress them.
+    const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
     Reply reply = m_service.handle(request.method, request.path, request.params);
     response.status = reply.status;
     response.body = std::move(reply.body);
