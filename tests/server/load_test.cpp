@@ -1,0 +1,271 @@
+// The list server under load: 30 s of wrk fetching the list over 128 connections while 8 clients submit and
+// report proxies. No answer may be a server error, no submission may be lost, and the database must be whole.
+#include "listserver_process.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace tamberly::test {
+namespace {
+
+constexpr int kWriters = 8;
+constexpr const char* kDuration = "30s";
+constexpr const char* kConnections = "128";
+
+// Counts wrk's answers by status, checks that each list ends in "*", and prints the totals for the test to read.
+constexpr const char* kScript = R"(
+local threads = {}
+function setup(thread) table.insert(threads, thread) end
+function init(args) answers = {}; malformed = 0 end
+function response(status, headers, body)
+  answers[status] = (answers[status] or 0) + 1
+  if status == 200 and #body > 0 and body:sub(-1) ~= "*" then malformed = malformed + 1 end
+end
+function done(summary, latency, requests)
+  local total, bad = {}, 0
+  for _, thread in ipairs(threads) do
+    for status, count in pairs(thread:get("answers")) do total[status] = (total[status] or 0) + count end
+    bad = bad + thread:get("malformed")
+  end
+  for status, count in pairs(total) do io.write(string.format("status %d %d\n", status, count)) end
+  local e = summary.errors
+  io.write(string.format("requests %d\nmicroseconds %d\nmalformed %d\n", summary.requests, summary.duration, bad))
+  io.write(string.format("socket_errors %d\n", e.connect + e.read + e.write + e.timeout))
+  io.write(string.format("p99_microseconds %d\n", latency:percentile(99)))
+end
+)";
+
+std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+/// Runs a program to its end with its standard output in a file; the exit status.
+int runToEnd(const std::vector<std::string>& args, const std::string& outputFile) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& arg : copy)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/// wrk's figures, from the lines the script prints.
+struct LoadFigures {
+    std::map<int, long> statuses;
+    long requests = -1;
+    long microseconds = 0;
+    long malformed = -1;
+    long socketErrors = -1;
+    long p99Microseconds = 0;
+};
+
+LoadFigures parseFigures(const std::string& output) {
+    LoadFigures figures;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name;
+        if (name == "status") {
+            int status = 0;
+            long count = 0;
+            words >> status >> count;
+            figures.statuses[status] = count;
+        } else if (name == "requests") {
+            words >> figures.requests;
+        } else if (name == "microseconds") {
+            words >> figures.microseconds;
+        } else if (name == "malformed") {
+            words >> figures.malformed;
+        } else if (name == "socket_errors") {
+            words >> figures.socketErrors;
+        } else if (name == "p99_microseconds") {
+            words >> figures.p99Microseconds;
+        }
+    }
+    return figures;
+}
+
+std::string entryName(int writer, int i) {
+    return "10." + std::to_string(writer) + "." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":80";
+}
+
+// One writer's requests: every entry it submitted (in order) and how many reports against each were answered.
+// Every tenth entry is reported twice, which withdraws it (--dead-after 2).
+struct Writer {
+    std::vector<std::string> submitted;
+    std::map<std::string, int> reports;
+    std::vector<std::string> errors;
+    long requests = 0;
+};
+
+void write(const ServerProcess& server, int index, const std::atomic<bool>& loadRunning, Writer& writer) {
+    auto http = server.client();
+    http.set_keep_alive(true);
+    const auto send = [&](const std::string& target) {
+        ++writer.requests;
+        auto result = http.Get(target.c_str());
+        if (!result || result->status != 200)
+            writer.errors.push_back(target + ": " + (result ? std::to_string(result->status) : "no answer"));
+        return result && result->status == 200;
+    };
+    for (int i = 0; loadRunning; ++i) {
+        const std::string entry = entryName(index, i);
+        if (!send("/Tamberly/addproxy.php?proxy=" + entry))
+            continue;
+        writer.submitted.push_back(entry);
+        for (int report = 0; report < (i % 10 == 9 ? 2 : 1); ++report)
+            if (send("/Tamberly/deadproxy.php?proxy=" + entry))
+                ++writer.reports[entry];
+    }
+}
+
+std::vector<std::string> split(const std::string& list) {
+    std::vector<std::string> entries;
+    for (std::size_t start = 0, star; (star = list.find('*', start)) != std::string::npos; start = star + 1)
+        entries.push_back(list.substr(start, star - start));
+    return entries;
+}
+
+std::map<std::string, std::string> storedRows(const std::string& path, std::string& integrity) {
+    std::map<std::string, std::string> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT entry, state, reports FROM proxies", -1, &statement, nullptr);
+        while (statement && sqlite3_step(statement) == SQLITE_ROW)
+            rows[reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))] =
+                std::string(reinterpret_cast<const char*>(sqlite3_column_text(statement, 1))) + " " +
+                std::to_string(sqlite3_column_int(statement, 2));
+        sqlite3_finalize(statement);
+        sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr);
+        if (statement && sqlite3_step(statement) == SQLITE_ROW)
+            integrity = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
+    const std::string wrk = findProgram("wrk");
+    if (wrk.empty())
+        GTEST_SKIP() << "wrk is not installed, so the list server was not put under load "
+                        "(scripts/install-deps installs it)";
+
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    writeFile(dir.file("count.lua"), kScript);
+    ServerProcess server({"--db", db, "--dead-after", "2"});
+
+    std::atomic<bool> loadRunning{true};
+    std::vector<Writer> writers(kWriters);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w)
+        threads.emplace_back([&, w] { write(server, w, loadRunning, writers[w]); });
+    const int wrkExit = runToEnd({wrk, "-t2", std::string("-c") + kConnections, std::string("-d") + kDuration,
+                                  "--timeout", "10s", "-s", dir.file("count.lua"),
+                                  "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/update.php"},
+                                 dir.file("wrk.out"));
+    loadRunning = false;
+    for (auto& thread : threads)
+        thread.join();
+
+    const std::string wrkOutput = readFile(dir.file("wrk.out"));
+    ASSERT_EQ(wrkExit, 0) << wrkOutput;
+    const LoadFigures load = parseFigures(wrkOutput);
+    ASSERT_GT(load.requests, 0) << wrkOutput;
+    EXPECT_EQ(load.statuses, (std::map<int, long>{{200, load.requests}})) << wrkOutput;
+    EXPECT_EQ(load.malformed, 0);
+    EXPECT_EQ(load.socketErrors, 0) << wrkOutput;
+
+    // Every answered submission is on the list, in each writer's order, unless two reports withdrew it.
+    std::set<std::string> expectedListed;
+    long submissions = 0, writes = 0;
+    for (const auto& writer : writers) {
+        EXPECT_EQ(writer.errors, std::vector<std::string>{});
+        submissions += static_cast<long>(writer.submitted.size());
+        writes += writer.requests;
+        for (const auto& entry : writer.submitted)
+            if (writer.reports.at(entry) < 2)
+                expectedListed.insert(entry);
+    }
+    const std::vector<std::string> listed = split(get(server, "/Tamberly/update.php").body);
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expectedListed);
+    EXPECT_EQ(listed.size(), expectedListed.size()) << "each entry once";
+    std::map<std::string, std::size_t> place;
+    for (std::size_t i = 0; i < listed.size(); ++i)
+        place[listed[i]] = i;
+    for (const auto& writer : writers) {
+        for (std::size_t i = 1; i < writer.submitted.size(); ++i) {
+            if (place.count(writer.submitted[i - 1]) && place.count(writer.submitted[i])) {
+                EXPECT_LT(place[writer.submitted[i - 1]], place[writer.submitted[i]]) << writer.submitted[i];
+            }
+        }
+    }
+
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+    std::string integrity;
+    const auto rows = storedRows(db, integrity);
+    EXPECT_EQ(integrity, "ok");
+    long found = 0;
+    for (const auto& writer : writers) {
+        for (const auto& entry : writer.submitted) {
+            const int reports = writer.reports.at(entry);
+            const auto row = rows.find(entry);
+            ASSERT_NE(row, rows.end()) << entry << " was answered OK but is not stored";
+            EXPECT_EQ(row->second, (reports >= 2 ? "withdrawn " : "published ") + std::to_string(reports)) << entry;
+            ++found;
+        }
+    }
+    EXPECT_EQ(rows.size(), static_cast<std::size_t>(submissions)) << "nothing stored that nobody sent";
+
+    const double seconds = static_cast<double>(load.microseconds) / 1e6;
+    std::cout << "list server under load: " << load.requests << " list requests in " << seconds << " s ("
+              << static_cast<long>(static_cast<double>(load.requests) / seconds) << " a second, 99% within "
+              << load.p99Microseconds / 1000.0 << " ms) over " << kConnections << " connections; "
+              << load.socketErrors << " socket errors, "
+              << (load.requests - (load.statuses.count(200) ? load.statuses.at(200) : 0)) << " answers other than 200; "
+              << kWriters << " writers sent " << writes << " requests: " << submissions << " submissions answered, "
+              << found << " found stored, " << listed.size() << " listed at the end\n";
+}
+
+} // namespace
+} // namespace tamberly::test
