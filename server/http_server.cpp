@@ -128,9 +128,7 @@ public:
     RequestStream(int socket, int readTimeoutMs, int writeTimeoutMs)
         : m_socket(socket), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
 
-    bool is_readable() const override {
-        return m_offset < m_size || waitFor(m_socket, POLLIN, m_readTimeoutMs) > 0;
-    }
+    bool is_readable() const override { return m_offset < m_size || waitFor(m_socket, POLLIN, m_readTimeoutMs) > 0; }
     bool is_writable() const override { return waitFor(m_socket, POLLOUT, m_writeTimeoutMs) > 0; }
 
     ssize_t read(char* ptr, size_t size) override {

@@ -115,9 +115,7 @@ public:
         ::close(m_listener);
     }
 
-    std::string url(const std::string& name) const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + "/" + name;
-    }
+    std::string url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + name; }
     /// Bytes the routes have written so far, on all connections.
     std::int64_t sentBytes() const { return m_sent; }
 
@@ -235,9 +233,9 @@ protected:
         server.route("deflate-bomb", [](RawServer& s, int fd, const std::string&) {
             // 16 MiB of one byte, deflated to well under the cap (qCompress puts the size in front).
             const QByteArray packed = qCompress(QByteArray(16 * 1024 * 1024, '*'), 9).mid(4);
-            s.send(fd, okHead("Content-Encoding: deflate\r\nContent-Length: " + std::to_string(packed.size()) +
-                              "\r\n") +
-                           packed.toStdString());
+            s.send(fd,
+                   okHead("Content-Encoding: deflate\r\nContent-Length: " + std::to_string(packed.size()) + "\r\n") +
+                       packed.toStdString());
         });
         server.route("truncated", [](RawServer& s, int fd, const std::string&) {
             s.send(fd, okHead("Content-Length: 100\r\n") + "10.0.0.9:80*10.0.0.8:80*");
@@ -252,15 +250,13 @@ protected:
         server.route("bad-chunk", [](RawServer& s, int fd, const std::string&) {
             s.send(fd, okHead("Transfer-Encoding: chunked\r\n") + "zz\r\n10.0.0.9:80*\r\n0\r\n\r\n");
         });
-        server.route("loop-a", [this](RawServer& s, int fd, const std::string&) {
-            s.send(fd, redirect(server.url("loop-b")));
-        });
+        server.route("loop-a",
+                     [this](RawServer& s, int fd, const std::string&) { s.send(fd, redirect(server.url("loop-b"))); });
         server.route("loop-b", [this](RawServer& s, int fd, const std::string&) {
             s.send(fd, redirect(server.url("loop-a") + "/Tamberly/update.php"));
         });
-        server.route("to-file", [](RawServer& s, int fd, const std::string&) {
-            s.send(fd, redirect("file:///etc/passwd"));
-        });
+        server.route("to-file",
+                     [](RawServer& s, int fd, const std::string&) { s.send(fd, redirect("file:///etc/passwd")); });
         server.route("binary", [](RawServer& s, int fd, const std::string&) {
             const std::string list = hostileList();
             s.send(fd, okHead("Content-Length: " + std::to_string(list.size()) + "\r\n") + list);
@@ -324,23 +320,23 @@ TEST_P(HostileAnswer, EndsWithAReasonAndKeepsTheStoredList) {
     EXPECT_EQ(proxyEnable(), 0u);
 }
 
-const std::string kClosedEarly = "List download failed: the server closed the connection before the answer was complete";
+const std::string kClosedEarly =
+    "List download failed: the server closed the connection before the answer was complete";
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, HostileAnswer,
-    ::testing::Values(
-        Hostility{"trickle-body", "List download failed: the server did not complete the answer within 2 seconds"},
-        Hostility{"trickle-head", "List download failed: the server sent nothing for 1 second"},
-        Hostility{"endless", "List download failed: the answer is larger than 64 KiB"},
-        Hostility{"endless-chunked", "List download failed: the answer is larger than 64 KiB"},
-        Hostility{"endless-headers", "List download failed: the server sent nothing for 1 second"},
-        Hostility{"deflate-bomb", "List download failed: the server's answer could not be decoded"},
-        Hostility{"truncated", kClosedEarly},
-        Hostility{"reset", kClosedEarly},
-        Hostility{"not-http", kClosedEarly},
-        Hostility{"bad-chunk", "The server sent an empty list; nothing changed."},
-        Hostility{"loop-a", "List download failed: the server redirected more than 5 times"},
-        Hostility{"to-file", "List download failed: the server redirected to \"file:///etc/passwd\""}),
+    ::testing::Values(Hostility{"trickle-body",
+                                "List download failed: the server did not complete the answer within 2 seconds"},
+                      Hostility{"trickle-head", "List download failed: the server sent nothing for 1 second"},
+                      Hostility{"endless", "List download failed: the answer is larger than 64 KiB"},
+                      Hostility{"endless-chunked", "List download failed: the answer is larger than 64 KiB"},
+                      Hostility{"endless-headers", "List download failed: the server sent nothing for 1 second"},
+                      Hostility{"deflate-bomb", "List download failed: the server's answer could not be decoded"},
+                      Hostility{"truncated", kClosedEarly}, Hostility{"reset", kClosedEarly},
+                      Hostility{"not-http", kClosedEarly},
+                      Hostility{"bad-chunk", "The server sent an empty list; nothing changed."},
+                      Hostility{"loop-a", "List download failed: the server redirected more than 5 times"},
+                      Hostility{"to-file", "List download failed: the server redirected to \"file:///etc/passwd\""}),
     [](const auto& info) {
         std::string name = info.param.route;
         std::erase(name, '-');

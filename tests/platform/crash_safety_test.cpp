@@ -36,7 +36,7 @@ namespace tamberly::test {
 namespace {
 
 constexpr int kKills = 200;
-constexpr int kRaceWrites = 500; // per writer: two writers make 1,000 writes to one file
+constexpr int kRaceWrites = 500;        // per writer: two writers make 1,000 writes to one file
 constexpr int kMaxSleepMicros = 30'000; // start-up and the first few writes
 
 /// A running settings_writer with its standard input and output on pipes; killed and reaped when destroyed.
@@ -140,12 +140,12 @@ std::vector<std::string> strayFiles(const std::string& folder, const std::set<st
 // One of the two files the program replaces on every write, seen the way the writer and the program see it.
 struct StoreKind {
     const char* name;
-    const char* mode;                  // the writer's
+    const char* mode; // the writer's
     const char* fileName;
-    const char* valueLineStart;        // how the line holding the writer's value begins
+    const char* valueLineStart;                    // how the line holding the writer's value begins
     std::function<void(const std::string&)> setUp; // other values the writes must keep
     std::function<std::optional<std::string>(const std::string&)> value; // the writer's value as read back
-    std::function<void(const std::string&, const std::string&)> write;    // stores a value as the writer does
+    std::function<void(const std::string&, const std::string&)> write;   // stores a value as the writer does
     std::function<std::optional<std::string>(const std::string&, const std::string&)> raceValue;
     std::function<std::string(const std::string&, const std::string&)> raceLine; // a racing value's line
 };
@@ -191,7 +191,9 @@ const StoreKind kRegistryFile{
         registry.RegWrite(std::string(kRegistryKey) + "\\ProxyOverride", std::string("<local>"), "REG_SZ");
     },
     [](const std::string& file) { return registryText(file, kServerName); },
-    [](const std::string& file, const std::string& value) { RegistryFile(file).RegWrite(kServerName, value, "REG_SZ"); },
+    [](const std::string& file, const std::string& value) {
+        RegistryFile(file).RegWrite(kServerName, value, "REG_SZ");
+    },
     [](const std::string& file, const std::string& name) {
         return registryText(file, std::string(kRegistryKey) + "\\" + name);
     },

@@ -200,10 +200,10 @@ TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
     std::vector<std::thread> threads;
     for (int w = 0; w < kWriters; ++w)
         threads.emplace_back([&, w] { write(server, w, loadRunning, writers[w]); });
-    const int wrkExit = runToEnd({wrk, "-t2", std::string("-c") + kConnections, std::string("-d") + kDuration,
-                                  "--timeout", "10s", "-s", dir.file("count.lua"),
-                                  "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/update.php"},
-                                 dir.file("wrk.out"));
+    const int wrkExit =
+        runToEnd({wrk, "-t2", std::string("-c") + kConnections, std::string("-d") + kDuration, "--timeout", "10s", "-s",
+                  dir.file("count.lua"), "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/update.php"},
+                 dir.file("wrk.out"));
     loadRunning = false;
     for (auto& thread : threads)
         thread.join();
@@ -260,11 +260,10 @@ TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
     const double seconds = static_cast<double>(load.microseconds) / 1e6;
     std::cout << "list server under load: " << load.requests << " list requests in " << seconds << " s ("
               << static_cast<long>(static_cast<double>(load.requests) / seconds) << " a second, 99% within "
-              << load.p99Microseconds / 1000.0 << " ms) over " << kConnections << " connections; "
-              << load.socketErrors << " socket errors, "
-              << (load.requests - (load.statuses.count(200) ? load.statuses.at(200) : 0)) << " answers other than 200; "
-              << kWriters << " writers sent " << writes << " requests: " << submissions << " submissions answered, "
-              << found << " found stored, " << listed.size() << " listed at the end\n";
+              << load.p99Microseconds / 1000.0 << " ms) over " << kConnections << " connections; " << load.socketErrors
+              << " socket errors, " << (load.requests - (load.statuses.count(200) ? load.statuses.at(200) : 0))
+              << " answers other than 200; " << kWriters << " writers sent " << writes << " requests: " << submissions
+              << " submissions answered, " << found << " found stored, " << listed.size() << " listed at the end\n";
 }
 
 } // namespace

@@ -60,8 +60,8 @@ constexpr std::size_t kTempRandomChars = 6; // mkstemp's XXXXXX
 void removeLeftovers(const std::string& folder, const std::string& fileName) {
     const std::string prefix = fileName + kTempMark;
     std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(folder, ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (name.size() == prefix.size() + kTempRandomChars && name.compare(0, prefix.size(), prefix) == 0) {
             std::error_code ignored;
