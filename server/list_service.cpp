@@ -20,18 +20,19 @@ Reply text(int status, std::string body) {
     return reply;
 }
 
-// The one proxy parameter, or a reply refusing the request.
-bool proxyParameter(const QueryParams& params, std::string& value, Reply& refusal) {
+// The entry of the one proxy parameter in its stored form, or a reply refusing the request.
+bool proxyEntry(const QueryParams& params, std::string& entry, Reply& refusal) {
     const auto count = params.count("proxy");
-    if (count == 0) {
-        refusal = text(400, "missing proxy parameter");
+    if (count != 1) {
+        refusal = text(400, count == 0 ? "missing proxy parameter" : "more than one proxy parameter");
         return false;
     }
-    if (count > 1) {
-        refusal = text(400, "more than one proxy parameter");
+    auto check = checkEntry(params.find("proxy")->second);
+    if (!check.ok) {
+        refusal = text(400, check.reason);
         return false;
     }
-    value = params.find("proxy")->second;
+    entry = std::move(check.entry);
     return true;
 }
 
@@ -109,29 +110,23 @@ Reply ListService::handle(std::string_view method, std::string_view path, const 
 }
 
 Reply ListService::submit(const QueryParams& params) {
-    std::string raw;
+    std::string entry;
     Reply refusal;
-    if (!proxyParameter(params, raw, refusal))
+    if (!proxyEntry(params, entry, refusal))
         return refusal;
-    const auto check = checkEntry(raw);
-    if (!check.ok)
-        return text(400, check.reason);
     std::lock_guard lock(m_writeMutex);
-    if (m_store.add(check.entry, m_options.moderate, m_clock()) != ProxyStore::AddResult::AlreadyKnown)
+    if (m_store.add(entry, m_options.moderate, m_clock()) != ProxyStore::AddResult::AlreadyKnown)
         rebuildList();
     return text(200, "OK");
 }
 
 Reply ListService::reportDead(const QueryParams& params) {
-    std::string raw;
+    std::string entry;
     Reply refusal;
-    if (!proxyParameter(params, raw, refusal))
+    if (!proxyEntry(params, entry, refusal))
         return refusal;
-    const auto check = checkEntry(raw);
-    if (!check.ok)
-        return text(400, check.reason);
     std::lock_guard lock(m_writeMutex);
-    switch (m_store.report(check.entry, m_options.deadAfter)) {
+    switch (m_store.report(entry, m_options.deadAfter)) {
     case ProxyStore::ReportResult::Unknown:
         return text(404, "this proxy is not on the list");
     case ProxyStore::ReportResult::Withdrawn:
