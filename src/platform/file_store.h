@@ -17,7 +17,8 @@ std::optional<std::string> read(const std::string& path);
 /// (nullopt when the file does not exist) and returns the new ones. The new file is written to a temporary
 /// file, flushed to disk and renamed over the old one, so a crash leaves either the old or the new file whole;
 /// the next write removes the temporary file a crash left behind.
-/// The folder is created when missing. Returns the empty text on success, otherwise why it failed.
+/// A file that exists but cannot be read is left as it is. The folder is created when missing.
+/// Returns the empty text on success, otherwise why it failed.
 std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change);
 
 } // namespace file_store

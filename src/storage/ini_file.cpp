@@ -2,9 +2,7 @@
 
 #include "platform/file_store.h"
 
-#include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 // Values that a plain "key=value" line cannot give back (line breaks and other control bytes, blanks at either
@@ -233,10 +231,6 @@ std::string withValue(const std::optional<std::string>& current, std::string_vie
     return out;
 }
 
-struct KeepFile : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 } // namespace
 
 namespace ini {
@@ -303,17 +297,9 @@ bool WriteINI(const std::string& section, const std::string& key, const std::str
         why = "cannot write " + file + ": " + why;
         return false;
     }
-    try {
-        why = file_store::update(file, [&](const std::optional<std::string>& current) {
-            // A file that exists but cannot be read must not be replaced by one holding only this value.
-            std::error_code ec;
-            if (!current && (std::filesystem::exists(file, ec) || ec))
-                throw KeepFile("cannot read " + file + ", so it was left as it is");
-            return withValue(current, sectionName, keyName, value);
-        });
-    } catch (const KeepFile& e) {
-        why = e.what();
-    }
+    why = file_store::update(file, [&](const std::optional<std::string>& current) {
+        return withValue(current, sectionName, keyName, value);
+    });
     return why.empty();
 }
 

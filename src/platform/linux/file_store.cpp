@@ -115,7 +115,11 @@ std::string update(const std::string& path,
             return errnoText("cannot lock", path);
     }
 
-    const std::string next = change(read(path));
+    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value.
+    const auto current = read(path);
+    if (!current && errno != ENOENT)
+        return errnoText("cannot read", path) + ", so it was left as it is";
+    const std::string next = change(current);
 
     removeLeftovers(folder, target.filename().string());
     std::string temp = path + kTempMark + "XXXXXX";

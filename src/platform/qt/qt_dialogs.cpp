@@ -14,6 +14,8 @@ QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), stat
 int QtDialogs::MsgBox(const std::string& text, int buttons, const std::string& title) {
     QMessageBox box(QMessageBox::NoIcon, title.empty() ? QApplication::applicationDisplayName() : fromUtf8(title),
                     fromUtf8(text), QMessageBox::NoButton, m_parent);
+    // Texts carry entries from the list server: never let Qt take them for rich text.
+    box.setTextFormat(Qt::PlainText);
     if (buttons == vbYesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
