@@ -3,6 +3,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
+# The builds' own makes need not announce every folder they enter.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build run test test-sanitize bench fuzz format clean
 
