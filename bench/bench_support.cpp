@@ -32,19 +32,6 @@ std::string makeListTextOfSize(std::size_t bytes) {
     return text;
 }
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/tamberly-bench-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder in " + pattern);
-    m_path = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 std::string redirectUserHome(const std::string& folder) {
     const std::pair<const char*, const char*> places[] = {
         {"HOME", ""}, {"XDG_CONFIG_HOME", "/config"}, {"XDG_DATA_HOME", "/data"}, {"XDG_CACHE_HOME", "/cache"}};
@@ -54,15 +41,6 @@ std::string redirectUserHome(const std::string& folder) {
         ::setenv(variable, path.c_str(), 1);
     }
     return folder + "/config/tamberly";
-}
-
-void writeFile(const std::string& path, const std::string& data) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
 }
 
 } // namespace tamberly::bench

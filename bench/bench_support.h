@@ -3,6 +3,8 @@
 // Shared by the benchmark programs: the list texts they measure and a private per-user home, so a run never
 // touches the real user's files.
 
+#include "support/temp_dir.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,24 +18,11 @@ std::string makeListText(std::size_t count);
 /// A list text cut to exactly bytes characters (the last entry may lack its "*").
 std::string makeListTextOfSize(std::size_t bytes);
 
-/// A fresh folder under the system's temporary folder, removed with everything in it on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using test::TempDir;
+using test::writeFile;
 
 /// Points XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME and HOME into folder for the rest of the process.
 /// Returns the program's settings folder there ($XDG_CONFIG_HOME/tamberly).
 std::string redirectUserHome(const std::string& folder);
-
-/// Writes a file whole; throws std::runtime_error on failure.
-void writeFile(const std::string& path, const std::string& data);
 
 } // namespace tamberly::bench
