@@ -1,27 +1,7 @@
-#include "app/tamberly.h"
+#include "app/run_tamberly.h"
 
-#include "platform/linux/browser_lookup.h"
-#include "platform/linux/clock_random_source.h"
-#include "platform/linux/process_shell.h"
-#include "platform/linux/registry_file.h"
-#include "platform/linux/user_paths.h"
-
-#include <QApplication>
+#include <QWidget>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tamberly"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tamberly"));
-    QApplication::setDesktopFileName(QStringLiteral("tamberly"));
-    // Hidden to the notification area the window is not closed; only the program's own Quit ends it.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    tamberly::RegistryFile registry(tamberly::configDir() + "/registry.reg");
-    tamberly::ProcessShell shell;
-    tamberly::BrowserLookup browserLookup;
-    tamberly::ClockRandomSource random;
-    tamberly::Tamberly window({registry, shell, browserLookup, random});
-    QApplication::setWindowIcon(window.windowIcon());
-    window.show();
-    return QApplication::exec();
+    return tamberly::runTamberly(argc, argv, [](QWidget& window) { window.show(); });
 }
