@@ -26,12 +26,18 @@ void ListDownload::Mnulist_Click() {
     const TransferResult result = m_inet.OpenURL(listServerUrl(m_iniPath) + "/Tamberly/update.php");
     if (!result.ok) {
         // Nothing of an error answer may become the stored list.
-        m_status.setCaption("List download failed: " + result.error);
+        m_status.setCaption("List download failed: " + transferFailureText(result));
         return;
     }
     if (result.body.empty()) {
         // Left pending, the timer would announce a retrieval that never happens.
         m_status.setCaption("The server sent an empty list; nothing changed.");
+        return;
+    }
+    if (result.body.find('*') == std::string::npos) {
+        // Every list text ends its entries with "*"; an answer without one is some web page (a wrong address, a
+        // router's login page) and must not replace the user's list.
+        m_status.setCaption("The server's answer is not a proxy list; nothing changed.");
         return;
     }
     m_timer.setEnabled(true);

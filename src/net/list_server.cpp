@@ -3,6 +3,61 @@
 #include "storage/ini_file.h"
 
 namespace tamberly {
+namespace {
+
+// Decodes one UTF-8 character at text[i], advancing i; -1 for a byte that does not start a valid one.
+long nextCodePoint(const std::string& text, std::size_t& i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    int length = 0;
+    long code = 0;
+    long minimum = 0;
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++i;
+        return -1;
+    }
+    if (i + static_cast<std::size_t>(length) > text.size()) {
+        ++i;
+        return -1;
+    }
+    for (int k = 1; k < length; ++k) {
+        const unsigned char next = byte(i + static_cast<std::size_t>(k));
+        if ((next & 0xC0) != 0x80) {
+            ++i;
+            return -1;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        ++i;
+        return -1;
+    }
+    i += static_cast<std::size_t>(length);
+    return code;
+}
+
+// C0, DEL and C1 controls, and the invisible marks that change the direction or flow of the text around them.
+bool isControl(long code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+} // namespace
 
 std::string listServerUrl(const std::string& iniPath) {
     std::string url = ReadINI("Server", "URL", iniPath);
@@ -29,6 +84,27 @@ std::string encodeQueryValue(const std::string& text) {
         }
     }
     return encoded;
+}
+
+std::string serverReasonLine(const std::string& reason) {
+    const std::string firstLine = reason.substr(0, reason.find_first_of("\r\n"));
+    std::string line;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < firstLine.size() && characters < kMaxReasonCharacters;) {
+        const std::size_t start = i;
+        const long code = nextCodePoint(firstLine, i);
+        if (code < 0 || isControl(code) || (code == ' ' && line.empty()))
+            continue;
+        line.append(firstLine, start, i - start);
+        ++characters;
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+std::string transferFailureText(const TransferResult& result) {
+    const std::string reason = serverReasonLine(result.serverReason);
+    return reason.empty() ? result.error : result.error + ": " + reason;
 }
 
 } // namespace tamberly

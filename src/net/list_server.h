@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/transfer_control.h"
+
+#include <cstddef>
 #include <string>
 
 namespace tamberly {
@@ -14,5 +17,16 @@ std::string listServerUrl(const std::string& iniPath);
 /// The text percent-encoded for a query value: letters, digits, "-", ".", "_", "~" and ":" stay as they are,
 /// every other byte becomes %XX, so a blank, "&", "=", "#" or "+" can neither break nor forge the request.
 std::string encodeQueryValue(const std::string& text);
+
+/// Longest server reason shown, in characters.
+inline constexpr std::size_t kMaxReasonCharacters = 200;
+
+/// The server's reason as one line of plain text: its first line, with control characters (also the invisible
+/// ones that reorder text) and bytes that are not UTF-8 removed, blanks at the ends trimmed, cut to
+/// kMaxReasonCharacters characters.
+std::string serverReasonLine(const std::string& reason);
+
+/// What a failed transfer tells the user: its error, followed by the server's reason when it gave one.
+std::string transferFailureText(const TransferResult& result);
 
 } // namespace tamberly

@@ -43,7 +43,7 @@ void ProxySubmission::send(const std::string& page, const std::string& entry, co
     }
     // Encoded, so a blank, "&" or "#" in the entry can neither cut the request short nor add parameters to it.
     const TransferResult result = m_inet.OpenURL(listServerUrl(m_iniPath) + page + "?proxy=" + encodeQueryValue(entry));
-    m_status.setCaption(result.ok ? done : failed + result.error);
+    m_status.setCaption(result.ok ? done : failed + transferFailureText(result));
 }
 
 } // namespace tamberly

@@ -9,6 +9,9 @@ struct TransferResult {
     bool ok = false;
     std::string body;
     std::string error;
+    /// A refusal's (4xx) short plain-text body exactly as the server sent it, else empty. Untrusted: show it only
+    /// through serverReasonLine().
+    std::string serverReason = {};
 };
 
 /// The Internet transfer control (`Inet1`): one request at a time.

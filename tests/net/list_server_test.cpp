@@ -1,4 +1,4 @@
-// The list server's address and the encoding of a query value.
+// The list server's address, the encoding of a query value and the server's reasons as shown.
 #include "net/list_server.h"
 
 #include "storage/ini_file.h"
@@ -53,6 +53,63 @@ TEST(EncodeQueryValue, KeepsOnlyUnreservedCharactersAndColons) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(encodeQueryValue(c.entry), c.encoded) << c.entry;
+}
+
+// A reason from the server is shown in the status line: one line of visible text, never markup or control codes.
+TEST(ServerReasonLine, KeepsOneShortLineOfVisibleText) {
+    const std::string e = "\xC3\xA9"; // one character, two bytes
+    const struct {
+        const char* name;
+        std::string raw;
+        std::string shown;
+    } cases[] = {
+        {"plain", "port must be a number from 1 to 65535", "port must be a number from 1 to 65535"},
+        {"first line only", "host is missing\nsecond line\n", "host is missing"},
+        {"carriage return ends it", "bad entry\r\nmore", "bad entry"},
+        {"blank ends trimmed", "  padded reason \n", "padded reason"},
+        {"controls removed", std::string("a\x01\tb\x1B[31mc\x7F\0d", 13), "ab[31mcd"},
+        {"C1 and direction marks removed",
+         "a\xC2\x85"
+         "b\xE2\x80\xAE"
+         "c\xE2\x81\xA6"
+         "d\xE2\x80\x8F",
+         "abcd"},
+        {"bytes that are not UTF-8 removed",
+         "a\xFF"
+         "b\xC3(c\xED\xA0\x80"
+         "d\xC0\xAF",
+         "ab(cd"},
+        {"other characters kept", "caf" + e + " \xE2\x9C\x93", "caf" + e + " \xE2\x9C\x93"},
+        {"cut at 200 characters", std::string(250, 'x'), std::string(200, 'x')},
+        {"cut between characters",
+         "a" + std::string(100, 'x') +
+             [&] {
+                 std::string many;
+                 for (int i = 0; i < 150; ++i)
+                     many += e;
+                 return many;
+             }(),
+         "a" + std::string(100, 'x') +
+             [&] {
+                 std::string kept;
+                 for (int i = 0; i < 99; ++i)
+                     kept += e;
+                 return kept;
+             }()},
+        {"nothing visible", "\x01\x02 \n text", ""},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(serverReasonLine(c.raw), c.shown) << c.name;
+}
+
+TEST(TransferFailureText, AddsTheServerReasonWhenThereIsOne) {
+    EXPECT_EQ(transferFailureText({false, {}, "the server answered 400 Bad Request", "host is missing\n"}),
+              "the server answered 400 Bad Request: host is missing");
+    EXPECT_EQ(transferFailureText({false, {}, "the server answered 404 Not Found", "\x01\n"}),
+              "the server answered 404 Not Found");
+    EXPECT_EQ(transferFailureText({false, {}, "the server refused the connection"}),
+              "the server refused the connection");
 }
 
 } // namespace

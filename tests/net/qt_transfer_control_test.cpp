@@ -115,5 +115,38 @@ TEST(QtTransferControl, AcceptsABodyOfExactlyTheCap) {
     EXPECT_EQ(result.body.size(), static_cast<std::size_t>(kSmallCap));
 }
 
+// Only a refusal's short plain-text body is handed on as the server's reason; error pages and long texts are not.
+TEST(QtTransferControl, HandsOnTheReasonOfARefusal) {
+    const std::string longText(static_cast<std::size_t>(QtTransferControl::kMaxReasonBytes) + 1, 'x');
+    const struct {
+        const char* path;
+        int status;
+        std::string body;
+        const char* type;
+        std::string reason;
+    } cases[] = {
+        {"/plain", 400, "host is missing\n", "text/plain", "host is missing\n"},
+        {"/charset", 403, "not allowed", "Text/Plain; charset=utf-8", "not allowed"},
+        {"/html", 400, "<html><body>Bad</body></html>", "text/html", ""},
+        {"/long", 404, longText, "text/plain", ""},
+        {"/server-error", 500, "database is locked", "text/plain", ""},
+    };
+    HttpTestServer server;
+    for (const auto& c : cases)
+        server.get(c.path, [&c](const httplib::Request&, httplib::Response& res) {
+            res.status = c.status;
+            res.set_content(c.body, c.type);
+        });
+    server.start();
+    QtTransferControl inet;
+
+    for (const auto& c : cases) {
+        const TransferResult result = inet.OpenURL(server.baseUrl() + c.path);
+        EXPECT_FALSE(result.ok) << c.path;
+        EXPECT_THAT(result.error, HasSubstr("the server answered " + std::to_string(c.status))) << c.path;
+        EXPECT_EQ(result.serverReason, c.reason) << c.path;
+    }
+}
+
 } // namespace
 } // namespace tamberly::test

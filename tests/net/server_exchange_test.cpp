@@ -122,11 +122,14 @@ void PrintTo(const DownloadCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+const std::vector<std::string> kOldRows = {"old:1"};
+
 class ServerExchangeDownload : public ServerExchange, public ::testing::WithParamInterface<DownloadCase> {};
 
 TEST_P(ServerExchangeDownload, ShowsTheOutcome) {
     ClosedPort closed;
     useServer(GetParam().base.empty() ? closed.url() : server.baseUrl() + GetParam().base);
+    const std::string settingsBefore = readFile(iniPath);
 
     download.Mnulist_Click();
     if (timer.on)
@@ -135,12 +138,13 @@ TEST_P(ServerExchangeDownload, ShowsTheOutcome) {
     EXPECT_EQ(status.text, GetParam().status);
     EXPECT_THAT(box.rows, ElementsAreArray(GetParam().rows));
     EXPECT_EQ(LoadList(iniPath), GetParam().stored);
+    if (GetParam().rows == kOldRows) {
+        EXPECT_EQ(readFile(iniPath), settingsBefore) << "a refused answer leaves the settings file as it was";
+    }
     EXPECT_FALSE(timer.on);
     EXPECT_EQ(proxyEnable(), 0u);
     EXPECT_FALSE(inet.StillExecuting());
 }
-
-const std::vector<std::string> kOldRows = {"old:1"};
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, ServerExchangeDownload,
@@ -157,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadCase{"TooLargeChunked", "/large-chunked", "List download failed: the answer is larger than 1 KiB",
                      kOldRows, "old:1*"},
         DownloadCase{"EmptyBody", "/empty", "The server sent an empty list; nothing changed.", kOldRows, "old:1*"},
-        DownloadCase{"NoSeparator", "/nostar", "List downloaded from server.", {}, "no separator"},
+        DownloadCase{"NoSeparator", "/nostar", "The server's answer is not a proxy list; nothing changed.", kOldRows,
+                     "old:1*"},
         DownloadCase{"FiveRedirects", "/hop/5", "List downloaded from server.", {"10.0.0.1:80"}, "10.0.0.1:80*"},
         DownloadCase{"SixRedirects", "/hop/6", "List download failed: the server redirected more than 5 times",
                      kOldRows, "old:1*"},

@@ -57,8 +57,18 @@ struct Hop {
     int status = 0;
     std::string reason;
     QUrl location;
+    QString contentType;
     QByteArray body;
 };
+
+// The server's explanation of a refusal: only a short text/plain body, never an error page.
+std::string refusalReason(const Hop& hop) {
+    const QString mediaType = hop.contentType.section(QLatin1Char(';'), 0, 0).trimmed();
+    if (hop.status < 400 || hop.status > 499 || mediaType.compare(QLatin1String("text/plain"), Qt::CaseInsensitive) ||
+        hop.body.size() > QtTransferControl::kMaxReasonBytes)
+        return {};
+    return hop.body.toStdString();
+}
 
 constexpr qint64 kReadBufferBytes = 1024 * 1024;
 
@@ -143,6 +153,7 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
     hop.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(&hop.hasStatus);
     hop.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().toStdString();
     hop.location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    hop.contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
     reply->disconnect();
     reply->deleteLater();
     return hop;
@@ -202,7 +213,8 @@ TransferResult QtTransferControl::OpenURL(const std::string& url) {
         if (hop.hasStatus && (hop.status < 200 || hop.status > 299))
             return {false,
                     {},
-                    "the server answered " + std::to_string(hop.status) + (hop.reason.empty() ? "" : " " + hop.reason)};
+                    "the server answered " + std::to_string(hop.status) + (hop.reason.empty() ? "" : " " + hop.reason),
+                    refusalReason(hop)};
         if (hop.error != QNetworkReply::NoError)
             return {false, {}, hop.errorText};
         if (!hop.hasStatus)

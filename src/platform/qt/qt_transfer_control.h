@@ -20,6 +20,8 @@ public:
     static constexpr std::chrono::milliseconds kTotalTimeout{120'000};
     static constexpr std::int64_t kMaxBodyBytes = 8 * 1024 * 1024;
     static constexpr int kMaxRedirects = 5;
+    /// A 4xx answer's text/plain body up to this size is handed on as the server's reason.
+    static constexpr std::int64_t kMaxReasonBytes = 1024;
 
     /// A request fails after stallTimeout without any progress, after totalTimeout in all, or when the body grows
     /// past maxBodyBytes.
@@ -33,7 +35,8 @@ public:
 
     bool StillExecuting() const override;
     /// GET url (http or https), following at most kMaxRedirects redirects. Fails, with a reason, on no connection,
-    /// a time-out, a body over the size cap, or a final status outside 200-299.
+    /// a time-out, a body over the size cap, or a final status outside 200-299; a 4xx answer's short plain-text
+    /// body comes back as serverReason.
     TransferResult OpenURL(const std::string& url) override;
 
 private:
