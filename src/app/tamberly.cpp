@@ -19,12 +19,15 @@
 #include <QLabel>
 #include <QLayout>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
 // The icon lives in a resource of this static library; the linker drops it unless something refers to it.
-static void initResources() { Q_INIT_RESOURCE(resources); }
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace tamberly {
 namespace {
@@ -44,8 +47,7 @@ constexpr int WM_MBUTTONDOWN = 0x207;
 
 } // namespace
 
-Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)) {
+Tamberly::Tamberly(TamberlyServices services, QWidget* parent) : QMainWindow(parent), m_services(std::move(services)) {
     initResources();
     m_imgIcon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("Tamberly"));
@@ -69,8 +71,8 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
 
     m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
     m_browserLaunch = std::make_unique<BrowserLaunch>(m_services.shell, *m_dialogs, m_IniPath);
-    m_selection = std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch,
-                                                      m_services.random, m_IniPath);
+    m_selection =
+        std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch, m_services.random, m_IniPath);
     connect(m_choice, &QPushButton::clicked, this, [this] { m_selection->choice_Click(); });
     m_download = std::make_unique<ListDownload>(*m_systemProxy, *m_Inet1, *m_timer, *m_statusLine, *m_listBox,
                                                 m_proxylist, m_IniPath);
@@ -192,18 +194,31 @@ void Tamberly::Mnuhide_Click() {
         return;
     }
     if (!m_tray) {
+        // Asked once: Qt, too, picks the kind of host when the icon is made and keeps it.
+        m_trayHost = m_services.trayHost ? m_services.trayHost() : currentTrayHost();
         m_tray = new QSystemTrayIcon(m_imgIcon, this);
         m_tray->setToolTip(QStringLiteral(":-)"));
+        if (m_trayHost == TrayHost::StatusNotifierItem) {
+            // Such a host shows the icon's menu itself, where it chooses (the pointer's place is unknown on
+            // Wayland): hand it the pop-up's three commands.
+            auto* hostMenu = new QMenu(this);
+            hostMenu->setObjectName(QStringLiteral("MnupopupForHost"));
+            hostMenu->addActions(m_Mnupopup->actions());
+            m_tray->setContextMenu(hostMenu);
+        }
         connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             switch (reason) {
             case QSystemTrayIcon::DoubleClick:
                 pichook_MouseDown(WM_LBUTTONDBLCLK);
                 break;
             case QSystemTrayIcon::Context:
+                // Only a host that does not show the menu itself asks for it this way.
                 pichook_MouseDown(WM_RBUTTONUP);
                 break;
             case QSystemTrayIcon::Trigger:
-                pichook_MouseDown(WM_LBUTTONDOWN);
+                // A StatusNotifierItem host never reports a double click, only this activation: the one way
+                // back to the window there.
+                pichook_MouseDown(m_trayHost == TrayHost::StatusNotifierItem ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN);
                 break;
             case QSystemTrayIcon::MiddleClick:
                 pichook_MouseDown(WM_MBUTTONDOWN);

@@ -3,6 +3,7 @@
 #include "net/list_download.h"
 #include "net/proxy_submission.h"
 #include "net/website.h"
+#include "platform/qt/tray_host.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"
 #include "proxy/system_proxy.h"
@@ -37,7 +38,7 @@ class Registry;
 class Shell;
 class TransferControl;
 
-/// What the window reaches the platform through. The window makes its own dialogs, transfer control, tray check
+/// What the window reaches the platform through. The window makes its own dialogs, transfer control, tray checks
 /// and way of ending unless one is given here (tests give fakes).
 struct TamberlyServices {
     Registry& registry;
@@ -47,6 +48,7 @@ struct TamberlyServices {
     Dialogs* dialogs = nullptr;
     TransferControl* transfer = nullptr;
     std::function<bool()> trayAvailable = {};
+    std::function<TrayHost()> trayHost = {};
     std::function<void()> endProcess = {};
 };
 
@@ -94,6 +96,7 @@ private:
     QPushButton* m_choice = nullptr;
     QMenu* m_Mnupopup = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
+    TrayHost m_trayHost = TrayHost::XEmbed;
     QTimer m_Timer1;
     int m_trayRemovals = 0;
 

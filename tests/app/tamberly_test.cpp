@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -41,6 +42,7 @@ struct WindowTest : ::testing::Test {
     FakeDialogs dialogs;
     FakeTransferControl inet;
     bool trayAvailable = true;
+    TrayHost trayHost = TrayHost::XEmbed;
     int ends = 0;
     std::unique_ptr<Tamberly> window;
 
@@ -49,6 +51,7 @@ struct WindowTest : ::testing::Test {
     Tamberly& open() {
         TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
         services.trayAvailable = [this] { return trayAvailable; };
+        services.trayHost = [this] { return trayHost; };
         services.endProcess = [this] { ++ends; };
         window = std::make_unique<Tamberly>(services);
         return *window;
@@ -247,20 +250,61 @@ TEST_F(WindowTest, HideAddsOneIconAndTheIconDispatchesOnMessageNumbers) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(WindowTest, IconActivationsMapOntoMessageNumbers) {
+// An XEmbed tray passes double clicks on, so a single click does nothing there, as written. A StatusNotifierItem
+// host reports any click only as an activation: that must bring the window back, or "Hide" would strand it.
+TEST_F(WindowTest, IconActivationsMapOntoMessageNumbersAfterTheKindOfHost) {
+    enum Outcome { Nothing, Restores, PopsUp };
+    const struct {
+        TrayHost host;
+        QSystemTrayIcon::ActivationReason reason;
+        Outcome outcome;
+    } cases[] = {
+        {TrayHost::XEmbed, QSystemTrayIcon::Trigger, Nothing},
+        {TrayHost::XEmbed, QSystemTrayIcon::DoubleClick, Restores},
+        {TrayHost::XEmbed, QSystemTrayIcon::Context, PopsUp},
+        {TrayHost::XEmbed, QSystemTrayIcon::MiddleClick, Nothing},
+        {TrayHost::StatusNotifierItem, QSystemTrayIcon::Trigger, Restores},
+        {TrayHost::StatusNotifierItem, QSystemTrayIcon::DoubleClick, Restores},
+        {TrayHost::StatusNotifierItem, QSystemTrayIcon::Context, PopsUp},
+        {TrayHost::StatusNotifierItem, QSystemTrayIcon::MiddleClick, Nothing},
+    };
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.host == TrayHost::XEmbed ? "XEmbed" : "StatusNotifierItem") +
+                                 " reason " + std::to_string(static_cast<int>(c.reason));
+        trayHost = c.host;
+        open();
+        window->show();
+        action("Mnuhide")->trigger();
+        ASSERT_FALSE(window->isVisible()) << name;
+
+        QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason, c.reason));
+
+        EXPECT_EQ(window->isVisible(), c.outcome == Restores) << name;
+        EXPECT_EQ(window->popupMenu()->isVisible(), c.outcome == PopsUp) << name;
+        EXPECT_TRUE(window->trayIcon()->isVisible()) << name;
+        window->popupMenu()->hide();
+    }
+}
+
+// A StatusNotifierItem host shows the icon's menu itself, where it chooses: it gets the pop-up's three commands.
+// An XEmbed tray gets none, so a right click opens the program's own pop-up once, at the pointer.
+TEST_F(WindowTest, TheHostGetsThePopupCommandsOnlyWhereItShowsTheMenu) {
     open();
-    window->show();
     action("Mnuhide")->trigger();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::Trigger));
-    EXPECT_FALSE(window->isVisible());
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::Context));
-    EXPECT_TRUE(window->popupMenu()->isVisible());
-    window->popupMenu()->hide();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::DoubleClick));
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->trayIcon()->contextMenu(), nullptr);
+
+    trayHost = TrayHost::StatusNotifierItem;
+    open();
+    action("Mnuhide")->trigger();
+    QMenu* hostMenu = window->trayIcon()->contextMenu();
+    ASSERT_NE(hostMenu, nullptr);
+    EXPECT_EQ(hostMenu->actions(), window->popupMenu()->actions());
+    EXPECT_EQ(captions(hostMenu->actions()), QStringList({"No proxy and launch", "Random proxy and launch", "Quit"}));
+
+    ends = 0;
+    hostMenu->actions().last()->trigger();
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(window->trayIcon()->isVisible());
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaHideMinimises) {
