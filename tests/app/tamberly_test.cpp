@@ -1,6 +1,7 @@
 #include "app/tamberly.h"
 
 #include "platform/browser_locator.h"
+#include "platform/linux/browser_lookup.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
 #include "support/fakes.h"
@@ -17,6 +18,13 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
 
 namespace tamberly {
 namespace {
@@ -216,6 +224,41 @@ TEST_F(WindowTest, NoBrowserFoundLeavesTheSettingEmpty) {
     EXPECT_EQ(ReadINI("Path", "IE", iniPath()), "");
     EXPECT_EQ(locator.lookups, 1);
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// Start-up with the real lookup and a desktop query that hangs: a stored browser path means no query at all; without
+// one, the window waits about a second for it, then takes the first known browser.
+TEST_F(WindowTest, StartUpLookupIsBoundedAndSkippedWhenAPathIsStored) {
+    TempDir bin;
+    const std::string asked = bin.file("asked");
+    for (const auto& [name, text] :
+         {std::pair<std::string, std::string>{"xdg-settings", "#!/bin/sh\n: > '" + asked + "'\nexec /bin/sleep 60\n"},
+          {"firefox", "#!/bin/sh\nexit 0\n"}}) {
+        writeFile(bin.file(name), text);
+        ASSERT_EQ(::chmod(bin.file(name).c_str(), 0755), 0);
+    }
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", bin.path().c_str(), 1);
+    BrowserLookup lookup;
+    const auto start = [&] {
+        TamberlyServices services{registry, shell, lookup, random, &dialogs, &inet};
+        services.endProcess = [] {};
+        window = std::make_unique<Tamberly>(services);
+    };
+
+    ASSERT_TRUE(WriteINI("Path", "IE", "/opt/browser/bin/browser", iniPath()));
+    start();
+    EXPECT_EQ(ReadINI("Path", "IE", iniPath()), "/opt/browser/bin/browser");
+    EXPECT_FALSE(std::filesystem::exists(asked)) << "the desktop was asked although a browser path is stored";
+
+    ASSERT_TRUE(WriteINI("Path", "IE", "", iniPath()));
+    const auto began = std::chrono::steady_clock::now();
+    start();
+    const auto took = std::chrono::steady_clock::now() - began;
+    ::setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_TRUE(std::filesystem::exists(asked));
+    EXPECT_EQ(ReadINI("Path", "IE", iniPath()), bin.file("firefox"));
+    EXPECT_LT(took, std::chrono::milliseconds(3500)) << "a generous margin over the one-second bound";
 }
 
 TEST_F(WindowTest, HideAddsOneIconAndTheIconDispatchesOnMessageNumbers) {

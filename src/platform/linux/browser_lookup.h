@@ -11,8 +11,11 @@ namespace tamberly {
 /// desktop file, found on PATH), else the first well-known browser program on PATH.
 class BrowserLookup final : public BrowserLocator {
 public:
+    /// How long xdg-settings may take by default: the first start waits for the lookup before the window shows.
+    static constexpr std::chrono::milliseconds kSettingsWait{1000};
+
     /// settingsWait bounds how long xdg-settings may take before it is given up on.
-    explicit BrowserLookup(std::chrono::milliseconds settingsWait = std::chrono::seconds(5));
+    explicit BrowserLookup(std::chrono::milliseconds settingsWait = kSettingsWait);
     std::string findBrowser() override;
 
     /// The program that a desktop file's Exec value starts: its first word with escapes, quotes and field codes
