@@ -104,7 +104,7 @@ std::string serverReasonLine(const std::string& reason) {
 
 std::string transferFailureText(const TransferResult& result) {
     const std::string reason = serverReasonLine(result.serverReason);
-    return reason.empty() ? result.error : result.error + ": " + reason;
+    return reason.empty() ? result.error : reason + " (" + result.error + ")";
 }
 
 } // namespace tamberly

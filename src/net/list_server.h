@@ -26,7 +26,8 @@ inline constexpr std::size_t kMaxReasonCharacters = 200;
 /// kMaxReasonCharacters characters.
 std::string serverReasonLine(const std::string& reason);
 
-/// What a failed transfer tells the user: its error, followed by the server's reason when it gave one.
+/// What a failed transfer tells the user. The server's reason, when it gave one, comes first and the error after it
+/// in brackets: the status line is narrow, and the reason is what the user can act on.
 std::string transferFailureText(const TransferResult& result);
 
 } // namespace tamberly

@@ -2,6 +2,7 @@
 
 #include "platform/browser_locator.h"
 #include "platform/linux/browser_lookup.h"
+#include "platform/qt/qt_status_line.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
 #include "support/fakes.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +184,28 @@ TEST_F(WindowTest, EventsReachTheirHandlers) {
     EXPECT_EQ(child<QLabel>("status")->text(), "Current proxy : 10.0.0.1:80");
     action("Mnunoproxy")->trigger();
     EXPECT_EQ(regValueText(registry.values[kProxyEnableName]), "0");
+}
+
+// The status line is narrow: a text it cuts off is offered whole, as plain text, when the user points at it.
+TEST(QtStatusLine, ATextTooLongForTheLineIsItsToolTip) {
+    QLabel label;
+    label.setGeometry(16, 8, 265, 17);
+    QtStatusLine line(label);
+    for (const std::string reason :
+         {"Proxy not submitted: proxy entry holds a blank, a control character or a character outside ASCII (the "
+          "server answered 400 Bad Request)",
+          "Proxy not submitted: <b>no</b> &amp; <img src=x> <a href='http://x'>here</a> (the server answered 400)"}) {
+        line.setCaption(reason);
+        EXPECT_EQ(label.text().toStdString(), reason);
+        QTextDocument shown;
+        shown.setHtml(label.toolTip());
+        EXPECT_TRUE(Qt::mightBeRichText(label.toolTip()));
+        EXPECT_EQ(shown.toPlainText().toStdString(), reason);
+    }
+
+    line.setCaption("Busy");
+    EXPECT_EQ(label.text(), "Busy");
+    EXPECT_TRUE(label.toolTip().isEmpty());
 }
 
 TEST_F(WindowTest, StartUpFillsTheListFromTheStoredList) {

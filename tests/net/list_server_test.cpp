@@ -105,7 +105,7 @@ TEST(ServerReasonLine, KeepsOneShortLineOfVisibleText) {
 
 TEST(TransferFailureText, AddsTheServerReasonWhenThereIsOne) {
     EXPECT_EQ(transferFailureText({false, {}, "the server answered 400 Bad Request", "host is missing\n"}),
-              "the server answered 400 Bad Request: host is missing");
+              "host is missing (the server answered 400 Bad Request)");
     EXPECT_EQ(transferFailureText({false, {}, "the server answered 404 Not Found", "\x01\n"}),
               "the server answered 404 Not Found");
     EXPECT_EQ(transferFailureText({false, {}, "the server refused the connection"}),

@@ -30,20 +30,21 @@ protected:
     ProxySubmission submission{inet, status, box, dialogs, iniPath};
 };
 
-// The server's one-line reason for a refusal reaches the status line after the status it answered.
+// The server's one-line reason for a refusal reaches the status line, ahead of the status it answered.
 TEST_F(ListServerExchange, ARefusalShowsTheServersReason) {
     const struct {
         bool report;
         std::string entry;
         std::string target; // the same request, sent directly to learn the server's own reason
-        std::string shown;
+        std::string command;
+        std::string answered;
     } cases[] = {
         {false, " 10.0.0.1:80", "/Tamberly/addproxy.php?proxy=%2010.0.0.1:80",
-         "Proxy not submitted: the server answered 400 Bad Request: "},
+         "Proxy not submitted: ", "the server answered 400 Bad Request"},
         {false, "10.0.0.1:0", "/Tamberly/addproxy.php?proxy=10.0.0.1:0",
-         "Proxy not submitted: the server answered 400 Bad Request: "},
+         "Proxy not submitted: ", "the server answered 400 Bad Request"},
         {true, "10.9.9.9:8080", "/Tamberly/deadproxy.php?proxy=10.9.9.9:8080",
-         "Dead proxy not reported: the server answered 404 Not Found: "},
+         "Dead proxy not reported: ", "the server answered 404 Not Found"},
     };
     for (const auto& c : cases) {
         const Answer direct = get(server, c.target);
@@ -59,7 +60,8 @@ TEST_F(ListServerExchange, ARefusalShowsTheServersReason) {
         else
             submission.Mnuadd_Click();
 
-        EXPECT_EQ(status.text, c.shown + direct.body.substr(0, direct.body.find('\n'))) << c.entry;
+        EXPECT_EQ(status.text, c.command + direct.body.substr(0, direct.body.find('\n')) + " (" + c.answered + ")")
+            << c.entry;
     }
 }
 

@@ -6,7 +6,8 @@ class QLabel;
 
 namespace tamberly {
 
-/// The status line over a QLabel; keeps the exact text it was given, whatever the label can show.
+/// The status line over a QLabel; keeps the exact text it was given, whatever the label can show, and offers a text
+/// too long for the label as its tool tip.
 class QtStatusLine final : public StatusLine {
 public:
     explicit QtStatusLine(QLabel& label) : m_label(label) {}
