@@ -209,7 +209,18 @@ Reply ListService::storeFailure(const std::exception& error) {
 void ListService::refreshIfChangedElsewhere() {
     std::lock_guard lock(m_writeMutex);
     if (m_store.changedElsewhere())
+        m_refreshDue = true;
+    if (!m_refreshDue)
+        return;
+    try {
         rebuildList();
+    } catch (const StoreError& error) {
+        // The store has told the loss of its database once; the next call tries again.
+        if (error.unavailable())
+            return;
+        throw;
+    }
+    m_refreshDue = false;
 }
 
 void ListService::waitForChange(std::chrono::milliseconds timeout) {

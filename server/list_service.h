@@ -66,7 +66,7 @@ private:
     Reply reportDead(const QueryParams& params);
     Reply page();
     Reply storeFailure(const std::exception& error);
-    void rebuildList(); // with m_writeMutex held
+    void rebuildList();                                        // with m_writeMutex held
     void storeList(const std::vector<ProxyRecord>& published); // with m_writeMutex held
 
     ProxyStore& m_store;
@@ -75,6 +75,7 @@ private:
     std::function<void(const std::string&)> m_errorSink;
     std::mutex m_writeMutex;
     std::atomic<std::shared_ptr<const std::string>> m_list;
+    bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex
 };
 
 /// Text with &, <, >, " and ' replaced by their HTML entities.

@@ -21,9 +21,8 @@ struct Prepared {
     const char* sql;
 };
 const Prepared kStatements[] = {
-    {"insert",
-     "INSERT INTO proxies (entry, state, position, added_at, reports)"
-     " VALUES ($1, $2, nextval('proxies_position'), $3, 0) ON CONFLICT (entry) DO NOTHING"},
+    {"insert", "INSERT INTO proxies (entry, state, position, added_at, reports)"
+               " VALUES ($1, $2, nextval('proxies_position'), $3, 0) ON CONFLICT (entry) DO NOTHING"},
     {"lock", "SELECT state FROM proxies WHERE entry = $1 FOR UPDATE"},
     {"state", "SELECT state FROM proxies WHERE entry = $1"},
     {"publish", "UPDATE proxies SET state = $2, added_at = $3, reports = 0, position = nextval('proxies_position')"
@@ -45,7 +44,7 @@ std::string message(const pg_conn* conn) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
     for (auto& c : text)
-        if (c == '\n')
+        if (c == '\n' || c == '\t')
             c = ' ';
     return text;
 }
@@ -67,7 +66,9 @@ public:
         return std::string(PQgetvalue(m_result, row, column),
                            static_cast<std::size_t>(PQgetlength(m_result, row, column)));
     }
-    std::int64_t integer(int row, int column) const { return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10); }
+    std::int64_t integer(int row, int column) const {
+        return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
+    }
     /// Rows changed by an INSERT, UPDATE or DELETE.
     int changed() const { return std::atoi(PQcmdTuples(m_result)); }
 
@@ -180,8 +181,8 @@ void PostgresStore::fail(const std::string& what, const pg_result* result) {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const std::string code = state ? state : "";
     // Serialization failures, deadlocks, locks not available, too many connections, shutting down: try again.
-    const bool busy = code == "40001" || code == "40P01" || code == "55P03" || code == "53300" ||
-                      code.rfind("57P", 0) == 0;
+    const bool busy =
+        code == "40001" || code == "40P01" || code == "55P03" || code == "53300" || code.rfind("57P", 0) == 0;
     throw StoreError("PostgreSQL database: " + text, busy);
 }
 
@@ -199,8 +200,8 @@ PostgresStore::Result PostgresStore::run(const char* name, const std::vector<std
         pointers.push_back(value.c_str());
         lengths.push_back(static_cast<int>(value.size()));
     }
-    Result result(PQexecPrepared(m_conn, name, static_cast<int>(values.size()), pointers.data(), lengths.data(),
-                                 nullptr, 0));
+    Result result(
+        PQexecPrepared(m_conn, name, static_cast<int>(values.size()), pointers.data(), lengths.data(), nullptr, 0));
     const auto status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail("request failed", result.get());
@@ -357,7 +358,8 @@ std::vector<ProxyRecord> PostgresStore::entries(ProxyState state) {
     std::vector<ProxyRecord> records;
     records.reserve(static_cast<std::size_t>(result.rows()));
     for (int row = 0; row < result.rows(); ++row)
-        records.push_back({result.text(row, 0), state, result.integer(row, 1), static_cast<int>(result.integer(row, 2))});
+        records.push_back(
+            {result.text(row, 0), state, result.integer(row, 1), static_cast<int>(result.integer(row, 2))});
     return records;
 }
 

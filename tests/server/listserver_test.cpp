@@ -429,8 +429,8 @@ TEST_P(ListServerTest, RefusesBadUsageWithAMessage) {
         {{"export", "--db", m_dir.path()}, 1, "cannot open database"},
     };
     if (postgres()) {
-        const std::string absent = "postgresql://tamberly@127.0.0.1:" +
-                                   std::to_string(PostgresServer::shared().port()) + "/absent";
+        const std::string absent =
+            "postgresql://tamberly@127.0.0.1:" + std::to_string(PostgresServer::shared().port()) + "/absent";
         cases.push_back({{"export", "--db", absent}, 1, "cannot connect to the PostgreSQL database"});
         cases.push_back({{"pending", "--db", "host=127.0.0.1 port=1 user=tamberly"}, 1, "cannot connect"});
     }

@@ -103,8 +103,8 @@ bool PostgresServer::start() {
                                 " -c unix_socket_directories=" + m_dir.file("pg") +
                                 " -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
                                 " -c max_connections=300";
-    const auto started =
-        run(m_bin + "/pg_ctl -D " + m_data + " -l " + m_dir.file("pg/server.log") + " -w -t 60 -o '" + options + "' start");
+    const auto started = run(m_bin + "/pg_ctl -D " + m_data + " -l " + m_dir.file("pg/server.log") + " -w -t 60 -o '" +
+                             options + "' start");
     m_running = started.empty();
     m_error = m_running ? std::string() : "pg_ctl start failed: " + started + readFile(m_dir.file("pg/server.log"));
     return m_running;
@@ -125,14 +125,26 @@ std::string PostgresServer::createDatabase() {
 }
 
 std::string executeSql(const std::string& conninfo, const std::string& sql) {
+    const auto rows = queryRows(conninfo, sql);
+    return !rows.empty() && rows.front().rfind("error: ", 0) == 0 ? rows.front() : std::string();
+}
+
+std::vector<std::string> queryRows(const std::string& conninfo, const std::string& sql) {
     std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.c_str()), PQfinish);
     if (PQstatus(conn.get()) != CONNECTION_OK)
-        return PQerrorMessage(conn.get());
+        return {std::string("error: ") + PQerrorMessage(conn.get())};
     std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(conn.get(), sql.c_str()), PQclear);
     const auto status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        return PQerrorMessage(conn.get());
-    return {};
+        return {std::string("error: ") + PQerrorMessage(conn.get())};
+    std::vector<std::string> rows;
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+        std::string text;
+        for (int column = 0; column < PQnfields(result.get()); ++column)
+            text += (column ? "|" : "") + std::string(PQgetvalue(result.get(), row, column));
+        rows.push_back(text);
+    }
+    return rows;
 }
 
 } // namespace tamberly::test

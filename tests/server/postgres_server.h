@@ -3,6 +3,7 @@
 #include "support/temp_dir.h"
 
 #include <string>
+#include <vector>
 
 namespace tamberly::test {
 
@@ -42,5 +43,7 @@ private:
 
 /// Runs SQL on a database; empty on success, else the server's message.
 std::string executeSql(const std::string& conninfo, const std::string& sql);
+/// The rows of a query, columns joined by "|"; one row "error: ..." when it failed.
+std::vector<std::string> queryRows(const std::string& conninfo, const std::string& sql);
 
 } // namespace tamberly::test
