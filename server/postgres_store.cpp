@@ -96,9 +96,10 @@ private:
 };
 
 PostgresStore::PostgresStore(const std::string& conninfo) : m_conninfo(conninfo) {
-    m_conn = connect(false);
+    std::string error;
+    m_conn = connect(false, error);
     if (!m_conn)
-        throw StoreError::unavailable("cannot connect to the PostgreSQL database: " + m_connectError);
+        throw StoreError::unavailable("cannot connect to the PostgreSQL database: " + error);
     try {
         createSchema();
         prepareStatements();
@@ -114,13 +115,13 @@ PostgresStore::~PostgresStore() {
     PQfinish(m_listener);
 }
 
-pg_conn* PostgresStore::connect(bool listener) {
+pg_conn* PostgresStore::connect(bool listener, std::string& error) const {
     // A connect_timeout or application name in the connection string overrides these (it is expanded last).
     const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
     const char* values[] = {"5", "tamberly-listserver", m_conninfo.c_str(), nullptr};
     pg_conn* conn = PQconnectdbParams(keywords, values, 1);
     if (!conn || PQstatus(conn) != CONNECTION_OK) {
-        m_connectError = message(conn);
+        error = message(conn);
         PQfinish(conn);
         return nullptr;
     }
@@ -130,7 +131,7 @@ pg_conn* PostgresStore::connect(bool listener) {
         const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
         PQclear(result);
         if (!ok) {
-            m_connectError = message(conn);
+            error = message(conn);
             PQfinish(conn);
             return nullptr;
         }
@@ -154,9 +155,10 @@ void PostgresStore::ensureConnected() {
         log("lost the connection to the PostgreSQL database");
     }
     PQfinish(m_conn);
-    m_conn = connect(false);
+    std::string error;
+    m_conn = connect(false, error);
     if (!m_conn)
-        throw StoreError::unavailable("cannot reach the PostgreSQL database: " + m_connectError);
+        throw StoreError::unavailable("cannot reach the PostgreSQL database: " + error);
     try {
         prepareStatements();
     } catch (...) {
@@ -375,7 +377,8 @@ bool PostgresStore::listenerUsable() {
     if (now - m_lastListenAttempt < kFallbackEvery)
         return false;
     m_lastListenAttempt = now;
-    m_listener = connect(true);
+    std::string error;
+    m_listener = connect(true, error);
     if (!m_listener)
         return false;
     if (m_listenerReported)

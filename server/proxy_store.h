@@ -170,7 +170,8 @@ private:
     class Result;
     class Transaction;
 
-    pg_conn* connect(bool listener);
+    /// A new connection, or null with the reason in error. The listener's has LISTEN done.
+    pg_conn* connect(bool listener, std::string& error) const;
     void ensureConnected();
     void prepareStatements();
     void createSchema();
@@ -182,15 +183,16 @@ private:
     bool listenerUsable();
 
     std::string m_conninfo;
+    // The working connection, used by one caller at a time.
     pg_conn* m_conn = nullptr;
     bool m_lost = false;
+    // The listening connection and its state, used only by the watching thread.
     pg_conn* m_listener = nullptr;
     std::atomic<int> m_backendPid{0};
     std::chrono::steady_clock::time_point m_lastFallback{};
     std::chrono::steady_clock::time_point m_lastListenAttempt{};
     bool m_listenerReported = false;
     bool m_listenerFresh = false;
-    std::string m_connectError;
 };
 
 } // namespace tamberly

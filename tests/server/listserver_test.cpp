@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <set>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,10 @@ std::string dead(const std::string& entry) {
 }
 
 enum class Backend { Sqlite, Postgres };
+
+void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
+}
 
 // Every case runs on both databases: a SQLite file, and a fresh database on the test's own PostgreSQL server.
 class ListServerTest : public ::testing::TestWithParam<Backend> {
