@@ -33,7 +33,7 @@ constexpr std::int64_t kNow = 1700000000;
 
 const tamberly::fuzz::ScratchDir scratch;
 ProxyStore& store() {
-    static ProxyStore instance(scratch.file("proxies.sqlite"));
+    static tamberly::SqliteStore instance(scratch.file("proxies.sqlite"));
     return instance;
 }
 

@@ -52,7 +52,8 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8642; port 0 picks a free port)\n"
-    "  --db PATH           database file (default $XDG_DATA_HOME/tamberly/listserver.db)\n"
+    "  --db PATH           database file (default $XDG_DATA_HOME/tamberly/listserver.db), or a PostgreSQL\n"
+    "                      connection string (postgresql://user@host/dbname)\n"
     "  --dead-after N      withdraw an entry after N dead-proxy reports (default 1)\n"
     "  --moderate          new entries wait for approve instead of being published at once\n"
     "  --threads N         worker threads, one per open connection (default 256)\n"
@@ -152,13 +153,11 @@ int serve(ProxyStore& store, const CommandLine& commandLine) {
         server.stop();
     });
 
-    // Subcommands run in other processes change the database behind the cached list.
-    std::mutex pollMutex;
-    std::condition_variable pollWake;
+    // Subcommands and other servers change the database behind the cached list.
     std::thread pollThread([&] {
-        std::unique_lock lock(pollMutex);
-        while (!pollWake.wait_for(lock, std::chrono::seconds(1), [&] { return runEnded.load(); })) {
+        while (!runEnded) {
             try {
+                service.waitForChange(std::chrono::milliseconds(250));
                 service.refreshIfChangedElsewhere();
             } catch (const std::exception& error) {
                 logLine(std::string(kProgram) + ": " + error.what() + "\n");
@@ -168,11 +167,7 @@ int serve(ProxyStore& store, const CommandLine& commandLine) {
 
     std::cout << "listening on " << displayAddress(commandLine.http.host, port) << std::endl;
     const bool ran = server.run();
-    {
-        std::lock_guard lock(pollMutex);
-        runEnded = true;
-    }
-    pollWake.notify_all();
+    runEnded = true;
     pollThread.join();
     if (!signalled)
         pthread_kill(signalThread.native_handle(), SIGUSR1);
@@ -263,10 +258,12 @@ int removeEntry(ProxyStore& store, const std::string& raw) {
 
 int runCommand(const CommandLine& commandLine) {
     std::string error;
-    const std::string path = openDatabasePath(commandLine.database, error);
+    const bool postgres = isPostgresLocation(commandLine.database);
+    const std::string path = postgres ? commandLine.database : openDatabasePath(commandLine.database, error);
     if (path.empty())
         return failure(error);
-    ProxyStore store(path);
+    const auto opened = openProxyStore(path);
+    ProxyStore& store = *opened;
     switch (commandLine.command) {
     case CommandLine::Command::Serve:
         return serve(store, commandLine);

@@ -143,9 +143,9 @@ Reply ListService::page() {
     std::vector<ProxyRecord> records;
     {
         std::lock_guard lock(m_writeMutex);
-        if (m_store.changedElsewhere())
-            rebuildList();
         records = m_store.entries(ProxyState::Published);
+        // The page is always fresh; the list catches up with it at once, whoever changed the database.
+        storeList(records);
     }
 
     std::string html;
@@ -193,6 +193,11 @@ Reply ListService::storeFailure(const std::exception& error) {
     if (m_errorSink)
         m_errorSink(error.what());
     const auto* storeError = dynamic_cast<const StoreError*>(&error);
+    if (storeError && storeError->unavailable()) {
+        Reply reply = text(503, "the list's database is not reachable, try again later");
+        reply.headers.emplace_back("Retry-After", "5");
+        return reply;
+    }
     if (storeError && storeError->busy()) {
         Reply reply = text(503, "the list is busy, try again");
         reply.headers.emplace_back("Retry-After", "1");
@@ -204,17 +209,44 @@ Reply ListService::storeFailure(const std::exception& error) {
 void ListService::refreshIfChangedElsewhere() {
     std::lock_guard lock(m_writeMutex);
     if (m_store.changedElsewhere())
+        m_refreshDue = true;
+    if (!m_refreshDue)
+        return;
+    try {
         rebuildList();
+    } catch (const StoreError& error) {
+        // The store has told the loss of its database once; the next call tries again.
+        if (error.unavailable())
+            return;
+        throw;
+    }
+    m_refreshDue = false;
+}
+
+void ListService::waitForChange(std::chrono::milliseconds timeout) {
+    m_store.waitForChange(timeout);
+}
+
+void ListService::setErrorSink(std::function<void(const std::string&)> sink) {
+    m_errorSink = sink;
+    m_store.setLog(std::move(sink));
 }
 
 void ListService::rebuildList() {
+    storeList(m_store.entries(ProxyState::Published));
+}
+
+void ListService::storeList(const std::vector<ProxyRecord>& published) {
     std::string list;
-    for (const auto& record : m_store.entries(ProxyState::Published)) {
+    for (const auto& record : published) {
         // A row edited by hand into something that is not an entry would break the list text for every client.
         const auto check = checkEntry(record.entry);
         if (check.ok && check.entry == record.entry)
             list += record.entry + "*";
     }
+    const auto current = m_list.load(std::memory_order_acquire);
+    if (current && *current == list)
+        return;
     m_list.store(std::make_shared<const std::string>(std::move(list)), std::memory_order_release);
 }
 

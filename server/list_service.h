@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 namespace tamberly {
 
 class ProxyStore;
+struct ProxyRecord;
 
 /// What the list server answers to one request, before any HTTP framing.
 struct Reply {
@@ -48,18 +50,24 @@ public:
     /// The published list text, each entry followed by "*"; no database access.
     std::shared_ptr<const std::string> listText() const { return m_list.load(std::memory_order_acquire); }
 
-    /// Rebuilds the cached list when another process (a subcommand) changed the database.
+    /// Rebuilds the cached list when another process (a subcommand, another server) changed the database.
     void refreshIfChangedElsewhere();
 
-    /// Where database failures are told (the server's standard error); none by default.
-    void setErrorSink(std::function<void(const std::string&)> sink) { m_errorSink = std::move(sink); }
+    /// Waits until the database may have been changed elsewhere, or the time-out passed; then call
+    /// refreshIfChangedElsewhere(). For one watching thread; does not hold up requests.
+    void waitForChange(std::chrono::milliseconds timeout);
+
+    /// Where database failures, connection losses and reconnections are told (the server's standard error); none
+    /// by default. Set before serving.
+    void setErrorSink(std::function<void(const std::string&)> sink);
 
 private:
     Reply submit(const QueryParams& params);
     Reply reportDead(const QueryParams& params);
     Reply page();
     Reply storeFailure(const std::exception& error);
-    void rebuildList(); // with m_writeMutex held
+    void rebuildList();                                        // with m_writeMutex held
+    void storeList(const std::vector<ProxyRecord>& published); // with m_writeMutex held
 
     ProxyStore& m_store;
     ServiceOptions m_options;
@@ -67,6 +75,7 @@ private:
     std::function<void(const std::string&)> m_errorSink;
     std::mutex m_writeMutex;
     std::atomic<std::shared_ptr<const std::string>> m_list;
+    bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex
 };
 
 /// Text with &, <, >, " and ' replaced by their HTML entities.

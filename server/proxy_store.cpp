@@ -2,11 +2,16 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <thread>
+
 namespace tamberly {
 namespace {
 
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
+
+} // namespace
 
 const char* stateName(ProxyState state) {
     switch (state) {
@@ -28,12 +33,10 @@ ProxyState stateFromName(const std::string& name) {
     return ProxyState::Pending;
 }
 
-} // namespace
-
 // One prepared statement, finalized when it goes out of scope.
-class ProxyStore::Statement {
+class SqliteStore::Statement {
 public:
-    Statement(const ProxyStore& store, const char* sql) : m_store(store) {
+    Statement(const SqliteStore& store, const char* sql) : m_store(store) {
         const int rc = sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr);
         if (rc != SQLITE_OK)
             store.fail("cannot prepare a statement", rc);
@@ -70,14 +73,14 @@ private:
         if (rc != SQLITE_OK)
             m_store.fail("cannot bind a value", rc);
     }
-    const ProxyStore& m_store;
+    const SqliteStore& m_store;
     sqlite3_stmt* m_stmt = nullptr;
 };
 
 // BEGIN IMMEDIATE takes the write lock up front, so a read-then-write never meets another writer half way.
-class ProxyStore::Transaction {
+class SqliteStore::Transaction {
 public:
-    explicit Transaction(ProxyStore& store) : m_store(store) { m_store.exec("BEGIN IMMEDIATE"); }
+    explicit Transaction(SqliteStore& store) : m_store(store) { m_store.exec("BEGIN IMMEDIATE"); }
     ~Transaction() {
         if (m_done)
             return;
@@ -94,11 +97,11 @@ public:
     }
 
 private:
-    ProxyStore& m_store;
+    SqliteStore& m_store;
     bool m_done = false;
 };
 
-ProxyStore::ProxyStore(const std::string& path) : m_path(path) {
+SqliteStore::SqliteStore(const std::string& path) : m_path(path) {
     const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
@@ -118,23 +121,23 @@ ProxyStore::ProxyStore(const std::string& path) : m_path(path) {
     }
 }
 
-ProxyStore::~ProxyStore() {
+SqliteStore::~SqliteStore() {
     sqlite3_close(m_db);
 }
 
-void ProxyStore::fail(const std::string& what, int code) const {
+void SqliteStore::fail(const std::string& what, int code) const {
     const int primary = code & 0xff;
     throw StoreError("database " + m_path + ": " + what + ": " + sqlite3_errmsg(m_db),
                      primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
 }
 
-void ProxyStore::exec(const char* sql) {
+void SqliteStore::exec(const char* sql) {
     Statement statement(*this, sql);
     while (statement.step()) {
     }
 }
 
-void ProxyStore::createSchema() {
+void SqliteStore::createSchema() {
     Transaction transaction(*this);
     Statement version(*this, "PRAGMA user_version");
     version.step();
@@ -158,7 +161,7 @@ void ProxyStore::createSchema() {
     transaction.commit();
 }
 
-bool ProxyStore::find(const std::string& entry, ProxyState& state, int& reports) {
+bool SqliteStore::find(const std::string& entry, ProxyState& state, int& reports) {
     Statement select(*this, "SELECT state, reports FROM proxies WHERE entry = ?1");
     select.bind(1, entry);
     if (!select.step())
@@ -169,14 +172,14 @@ bool ProxyStore::find(const std::string& entry, ProxyState& state, int& reports)
 }
 
 // Puts a withdrawn entry back as if it were new: at the end of the list, added now, no reports.
-void ProxyStore::publish(const std::string& entry, bool moderate, std::int64_t now) {
+void SqliteStore::publish(const std::string& entry, bool moderate, std::int64_t now) {
     Statement update(*this, "UPDATE proxies SET state = ?2, added_at = ?3, reports = 0,"
                             " position = (SELECT max(position) + 1 FROM proxies) WHERE entry = ?1");
     update.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
     update.bind(3, now).step();
 }
 
-ProxyStore::AddResult ProxyStore::add(const std::string& entry, bool moderate, std::int64_t now) {
+ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now) {
     Transaction transaction(*this);
     ProxyState state{};
     int reports = 0;
@@ -195,7 +198,7 @@ ProxyStore::AddResult ProxyStore::add(const std::string& entry, bool moderate, s
     return result;
 }
 
-ProxyStore::ReportResult ProxyStore::report(const std::string& entry, int deadAfter) {
+ProxyStore::ReportResult SqliteStore::report(const std::string& entry, int deadAfter) {
     Transaction transaction(*this);
     ProxyState state{};
     int reports = 0;
@@ -211,7 +214,7 @@ ProxyStore::ReportResult ProxyStore::report(const std::string& entry, int deadAf
     return withdraw ? ReportResult::Withdrawn : ReportResult::Counted;
 }
 
-ProxyStore::ApproveResult ProxyStore::approve(const std::string& entry) {
+ProxyStore::ApproveResult SqliteStore::approve(const std::string& entry) {
     Transaction transaction(*this);
     ProxyState state{};
     int reports = 0;
@@ -225,13 +228,13 @@ ProxyStore::ApproveResult ProxyStore::approve(const std::string& entry) {
     return ApproveResult::Approved;
 }
 
-bool ProxyStore::remove(const std::string& entry) {
+bool SqliteStore::remove(const std::string& entry) {
     Statement erase(*this, "DELETE FROM proxies WHERE entry = ?1");
     erase.bind(1, entry).step();
     return sqlite3_changes(m_db) > 0;
 }
 
-ProxyStore::ImportCount ProxyStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
+ProxyStore::ImportCount SqliteStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
     Transaction transaction(*this);
     ImportCount count;
     for (const auto& entry : entries) {
@@ -257,7 +260,7 @@ ProxyStore::ImportCount ProxyStore::importEntries(const std::vector<std::string>
     return count;
 }
 
-std::vector<ProxyRecord> ProxyStore::entries(ProxyState state) {
+std::vector<ProxyRecord> SqliteStore::entries(ProxyState state) {
     Statement select(*this, "SELECT entry, added_at, reports FROM proxies WHERE state = ?1 ORDER BY position");
     select.bind(1, std::string(stateName(state)));
     std::vector<ProxyRecord> records;
@@ -266,13 +269,40 @@ std::vector<ProxyRecord> ProxyStore::entries(ProxyState state) {
     return records;
 }
 
-bool ProxyStore::changedElsewhere() {
+bool SqliteStore::changedElsewhere() {
     Statement version(*this, "PRAGMA data_version");
     version.step();
     const auto now = version.integer(0);
     const bool changed = m_dataVersion >= 0 && now != m_dataVersion;
     m_dataVersion = now;
     return changed;
+}
+
+void SqliteStore::waitForChange(std::chrono::milliseconds timeout) {
+    std::this_thread::sleep_for(timeout);
+}
+
+bool isPostgresLocation(const std::string& location) {
+    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
+        return true;
+    // libpq's "keyword=value ..." form: a word, then "=". A file whose name looks like that is given as ./name.
+    std::size_t i = 0;
+    while (i < location.size() && location[i] == ' ')
+        ++i;
+    const std::size_t word = i;
+    while (i < location.size() && (std::isalnum(static_cast<unsigned char>(location[i])) || location[i] == '_'))
+        ++i;
+    if (i == word)
+        return false;
+    while (i < location.size() && location[i] == ' ')
+        ++i;
+    return i < location.size() && location[i] == '=';
+}
+
+std::unique_ptr<ProxyStore> openProxyStore(const std::string& location) {
+    if (isPostgresLocation(location))
+        return std::make_unique<PostgresStore>(location);
+    return std::make_unique<SqliteStore>(location);
 }
 
 } // namespace tamberly

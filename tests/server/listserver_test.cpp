@@ -1,4 +1,5 @@
 #include "listserver_process.h"
+#include "postgres_server.h"
 
 #include "support/temp_dir.h"
 
@@ -8,6 +9,7 @@
 
 #include <filesystem>
 #include <set>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +28,36 @@ std::string dead(const std::string& entry) {
     return "/Tamberly/deadproxy.php?proxy=" + entry;
 }
 
-class ListServerTest : public ::testing::Test {
+enum class Backend { Sqlite, Postgres };
+
+void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
+// Every case runs on both databases: a SQLite file, and a fresh database on the test's own PostgreSQL server.
+class ListServerTest : public ::testing::TestWithParam<Backend> {
 protected:
+    void SetUp() override {
+        if (GetParam() == Backend::Postgres) {
+            auto& postgres = PostgresServer::shared();
+            ASSERT_EQ(postgres.error(), "");
+            m_db = postgres.createDatabase();
+            ASSERT_FALSE(m_db.empty());
+        }
+    }
+    bool postgres() const { return GetParam() == Backend::Postgres; }
+    /// Runs SQL on the list's database, as an edit by hand would.
+    void execute(const std::string& sql) const {
+        if (postgres()) {
+            ASSERT_EQ(executeSql(m_db, sql), "");
+            return;
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(m_db.c_str(), &db), SQLITE_OK);
+        const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        ASSERT_EQ(rc, SQLITE_OK);
+    }
     std::vector<std::string> withDb(std::vector<std::string> args) const {
         args.push_back("--db");
         args.push_back(m_db);
@@ -46,7 +76,7 @@ protected:
     std::string m_db = m_dir.file("list.db");
 };
 
-TEST_F(ListServerTest, AddsListsAndWithdrawsReportedProxies) {
+TEST_P(ListServerTest, AddsListsAndWithdrawsReportedProxies) {
     ServerProcess server(withDb({}));
     EXPECT_EQ(server.firstLine(), "listening on 127.0.0.1:" + std::to_string(server.port()));
 
@@ -102,7 +132,7 @@ TEST_F(ListServerTest, AddsListsAndWithdrawsReportedProxies) {
     EXPECT_NE(log.find("\"GET /Tamberly/deadproxy.php?proxy=10.9.9.9:1 HTTP/1.1\" 404"), std::string::npos);
 }
 
-TEST_F(ListServerTest, WithdrawsAfterTheGivenNumberOfReports) {
+TEST_P(ListServerTest, WithdrawsAfterTheGivenNumberOfReports) {
     ServerProcess server(withDb({"--dead-after", "3"}));
     get(server, add("10.0.0.1:80"));
     get(server, add("10.0.0.2:80"));
@@ -121,7 +151,7 @@ TEST_F(ListServerTest, WithdrawsAfterTheGivenNumberOfReports) {
     EXPECT_EQ(list(server), "10.0.0.2:80*10.0.0.1:80*");
 }
 
-TEST_F(ListServerTest, ModeratedEntriesWaitForApproval) {
+TEST_P(ListServerTest, ModeratedEntriesWaitForApproval) {
     ServerProcess server(withDb({"--moderate"}));
     EXPECT_EQ(get(server, add("10.0.0.1:80")).status, 200);
     EXPECT_EQ(get(server, add("Waiting.Example:8080")).status, 200);
@@ -156,7 +186,7 @@ TEST_F(ListServerTest, ModeratedEntriesWaitForApproval) {
     EXPECT_EQ(list(server), "");
 }
 
-TEST_F(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
+TEST_P(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
     writeFile(m_dir.file("list.txt"), "10.0.0.1:80*10.0.0.2:3128*\r\n  Host.Example:8080 \n\n[2001:DB8::1]:443\n"
                                       "10.0.0.1:80\n");
     const auto imported = run({"import", m_dir.file("list.txt")});
@@ -193,7 +223,7 @@ TEST_F(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
     EXPECT_EQ(list(server), run({"export"}).out);
 }
 
-TEST_F(ListServerTest, KeepsEverythingAcrossARestart) {
+TEST_P(ListServerTest, KeepsEverythingAcrossARestart) {
     {
         ServerProcess server(withDb({"--moderate", "--dead-after", "2"}));
         get(server, add("10.0.0.1:80"));
@@ -213,7 +243,7 @@ TEST_F(ListServerTest, KeepsEverythingAcrossARestart) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
-TEST_F(ListServerTest, HostileInputsAreRefusedAndHarmNothing) {
+TEST_P(ListServerTest, HostileInputsAreRefusedAndHarmNothing) {
     ServerProcess server(withDb({}));
     get(server, add("10.0.0.1:80"));
     const std::string longEntry(4000, 'a');
@@ -270,14 +300,10 @@ TEST_F(ListServerTest, HostileInputsAreRefusedAndHarmNothing) {
 }
 
 // A database edited by hand can hold anything; the page escapes it and the list leaves it out.
-TEST_F(ListServerTest, EscapesStoredValuesOnThePage) {
+TEST_P(ListServerTest, EscapesStoredValuesOnThePage) {
     ASSERT_EQ(run({"import", "-"}, "10.0.0.1:80*").exitCode, 0);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(m_db.c_str(), &db), SQLITE_OK);
-    const char* insert = "INSERT INTO proxies (entry, state, position, added_at, reports) VALUES "
-                         "('<script>alert(\"x\")</script>&''*:80', 'published', 100, 0, 0)";
-    ASSERT_EQ(sqlite3_exec(db, insert, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    execute("INSERT INTO proxies (entry, state, position, added_at, reports) VALUES "
+            "('<script>alert(\"x\")</script>&''*:80', 'published', 100, 0, 0)");
 
     ServerProcess server(withDb({}));
     EXPECT_EQ(list(server), "10.0.0.1:80*");
@@ -293,7 +319,7 @@ TEST_F(ListServerTest, EscapesStoredValuesOnThePage) {
     EXPECT_EQ(get(server, kPage).body.find("script"), std::string::npos);
 }
 
-TEST_F(ListServerTest, AnswersOtherPathsMethodsAndLongRequestsWithErrors) {
+TEST_P(ListServerTest, AnswersOtherPathsMethodsAndLongRequestsWithErrors) {
     ServerProcess server(withDb({}));
     for (const std::string path : {"/", "/Tamberly/", "/Tamberly/other.php", "/Tamberly/update.php/x",
                                    "/tamberly/update.php", "/Tamberly/../Tamberly/update.php"})
@@ -321,7 +347,7 @@ TEST_F(ListServerTest, AnswersOtherPathsMethodsAndLongRequestsWithErrors) {
     EXPECT_EQ(list(server), "") << "nothing was added by the refused requests";
 }
 
-TEST_F(ListServerTest, StaysConsistentUnderConcurrentClients) {
+TEST_P(ListServerTest, StaysConsistentUnderConcurrentClients) {
     ServerProcess server(withDb({"--dead-after", "4"}));
     constexpr int kThreads = 8;
     constexpr int kPerThread = 25;
@@ -370,20 +396,25 @@ TEST_F(ListServerTest, StaysConsistentUnderConcurrentClients) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
-TEST_F(ListServerTest, RefusesBadUsageWithAMessage) {
+TEST_P(ListServerTest, RefusesBadUsageWithAMessage) {
     struct Case {
         std::vector<std::string> args;
         int exitCode;
         std::string message;
     };
     writeFile(m_dir.file("not-a-db"), std::string(4096, 'x'));
-    const std::string other = m_dir.file("other.db");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-
-    const Case cases[] = {
+    // Another program's database: a file, or a PostgreSQL database with a table of its own.
+    std::string other = m_dir.file("other.db");
+    if (postgres()) {
+        other = PostgresServer::shared().createDatabase();
+        ASSERT_EQ(executeSql(other, "CREATE TABLE notes (text TEXT)"), "");
+    } else {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    std::vector<Case> cases = {
         {{"bogus"}, 2, "unknown command 'bogus'"},
         {{"--bogus"}, 2, "unknown option --bogus"},
         {{"--listen", "nohost"}, 2, "--listen wants HOST:PORT"},
@@ -399,8 +430,15 @@ TEST_F(ListServerTest, RefusesBadUsageWithAMessage) {
         {{"serve", "extra"}, 2, "unexpected argument 'extra'"},
         {{"export", "--db", m_dir.file("not-a-db")}, 1, "not a database"},
         {{"export", "--db", other}, 1, "not a Tamberly list database"},
+        {{"serve", "--db", other}, 1, "not a Tamberly list database"},
         {{"export", "--db", m_dir.path()}, 1, "cannot open database"},
     };
+    if (postgres()) {
+        const std::string absent =
+            "postgresql://tamberly@127.0.0.1:" + std::to_string(PostgresServer::shared().port()) + "/absent";
+        cases.push_back({{"export", "--db", absent}, 1, "cannot connect to the PostgreSQL database"});
+        cases.push_back({{"pending", "--db", "host=127.0.0.1 port=1 user=tamberly"}, 1, "cannot connect"});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front());
         const auto result = runListServer(c.args);
@@ -409,19 +447,25 @@ TEST_F(ListServerTest, RefusesBadUsageWithAMessage) {
         EXPECT_EQ(result.out, "");
     }
     EXPECT_EQ(readFile(m_dir.file("not-a-db")), std::string(4096, 'x')) << "a foreign file is left alone";
+    if (postgres()) {
+        EXPECT_EQ(executeSql(other, "SELECT text FROM notes"), "") << "a foreign database is left alone";
+    }
 
     const auto help = runListServer({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: tamberly-listserver", 0), 0u);
 }
 
-TEST_F(ListServerTest, CannotListenOnAPortInUse) {
+TEST_P(ListServerTest, CannotListenOnAPortInUse) {
     ServerProcess first(withDb({}));
     const auto second = run({"--listen", "127.0.0.1:" + std::to_string(first.port())});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos);
     EXPECT_EQ(second.out, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, ListServerTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return info.param == Backend::Sqlite ? "SQLite" : "PostgreSQL"; });
 
 TEST(ListServerDefaults, KeepsTheDatabaseInTheUsersDataFolder) {
     ScopedUserHome home;

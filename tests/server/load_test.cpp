@@ -1,6 +1,8 @@
 // The list server under load: 30 s of wrk fetching the list over 128 connections while 8 clients submit and
-// report proxies. No answer may be a server error, no submission may be lost, and the database must be whole.
+// report proxies, on one server with SQLite and on two servers sharing PostgreSQL. No answer may be a server error,
+// no submission may be lost, and the database must be whole.
 #include "listserver_process.h"
+#include "postgres_server.h"
 
 #include "support/temp_dir.h"
 
@@ -12,8 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -136,18 +141,24 @@ struct Writer {
     long requests = 0;
 };
 
-void write(const ServerProcess& server, int index, const std::atomic<bool>& loadRunning, Writer& writer) {
+// Submits to one server and sends the reports to it and to the other (the same one when there is one).
+void write(const ServerProcess& server, const ServerProcess& other, int index, const std::atomic<bool>& loadRunning,
+           Writer& writer) {
     auto http = server.client();
     http.set_keep_alive(true);
+    auto otherHttp = other.client();
+    otherHttp.set_keep_alive(true);
+    int sent = 0;
     const auto send = [&](const std::string& target) {
         ++writer.requests;
-        auto result = http.Get(target.c_str());
+        auto result = (sent++ % 2 ? otherHttp : http).Get(target.c_str());
         if (!result || result->status != 200)
             writer.errors.push_back(target + ": " + (result ? std::to_string(result->status) : "no answer"));
         return result && result->status == 200;
     };
     for (int i = 0; loadRunning; ++i) {
         const std::string entry = entryName(index, i);
+        sent = 0;
         if (!send("/Tamberly/addproxy.php?proxy=" + entry))
             continue;
         writer.submitted.push_back(entry);
@@ -184,37 +195,58 @@ std::map<std::string, std::string> storedRows(const std::string& path, std::stri
     return rows;
 }
 
-TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
-    const std::string wrk = findProgram("wrk");
-    if (wrk.empty())
-        GTEST_SKIP() << "wrk is not installed, so the list server was not put under load "
-                        "(scripts/install-deps installs it)";
+// What a run found in the database: entry -> "state reports"; integrity is "ok" when the database is whole.
+using RowsReader = std::function<std::map<std::string, std::string>(std::string& integrity)>;
 
-    TempDir dir;
-    const std::string db = dir.file("list.db");
+// wrk against every server's list at once while the writers send to all of them; then every answered write is
+// checked against the lists and the stored rows.
+void loadAndCheck(const std::vector<const ServerProcess*>& servers, const RowsReader& readRows, const TempDir& dir) {
+    const std::string wrk = findProgram("wrk");
     writeFile(dir.file("count.lua"), kScript);
-    ServerProcess server({"--db", db, "--dead-after", "2"});
+    const int connections = std::atoi(kConnections) / static_cast<int>(servers.size());
 
     std::atomic<bool> loadRunning{true};
     std::vector<Writer> writers(kWriters);
     std::vector<std::thread> threads;
-    for (int w = 0; w < kWriters; ++w)
-        threads.emplace_back([&, w] { write(server, w, loadRunning, writers[w]); });
-    const int wrkExit =
-        runToEnd({wrk, "-t2", std::string("-c") + kConnections, std::string("-d") + kDuration, "--timeout", "10s", "-s",
-                  dir.file("count.lua"), "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/update.php"},
-                 dir.file("wrk.out"));
+    for (int w = 0; w < kWriters; ++w) {
+        const auto& server = *servers[static_cast<std::size_t>(w) % servers.size()];
+        const auto& other = *servers[static_cast<std::size_t>(w + 1) % servers.size()];
+        threads.emplace_back([&, w] { write(server, other, w, loadRunning, writers[w]); });
+    }
+    std::vector<int> wrkExits(servers.size(), -1);
+    std::vector<std::thread> loads;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        loads.emplace_back([&, i] {
+            wrkExits[i] = runToEnd({wrk, "-t2", "-c" + std::to_string(connections), std::string("-d") + kDuration,
+                                    "--timeout", "10s", "-s", dir.file("count.lua"),
+                                    "http://127.0.0.1:" + std::to_string(servers[i]->port()) + "/Tamberly/update.php"},
+                                   dir.file("wrk.out" + std::to_string(i)));
+        });
+    }
+    for (auto& load : loads)
+        load.join();
     loadRunning = false;
     for (auto& thread : threads)
         thread.join();
 
-    const std::string wrkOutput = readFile(dir.file("wrk.out"));
-    ASSERT_EQ(wrkExit, 0) << wrkOutput;
-    const LoadFigures load = parseFigures(wrkOutput);
-    ASSERT_GT(load.requests, 0) << wrkOutput;
-    EXPECT_EQ(load.statuses, (std::map<int, long>{{200, load.requests}})) << wrkOutput;
-    EXPECT_EQ(load.malformed, 0);
-    EXPECT_EQ(load.socketErrors, 0) << wrkOutput;
+    LoadFigures load;
+    load.requests = load.malformed = load.socketErrors = 0;
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const std::string wrkOutput = readFile(dir.file("wrk.out" + std::to_string(i)));
+        ASSERT_EQ(wrkExits[i], 0) << wrkOutput;
+        const LoadFigures one = parseFigures(wrkOutput);
+        ASSERT_GT(one.requests, 0) << wrkOutput;
+        EXPECT_EQ(one.statuses, (std::map<int, long>{{200, one.requests}})) << wrkOutput;
+        EXPECT_EQ(one.malformed, 0);
+        EXPECT_EQ(one.socketErrors, 0) << wrkOutput;
+        load.requests += one.requests;
+        load.malformed += one.malformed;
+        load.socketErrors += one.socketErrors;
+        for (const auto& [status, count] : one.statuses)
+            load.statuses[status] += count;
+        load.microseconds = std::max(load.microseconds, one.microseconds);
+        load.p99Microseconds = std::max(load.p99Microseconds, one.p99Microseconds);
+    }
 
     // Every answered submission is on the list, in each writer's order, unless two reports withdrew it.
     std::set<std::string> expectedListed;
@@ -227,9 +259,18 @@ TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
             if (writer.reports.at(entry) < 2)
                 expectedListed.insert(entry);
     }
-    const std::vector<std::string> listed = split(get(server, "/Tamberly/update.php").body);
-    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expectedListed);
-    EXPECT_EQ(listed.size(), expectedListed.size()) << "each entry once";
+    // Each server has the same list once the last changes reached it.
+    std::vector<std::string> listed;
+    for (const auto* server : servers) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        do {
+            listed = split(get(*server, "/Tamberly/update.php").body);
+        } while (std::set<std::string>(listed.begin(), listed.end()) != expectedListed &&
+                 std::chrono::steady_clock::now() < deadline &&
+                 (std::this_thread::sleep_for(std::chrono::milliseconds(20)), true));
+        EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expectedListed);
+        EXPECT_EQ(listed.size(), expectedListed.size()) << "each entry once";
+    }
     std::map<std::string, std::size_t> place;
     for (std::size_t i = 0; i < listed.size(); ++i)
         place[listed[i]] = i;
@@ -241,9 +282,8 @@ TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
         }
     }
 
-    EXPECT_EQ(server.stop(SIGTERM), 0);
     std::string integrity;
-    const auto rows = storedRows(db, integrity);
+    const auto rows = readRows(integrity);
     EXPECT_EQ(integrity, "ok");
     long found = 0;
     for (const auto& writer : writers) {
@@ -258,12 +298,52 @@ TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
     EXPECT_EQ(rows.size(), static_cast<std::size_t>(submissions)) << "nothing stored that nobody sent";
 
     const double seconds = static_cast<double>(load.microseconds) / 1e6;
-    std::cout << "list server under load: " << load.requests << " list requests in " << seconds << " s ("
+    std::cout << servers.size() << (servers.size() == 1 ? " list server" : " list servers")
+              << " under load: " << load.requests << " list requests in " << seconds << " s ("
               << static_cast<long>(static_cast<double>(load.requests) / seconds) << " a second, 99% within "
               << load.p99Microseconds / 1000.0 << " ms) over " << kConnections << " connections; " << load.socketErrors
               << " socket errors, " << (load.requests - (load.statuses.count(200) ? load.statuses.at(200) : 0))
               << " answers other than 200; " << kWriters << " writers sent " << writes << " requests: " << submissions
               << " submissions answered, " << found << " found stored, " << listed.size() << " listed at the end\n";
+}
+
+TEST(ListServerLoad, ServesTheListUnderLoadWhileClientsWrite) {
+    if (findProgram("wrk").empty())
+        GTEST_SKIP() << "wrk is not installed, so the list server was not put under load "
+                        "(scripts/install-deps installs it)";
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    ServerProcess server({"--db", db, "--dead-after", "2"});
+    loadAndCheck(
+        {&server}, [&](std::string& integrity) { return storedRows(db, integrity); }, dir);
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
+// Two servers on one PostgreSQL database, each under its own wrk, with every writer submitting to one and reporting
+// to both: the database keeps every write once, and both serve the same list.
+TEST(ListServerLoad, TwoServersOnPostgresServeOneListWhileClientsWrite) {
+    if (findProgram("wrk").empty())
+        GTEST_SKIP() << "wrk is not installed, so the list servers were not put under load "
+                        "(scripts/install-deps installs it)";
+    PostgresServer postgres;
+    ASSERT_EQ(postgres.error(), "");
+    const std::string db = postgres.createDatabase();
+    ASSERT_FALSE(db.empty());
+    TempDir dir;
+    ServerProcess first({"--db", db, "--dead-after", "2"});
+    ServerProcess second({"--db", db, "--dead-after", "2"});
+    loadAndCheck(
+        {&first, &second},
+        [&](std::string& integrity) {
+            std::map<std::string, std::string> rows;
+            for (const auto& row : queryRows(db, "SELECT entry, state || ' ' || reports FROM proxies"))
+                rows[row.substr(0, row.find('|'))] = row.substr(row.find('|') + 1);
+            integrity = "ok";
+            return rows;
+        },
+        dir);
+    EXPECT_EQ(first.stop(SIGTERM), 0);
+    EXPECT_EQ(second.stop(SIGTERM), 0);
 }
 
 } // namespace

@@ -1,0 +1,421 @@
+#include "proxy_store.h"
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace tamberly {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// Taken while one server checks or creates the schema, so that servers started together do it one at a time.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7314270110)";
+constexpr const char* kChannel = "tamberly_list";
+constexpr auto kFallbackEvery = std::chrono::seconds(1);
+
+// The statements of the daily work, prepared on every new connection.
+struct Prepared {
+    const char* name;
+    const char* sql;
+};
+const Prepared kStatements[] = {
+    {"insert", "INSERT INTO proxies (entry, state, position, added_at, reports)"
+               " VALUES ($1, $2, nextval('proxies_position'), $3, 0) ON CONFLICT (entry) DO NOTHING"},
+    {"lock", "SELECT state FROM proxies WHERE entry = $1 FOR UPDATE"},
+    {"state", "SELECT state FROM proxies WHERE entry = $1"},
+    {"publish", "UPDATE proxies SET state = $2, added_at = $3, reports = 0, position = nextval('proxies_position')"
+                " WHERE entry = $1"},
+    {"release", "UPDATE proxies SET state = 'published' WHERE entry = $1"},
+    // One statement: the row lock makes reports sent at once count one after the other, and only one withdraws.
+    {"report", "UPDATE proxies SET reports = reports + 1,"
+               " state = CASE WHEN reports + 1 >= $2::integer THEN 'withdrawn' ELSE 'published' END"
+               " WHERE entry = $1 AND state = 'published' RETURNING state"},
+    {"approve", "UPDATE proxies SET state = 'published', reports = 0 WHERE entry = $1 AND state <> 'published'"},
+    {"remove", "DELETE FROM proxies WHERE entry = $1"},
+    {"entries", "SELECT entry, added_at, reports FROM proxies WHERE state = $1 ORDER BY position"},
+};
+
+void ignoreNotice(void*, const char*) {}
+
+std::string message(const pg_conn* conn) {
+    std::string text = conn ? PQerrorMessage(conn) : "out of memory";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    for (auto& c : text)
+        if (c == '\n' || c == '\t')
+            c = ' ';
+    return text;
+}
+
+} // namespace
+
+// A query's result, cleared when it goes out of scope.
+class PostgresStore::Result {
+public:
+    explicit Result(pg_result* result) : m_result(result) {}
+    ~Result() { PQclear(m_result); }
+    Result(Result&& other) noexcept : m_result(other.m_result) { other.m_result = nullptr; }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    const pg_result* get() const { return m_result; }
+    int rows() const { return PQntuples(m_result); }
+    std::string text(int row, int column) const {
+        return std::string(PQgetvalue(m_result, row, column),
+                           static_cast<std::size_t>(PQgetlength(m_result, row, column)));
+    }
+    std::int64_t integer(int row, int column) const {
+        return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
+    }
+    /// Rows changed by an INSERT, UPDATE or DELETE.
+    int changed() const { return std::atoi(PQcmdTuples(m_result)); }
+
+private:
+    pg_result* m_result;
+};
+
+class PostgresStore::Transaction {
+public:
+    explicit Transaction(PostgresStore& store) : m_store(store) { m_store.exec("BEGIN"); }
+    ~Transaction() {
+        if (!m_done && m_store.m_conn && PQstatus(m_store.m_conn) == CONNECTION_OK)
+            PQclear(PQexec(m_store.m_conn, "ROLLBACK"));
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() {
+        m_store.exec("COMMIT");
+        m_done = true;
+    }
+
+private:
+    PostgresStore& m_store;
+    bool m_done = false;
+};
+
+PostgresStore::PostgresStore(const std::string& conninfo) : m_conninfo(conninfo) {
+    std::string error;
+    m_conn = connect(false, error);
+    if (!m_conn)
+        throw StoreError::unavailable("cannot connect to the PostgreSQL database: " + error);
+    try {
+        createSchema();
+        prepareStatements();
+    } catch (...) {
+        PQfinish(m_conn);
+        throw;
+    }
+    m_backendPid = PQbackendPID(m_conn);
+}
+
+PostgresStore::~PostgresStore() {
+    PQfinish(m_conn);
+    PQfinish(m_listener);
+}
+
+pg_conn* PostgresStore::connect(bool listener, std::string& error) const {
+    // A connect_timeout or application name in the connection string overrides these (it is expanded last).
+    const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
+    const char* values[] = {"5", "tamberly-listserver", m_conninfo.c_str(), nullptr};
+    pg_conn* conn = PQconnectdbParams(keywords, values, 1);
+    if (!conn || PQstatus(conn) != CONNECTION_OK) {
+        error = message(conn);
+        PQfinish(conn);
+        return nullptr;
+    }
+    PQsetNoticeProcessor(conn, ignoreNotice, nullptr);
+    if (listener) {
+        pg_result* result = PQexec(conn, (std::string("LISTEN ") + kChannel).c_str());
+        const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+        PQclear(result);
+        if (!ok) {
+            error = message(conn);
+            PQfinish(conn);
+            return nullptr;
+        }
+    }
+    return conn;
+}
+
+void PostgresStore::prepareStatements() {
+    for (const auto& statement : kStatements) {
+        Result result(PQprepare(m_conn, statement.name, statement.sql, 0, nullptr));
+        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
+            fail("cannot prepare a statement", result.get());
+    }
+}
+
+void PostgresStore::ensureConnected() {
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        return;
+    if (!m_lost) {
+        m_lost = true;
+        log("lost the connection to the PostgreSQL database");
+    }
+    PQfinish(m_conn);
+    std::string error;
+    m_conn = connect(false, error);
+    if (!m_conn)
+        throw StoreError::unavailable("cannot reach the PostgreSQL database: " + error);
+    try {
+        prepareStatements();
+    } catch (...) {
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw;
+    }
+    m_backendPid = PQbackendPID(m_conn);
+    m_lost = false;
+    log("reconnected to the PostgreSQL database");
+}
+
+void PostgresStore::fail(const std::string& what, const pg_result* result) {
+    const std::string text = what + ": " + message(m_conn);
+    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
+        if (!m_lost) {
+            m_lost = true;
+            log("lost the connection to the PostgreSQL database");
+        }
+        throw StoreError::unavailable("PostgreSQL database: " + text);
+    }
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state ? state : "";
+    // Serialization failures, deadlocks, locks not available, too many connections, shutting down: try again.
+    const bool busy =
+        code == "40001" || code == "40P01" || code == "55P03" || code == "53300" || code.rfind("57P", 0) == 0;
+    throw StoreError("PostgreSQL database: " + text, busy);
+}
+
+void PostgresStore::exec(const char* sql) {
+    Result result(PQexec(m_conn, sql));
+    const auto status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail("request failed", result.get());
+}
+
+PostgresStore::Result PostgresStore::run(const char* name, const std::vector<std::string>& values) {
+    std::vector<const char*> pointers;
+    std::vector<int> lengths;
+    for (const auto& value : values) {
+        pointers.push_back(value.c_str());
+        lengths.push_back(static_cast<int>(value.size()));
+    }
+    Result result(
+        PQexecPrepared(m_conn, name, static_cast<int>(values.size()), pointers.data(), lengths.data(), nullptr, 0));
+    const auto status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail("request failed", result.get());
+    return result;
+}
+
+void PostgresStore::createSchema() {
+    Transaction transaction(*this);
+    exec(kSchemaLock);
+    Result schema(PQexec(m_conn, "SELECT current_schema()"));
+    if (PQresultStatus(schema.get()) != PGRES_TUPLES_OK)
+        fail("cannot read the schema", schema.get());
+    if (schema.rows() != 1 || PQgetisnull(schema.get(), 0, 0))
+        throw StoreError("PostgreSQL database: no schema to keep the list in (see search_path)");
+    Result tables(PQexec(m_conn, "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace"
+                                 " WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"));
+    if (PQresultStatus(tables.get()) != PGRES_TUPLES_OK)
+        fail("cannot read the schema", tables.get());
+    bool ours = false;
+    for (int row = 0; row < tables.rows(); ++row)
+        ours = ours || tables.text(row, 0) == "tamberly_listserver";
+    if (ours) {
+        Result version(PQexec(m_conn, "SELECT max(schema_version) FROM tamberly_listserver"));
+        if (PQresultStatus(version.get()) != PGRES_TUPLES_OK)
+            fail("cannot read the schema version", version.get());
+        const auto found = version.integer(0, 0);
+        if (found > kSchemaVersion)
+            throw StoreError("PostgreSQL database was made by a newer version of tamberly-listserver");
+        if (found == kSchemaVersion) {
+            transaction.commit();
+            return;
+        }
+        // Older versions would be upgraded here; version 1 is the first.
+        throw StoreError("PostgreSQL database is not a Tamberly list database");
+    }
+    if (tables.rows() != 0)
+        throw StoreError("PostgreSQL database is not a Tamberly list database (its schema holds other tables)");
+    exec("CREATE TABLE proxies ("
+         " entry TEXT PRIMARY KEY NOT NULL,"
+         " state TEXT NOT NULL CHECK (state IN ('pending', 'published', 'withdrawn')),"
+         " position BIGINT NOT NULL,"
+         " added_at BIGINT NOT NULL,"
+         " reports INTEGER NOT NULL DEFAULT 0 CHECK (reports >= 0))");
+    exec("CREATE INDEX proxies_by_state ON proxies (state, position)");
+    exec("CREATE SEQUENCE proxies_position OWNED BY proxies.position");
+    // Every change that can alter the list tells the listening servers, whoever makes it (a server, a subcommand,
+    // an edit by hand). Notifications are sent at commit, once per transaction.
+    exec("CREATE FUNCTION tamberly_list_changed() RETURNS trigger LANGUAGE plpgsql AS"
+         " $$BEGIN PERFORM pg_notify('tamberly_list', ''); RETURN NULL; END$$");
+    exec("CREATE TRIGGER proxies_changed AFTER INSERT OR DELETE OR TRUNCATE ON proxies"
+         " FOR EACH STATEMENT EXECUTE FUNCTION tamberly_list_changed()");
+    exec("CREATE TRIGGER proxies_updated AFTER UPDATE ON proxies FOR EACH ROW WHEN"
+         " (OLD.state IS DISTINCT FROM NEW.state OR OLD.position IS DISTINCT FROM NEW.position"
+         " OR OLD.entry IS DISTINCT FROM NEW.entry) EXECUTE FUNCTION tamberly_list_changed()");
+    exec("CREATE TABLE tamberly_listserver (schema_version INTEGER NOT NULL)");
+    exec("INSERT INTO tamberly_listserver VALUES (1)");
+    transaction.commit();
+}
+
+bool PostgresStore::insertNew(const std::string& entry, ProxyState state, std::int64_t now) {
+    return run("insert", {entry, stateName(state), std::to_string(now)}).changed() > 0;
+}
+
+bool PostgresStore::lockState(const std::string& entry, ProxyState& state) {
+    const auto result = run("lock", {entry});
+    if (result.rows() == 0)
+        return false;
+    state = stateFromName(result.text(0, 0));
+    return true;
+}
+
+ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now) {
+    ensureConnected();
+    const ProxyState fresh = moderate ? ProxyState::Pending : ProxyState::Published;
+    Transaction transaction(*this);
+    AddResult result = AddResult::AlreadyKnown;
+    ProxyState state{};
+    // The insert waits for one running elsewhere with the same entry; a row removed meanwhile is inserted again.
+    while (true) {
+        if (insertNew(entry, fresh, now)) {
+            result = AddResult::Added;
+            break;
+        }
+        if (lockState(entry, state)) {
+            if (state == ProxyState::Withdrawn) {
+                run("publish", {entry, stateName(fresh), std::to_string(now)});
+                result = AddResult::Readded;
+            }
+            break;
+        }
+    }
+    transaction.commit();
+    return result;
+}
+
+ProxyStore::ReportResult PostgresStore::report(const std::string& entry, int deadAfter) {
+    ensureConnected();
+    const auto counted = run("report", {entry, std::to_string(deadAfter)});
+    if (counted.rows() > 0)
+        return counted.text(0, 0) == "withdrawn" ? ReportResult::Withdrawn : ReportResult::Counted;
+    const auto state = run("state", {entry});
+    if (state.rows() > 0 && state.text(0, 0) == "withdrawn")
+        return ReportResult::AlreadyWithdrawn;
+    if (state.rows() > 0 && state.text(0, 0) == "published") // published again between the two statements
+        return report(entry, deadAfter);
+    return ReportResult::Unknown;
+}
+
+ProxyStore::ApproveResult PostgresStore::approve(const std::string& entry) {
+    ensureConnected();
+    if (run("approve", {entry}).changed() > 0)
+        return ApproveResult::Approved;
+    return run("state", {entry}).rows() > 0 ? ApproveResult::AlreadyPublished : ApproveResult::Unknown;
+}
+
+bool PostgresStore::remove(const std::string& entry) {
+    ensureConnected();
+    return run("remove", {entry}).changed() > 0;
+}
+
+ProxyStore::ImportCount PostgresStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
+    ensureConnected();
+    Transaction transaction(*this);
+    ImportCount count;
+    const std::string when = std::to_string(now);
+    for (const auto& entry : entries) {
+        ProxyState state{};
+        while (true) {
+            if (insertNew(entry, ProxyState::Published, now)) {
+                ++count.added;
+                break;
+            }
+            if (!lockState(entry, state))
+                continue;
+            if (state == ProxyState::Published) {
+                ++count.alreadyPublished;
+            } else if (state == ProxyState::Withdrawn) {
+                run("publish", {entry, stateName(ProxyState::Published), when});
+                ++count.republished;
+            } else {
+                run("release", {entry});
+                ++count.republished;
+            }
+            break;
+        }
+    }
+    transaction.commit();
+    return count;
+}
+
+std::vector<ProxyRecord> PostgresStore::entries(ProxyState state) {
+    ensureConnected();
+    const auto result = run("entries", {stateName(state)});
+    std::vector<ProxyRecord> records;
+    records.reserve(static_cast<std::size_t>(result.rows()));
+    for (int row = 0; row < result.rows(); ++row)
+        records.push_back(
+            {result.text(row, 0), state, result.integer(row, 1), static_cast<int>(result.integer(row, 2))});
+    return records;
+}
+
+bool PostgresStore::listenerUsable() {
+    if (m_listener && PQstatus(m_listener) == CONNECTION_OK)
+        return true;
+    if (m_listener) {
+        PQfinish(m_listener);
+        m_listener = nullptr;
+        log("lost the PostgreSQL notification connection; checking the list every second until it is back");
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastListenAttempt < kFallbackEvery)
+        return false;
+    m_lastListenAttempt = now;
+    std::string error;
+    m_listener = connect(true, error);
+    if (!m_listener)
+        return false;
+    if (m_listenerReported)
+        log("listening for PostgreSQL notifications again");
+    m_listenerReported = true;
+    m_listenerFresh = true;
+    return true;
+}
+
+void PostgresStore::waitForChange(std::chrono::milliseconds timeout) {
+    if (!listenerUsable()) {
+        std::this_thread::sleep_for(timeout);
+        return;
+    }
+    pollfd watched{PQsocket(m_listener), POLLIN, 0};
+    ::poll(&watched, 1, static_cast<int>(timeout.count()));
+}
+
+bool PostgresStore::changedElsewhere() {
+    if (m_listener)
+        PQconsumeInput(m_listener); // a dropped connection shows in its status
+    if (!listenerUsable()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastFallback < kFallbackEvery)
+            return false;
+        m_lastFallback = now;
+        return true;
+    }
+    // Whatever happened while nobody listened is unknown: check once.
+    bool changed = m_listenerFresh;
+    m_listenerFresh = false;
+    while (PGnotify* notify = PQnotifies(m_listener)) {
+        if (notify->be_pid != m_backendPid.load())
+            changed = true;
+        PQfreemem(notify);
+    }
+    return changed;
+}
+
+} // namespace tamberly
