@@ -144,10 +144,13 @@ struct Writer {
 // Submits to one server and sends the reports to it and to the other (the same one when there is one).
 void write(const ServerProcess& server, const ServerProcess& other, int index, const std::atomic<bool>& loadRunning,
            Writer& writer) {
+    // A write may wait behind the load on a busy machine: what counts is that it is answered and kept.
     auto http = server.client();
     http.set_keep_alive(true);
+    http.set_read_timeout(std::chrono::seconds(30));
     auto otherHttp = other.client();
     otherHttp.set_keep_alive(true);
+    otherHttp.set_read_timeout(std::chrono::seconds(30));
     int sent = 0;
     const auto send = [&](const std::string& target) {
         ++writer.requests;
@@ -162,6 +165,7 @@ void write(const ServerProcess& server, const ServerProcess& other, int index, c
         if (!send("/Tamberly/addproxy.php?proxy=" + entry))
             continue;
         writer.submitted.push_back(entry);
+        writer.reports[entry] = 0;
         for (int report = 0; report < (i % 10 == 9 ? 2 : 1); ++report)
             if (send("/Tamberly/deadproxy.php?proxy=" + entry))
                 ++writer.reports[entry];
