@@ -55,6 +55,7 @@ constexpr auto kDeadline = std::chrono::seconds(5);
 constexpr auto kSweepEvery = std::chrono::milliseconds(100);
 constexpr std::size_t kKeepAliveRequests = 1000;
 constexpr std::size_t kMaxRequestLine = 8192;
+constexpr std::size_t kMaxHeaderLine = 8192;
 // Request line and headers together: far above any real request.
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxBody = 4096;
@@ -452,6 +453,10 @@ private:
                 answer = errorAnswer(400);
             } else if (method.size() + target.size() + version.size() + 2 > kMaxRequestLine) {
                 answer = errorAnswer(414);
+            } else if (std::any_of(head.begin(), head.end(), [](const auto& field) {
+                           return field.name_string().size() + field.value().size() + 2 > kMaxHeaderLine;
+                       })) {
+                answer = errorAnswer(400);
             } else if (head.version() / 10 != 1) {
                 answer = errorAnswer(505);
             } else {

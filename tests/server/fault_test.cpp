@@ -242,5 +242,37 @@ TEST(ListServerFaults, RefusesRequestsOverTheSizeLimits) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
+// Requests read by hand: pipelined ones answered in order, a header line over its limit and an unknown HTTP version
+// refused with the connection closed.
+TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
+    TempDir dir;
+    ServerProcess server({"--db", dir.file("list.db")});
+    {
+        RawClient raw(server.port());
+        ASSERT_TRUE(raw.send("GET /Tamberly/addproxy.php?proxy=10.0.0.1:80 HTTP/1.1\r\nHost: x\r\n\r\n"
+                             "GET /Tamberly/update.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+        const std::string answers = raw.receiveAll();
+        const auto second = answers.find("HTTP/1.1 200 OK\r\n", 1);
+        EXPECT_EQ(answers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answers;
+        ASSERT_NE(second, std::string::npos) << answers;
+        EXPECT_LT(answers.find("\r\n\r\nOK"), second);
+        EXPECT_EQ(answers.substr(answers.size() - 12), "10.0.0.1:80*");
+    }
+    const std::pair<std::string, std::string> refused[] = {
+        {"GET /Tamberly/update.php HTTP/1.1\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\n", "400"},
+        {"GET /Tamberly/update.php HTTP/2.0\r\n\r\n", "505"},
+        {"GET /Tamberly/update.php\r\n\r\n", "400"},
+        {"GET /Tamberly/update.php HTTP/1.1\r\nNo colon here\r\n\r\n", "400"},
+    };
+    for (const auto& [request, status] : refused) {
+        SCOPED_TRACE(request.substr(0, 40));
+        RawClient raw(server.port());
+        ASSERT_TRUE(raw.send(request));
+        EXPECT_EQ(raw.receiveAll().rfind("HTTP/1.1 " + status + " ", 0), 0u);
+    }
+    EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*");
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
 } // namespace
 } // namespace tamberly::test
