@@ -86,8 +86,6 @@ const char* reasonPhrase(int status) {
         return "URI Too Long";
     case 503:
         return "Service Unavailable";
-    case 505:
-        return "HTTP Version Not Supported";
     default:
         return status >= 500 ? "Internal Server Error" : "Error";
     }
@@ -457,8 +455,6 @@ private:
                            return field.name_string().size() + field.value().size() + 2 > kMaxHeaderLine;
                        })) {
                 answer = errorAnswer(400);
-            } else if (head.version() / 10 != 1) {
-                answer = errorAnswer(505);
             } else {
                 if (!parser->is_done()) {
                     loop.enter(c, Phase::Body);

@@ -242,8 +242,8 @@ TEST(ListServerFaults, RefusesRequestsOverTheSizeLimits) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
-// Requests read by hand: pipelined ones answered in order, a header line over its limit and an unknown HTTP version
-// refused with the connection closed.
+// Requests read by hand: pipelined ones answered in order; a header line over its limit, an HTTP version other than
+// 1.x and malformed heads refused with the connection closed.
 TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
     TempDir dir;
     ServerProcess server({"--db", dir.file("list.db")});
@@ -260,7 +260,7 @@ TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
     }
     const std::pair<std::string, std::string> refused[] = {
         {"GET /Tamberly/update.php HTTP/1.1\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\n", "400"},
-        {"GET /Tamberly/update.php HTTP/2.0\r\n\r\n", "505"},
+        {"GET /Tamberly/update.php HTTP/2.0\r\n\r\n", "400"},
         {"GET /Tamberly/update.php\r\n\r\n", "400"},
         {"GET /Tamberly/update.php HTTP/1.1\r\nNo colon here\r\n\r\n", "400"},
     };
