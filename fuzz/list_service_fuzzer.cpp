@@ -1,7 +1,7 @@
 // The list server's request handling, fed request lines directly (no socket): each target is split and decoded the
-// way the server's HTTP engine does before the service sees it. Never a 5xx or a crash; the list holds exactly the published,
-// well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds; the
-// request's access-log line is one line of printable ASCII.
+// way the server's HTTP engine does before the service sees it. Never a 5xx or a crash; the list holds exactly the
+// published, well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds;
+// the request's access-log line is one line of printable ASCII.
 #include "entry.h"
 #include "fuzz_support.h"
 #include "http_server.h"

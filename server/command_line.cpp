@@ -398,8 +398,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
             error = "--threads wants a number from 1 to " + std::to_string(kMaxThreads);
             return false;
         }
-        if (name == "--max-connections" &&
-            !parseNumber(value, 1, kMaxConnections, commandLine.http.maxConnections)) {
+        if (name == "--max-connections" && !parseNumber(value, 1, kMaxConnections, commandLine.http.maxConnections)) {
             error = "--max-connections wants a number from 1 to " + std::to_string(kMaxConnections);
             return false;
         }

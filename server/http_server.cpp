@@ -372,7 +372,8 @@ private:
         while (!m_loops.front()->stopping) {
             Loop& loop = *m_loops[next];
             error_code ec;
-            tcp::socket socket = co_await m_acceptor.async_accept(loop.context, asio::redirect_error(asio::use_awaitable, ec));
+            tcp::socket socket =
+                co_await m_acceptor.async_accept(loop.context, asio::redirect_error(asio::use_awaitable, ec));
             if (m_loops.front()->stopping)
                 break;
             if (ec) {
@@ -444,8 +445,9 @@ private:
                 const std::string_view received(data, buffer.size());
                 const auto lineEnd = received.find("\r\n");
                 answer = errorAnswer(lineEnd == std::string_view::npos || lineEnd > kMaxRequestLine ? 414 : 400);
-            } else if (ec == http::error::end_of_stream || ec == http::error::partial_message || ec == asio::error::eof ||
-                       ec == asio::error::connection_reset || ec == asio::error::operation_aborted) {
+            } else if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+                       ec == asio::error::eof || ec == asio::error::connection_reset ||
+                       ec == asio::error::operation_aborted) {
                 co_return; // the client left
             } else if (ec) {
                 answer = errorAnswer(400);
@@ -521,8 +523,8 @@ private:
         loop.enter(c, Phase::Lingering);
         std::array<char, 4096> sink;
         for (std::size_t dropped = 0; dropped < kMaxLingerBytes && c.socket.is_open();) {
-            const auto n = co_await c.socket.async_read_some(asio::buffer(sink),
-                                                             asio::redirect_error(asio::use_awaitable, ec));
+            const auto n =
+                co_await c.socket.async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
             if (ec)
                 break;
             dropped += n;
@@ -553,23 +555,21 @@ private:
     // lambda, and no nested coroutine: g++ 12 destroys lambda temporaries of a co_await expression twice.
     struct WorkerInitiation {
         Engine* engine;
-        template <typename Handler>
-        void operator()(Handler&& handler, Job* job) const {
+        template <typename Handler> void operator()(Handler&& handler, Job* job) const {
             auto loop = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
-            asio::post(engine->m_workers, [engine = engine, job, handler = std::move(handler),
-                                           loop = std::move(loop)]() mutable {
-                Reply reply = engine->answerJob(*job);
-                asio::post(loop, [handler = std::move(handler), reply = std::move(reply)]() mutable {
-                    handler(std::move(reply));
-                });
-            });
+            asio::post(engine->m_workers,
+                       [engine = engine, job, handler = std::move(handler), loop = std::move(loop)]() mutable {
+                           Reply reply = engine->answerJob(*job);
+                           asio::post(loop, [handler = std::move(handler), reply = std::move(reply)]() mutable {
+                               handler(std::move(reply));
+                           });
+                       });
         }
     };
 
     // The job stays in the awaiting coroutine's frame until the answer is back: only its address is passed, since
     // g++ 12 also mishandles temporaries with destructors in a co_await expression.
-    template <typename Token>
-    auto answerOnWorker(Job* job, Token&& token) {
+    template <typename Token> auto answerOnWorker(Job* job, Token&& token) {
         return asio::async_initiate<Token, void(Reply)>(WorkerInitiation{this}, token, job);
     }
 
