@@ -274,5 +274,32 @@ TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
+// A write that waits for a locked database holds up neither the list nor the one event loop that serves it.
+TEST(ListServerFaults, ABusyDatabaseDoesNotHoldUpTheList) {
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    ServerProcess server({"--db", db, "--threads", "1"});
+    ASSERT_EQ(get(server, "/Tamberly/addproxy.php?proxy=10.0.0.1:80").status, 200);
+
+    sqlite3* locker = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &locker), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(locker, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::atomic<int> writeStatus{0};
+    std::thread writer([&] { writeStatus = get(server, "/Tamberly/addproxy.php?proxy=10.0.0.2:80").status; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "the list waited";
+    }
+    EXPECT_EQ(writeStatus, 0) << "the write was still waiting for the database";
+    sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(locker);
+    writer.join();
+    EXPECT_EQ(writeStatus, 200);
+    EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*10.0.0.2:80*");
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
 } // namespace
 } // namespace tamberly::test

@@ -33,6 +33,8 @@ using std::chrono::milliseconds;
 const std::string kList = "/Tamberly/update.php";
 // The server's deadline for a whole request head.
 constexpr auto kHeadDeadline = std::chrono::seconds(5);
+// The goal for the list's 99th-percentile latency while the slow connections trickle, in ms.
+constexpr double kListP99Ms = 50;
 
 int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -131,7 +133,7 @@ TEST(ListServerSlowClients, TrickledHeadsNeitherHoldUpTheListNorOutliveTheirDead
                     waiting.push_back(&s);
                 }
             }
-            if (::poll(waits.data(), waits.size(), 20) > 0) {
+            if (::poll(waits.data(), waits.size(), 100) > 0) {
                 for (std::size_t i = 0; i < waits.size(); ++i) {
                     if (waits[i].revents && closedByServer(waits[i].fd)) {
                         waiting[i]->closed = Clock::now();
@@ -165,7 +167,7 @@ TEST(ListServerSlowClients, TrickledHeadsNeitherHoldUpTheListNorOutliveTheirDead
     EXPECT_EQ(wrongAnswers, 0);
     std::sort(latenciesMs.begin(), latenciesMs.end());
     const double p99 = latenciesMs[latenciesMs.size() * 99 / 100];
-    EXPECT_LT(p99, 50.0) << "99th percentile of " << latenciesMs.size() << " list fetches";
+    EXPECT_LT(p99, kListP99Ms) << "99th percentile of " << latenciesMs.size() << " list fetches";
     EXPECT_GT(mostResidentKiB, 0);
     EXPECT_LT(mostResidentKiB, 200 * 1024) << "KiB resident";
     std::cout << kSlow << " trickling connections: " << latenciesMs.size() << " list fetches, p99 " << p99
