@@ -1,7 +1,7 @@
 // The list server's request handling, fed request lines directly (no socket): each target is split and decoded the
-// way cpp-httplib does before the service sees it. Never a 5xx or a crash; the list holds exactly the published,
-// well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds; the
-// request's access-log line is one line of printable ASCII.
+// way the server's HTTP engine does before the service sees it. Never a 5xx or a crash; the list holds exactly the
+// published, well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds;
+// the request's access-log line is one line of printable ASCII.
 #include "entry.h"
 #include "fuzz_support.h"
 #include "http_server.h"
@@ -9,7 +9,6 @@
 #include "proxy_store.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
-#include <httplib.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -134,14 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string method = space == std::string::npos ? "GET" : line.substr(0, space);
         const std::string target = space == std::string::npos ? line : line.substr(space + 1);
 
-        // As cpp-httplib does: the path decoded, the query split into parameters; a second "?" is refused there.
-        const auto question = target.find('?');
-        if (question != std::string::npos && target.find('?', question + 1) != std::string::npos)
-            continue;
-        const std::string path = httplib::detail::decode_url(target.substr(0, question), false);
+        // As the server does: the path decoded, the query split into parameters.
+        std::string path;
         QueryParams params;
-        if (question != std::string::npos && question + 1 < target.size())
-            httplib::detail::parse_query_text(target.substr(question + 1), params);
+        tamberly::splitTarget(target, path, params);
 
         const Reply reply = service.handle(method, path, params);
         const int status = reply.status;

@@ -31,11 +31,12 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kMaxDeadAfter = 1000000;
 constexpr int kMaxThreads = 4096;
+constexpr int kMaxConnections = 1000000;
 constexpr std::size_t kMaxImportErrorsShown = 20;
 
 const char* const kUsage =
     "Usage: tamberly-listserver [serve] [--listen HOST:PORT] [--db PATH] [--dead-after N] [--moderate]\n"
-    "                           [--threads N]\n"
+    "                           [--threads N] [--max-connections N]\n"
     "       tamberly-listserver import FILE [--db PATH]\n"
     "       tamberly-listserver export|pending [--db PATH]\n"
     "       tamberly-listserver approve|remove ENTRY [--db PATH]\n"
@@ -56,7 +57,8 @@ const char* const kUsage =
     "                      connection string (postgresql://user@host/dbname)\n"
     "  --dead-after N      withdraw an entry after N dead-proxy reports (default 1)\n"
     "  --moderate          new entries wait for approve instead of being published at once\n"
-    "  --threads N         worker threads, one per open connection (default 256)\n"
+    "  --threads N         event-loop threads (default: one per core)\n"
+    "  --max-connections N open connections at most; the longest idle is closed for a new one (default 10000)\n"
     "  -h, --help          show this help\n";
 
 bool parseNumber(std::string_view text, int low, int high, int& value) {
@@ -358,7 +360,8 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
             serveOnly.push_back(name);
             continue;
         }
-        if (name != "--listen" && name != "--db" && name != "--dead-after" && name != "--threads") {
+        if (name != "--listen" && name != "--db" && name != "--dead-after" && name != "--threads" &&
+            name != "--max-connections") {
             error = "unknown option " + name;
             return false;
         }
@@ -390,6 +393,10 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         }
         if (name == "--threads" && !parseNumber(value, 1, kMaxThreads, commandLine.http.threads)) {
             error = "--threads wants a number from 1 to " + std::to_string(kMaxThreads);
+            return false;
+        }
+        if (name == "--max-connections" && !parseNumber(value, 1, kMaxConnections, commandLine.http.maxConnections)) {
+            error = "--max-connections wants a number from 1 to " + std::to_string(kMaxConnections);
             return false;
         }
     }

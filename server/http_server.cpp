@@ -1,33 +1,79 @@
+// Asio enables C++20 coroutines by itself only for g++ and libc++; clang with libstdc++ has them too.
+#if defined(__clang__) && !defined(BOOST_ASIO_HAS_CO_AWAIT)
+#define BOOST_ASIO_HAS_CO_AWAIT 1
+#define BOOST_ASIO_HAS_STD_COROUTINE 1
+#endif
+
 #include "http_server.h"
 
-#include "list_service.h"
-
-#include <httplib.h>
-#include <netdb.h>
-#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
+
+#include <utility> // before Asio, whose awaitable.hpp uses std::exchange without including it
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
 
 #include <algorithm>
-#include <cerrno>
+#include <array>
+#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <ctime>
-#include <iterator>
+#include <exception>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace tamberly {
 namespace {
 
-constexpr std::size_t kMaxBody = 4096;
-constexpr int kTimeoutSeconds = 5;
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+using boost::system::error_code;
+
+// Every wait of a connection has this deadline: for the whole request head (from the connection's opening, or from
+// the first byte of a later request), for the next request of a kept-alive connection, for a body, for writing an
+// answer. It covers the whole wait, not each read: a client trickling a byte at a time gains nothing.
+constexpr auto kDeadline = std::chrono::seconds(5);
+// How often each event loop closes the connections past their deadline.
+constexpr auto kSweepEvery = std::chrono::milliseconds(100);
 constexpr std::size_t kKeepAliveRequests = 1000;
+constexpr std::size_t kMaxRequestLine = 8192;
+constexpr std::size_t kMaxHeaderLine = 8192;
+// Request line and headers together: far above any real request.
+constexpr std::size_t kMaxHead = 64 * 1024;
+constexpr std::size_t kMaxBody = 4096;
+// After an answer that ends a connection, what is still arriving is read and dropped up to this much, so the
+// client sees the answer instead of a reset.
+constexpr std::size_t kMaxLingerBytes = 256 * 1024;
 constexpr int kListenBacklog = 1024;
+// The database is written one request at a time; a few threads let the page be read beside a write.
+constexpr int kWorkerThreads = 4;
+// File descriptors kept free of connections: the database, its journal, the log, the listening socket.
+constexpr rlim_t kSpareDescriptors = 64;
 constexpr std::size_t kMaxLoggedTarget = 512;
-// Request line, headers and body together: far above any real request (the line is cut at 8 KiB, the body at 4).
-constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+constexpr std::string_view kListPath = "/Tamberly/update.php";
 
 const char* reasonPhrase(int status) {
     switch (status) {
+    case 200:
+        return "OK";
     case 400:
         return "Bad Request";
     case 404:
@@ -38,43 +84,11 @@ const char* reasonPhrase(int status) {
         return "Payload Too Large";
     case 414:
         return "URI Too Long";
-    case 416:
-        return "Range Not Satisfiable";
     case 503:
         return "Service Unavailable";
     default:
         return status >= 500 ? "Internal Server Error" : "Error";
     }
-}
-
-// Methods whose body cpp-httplib reads before routing; any other body is left unread on the connection.
-bool bodyIsRead(const httplib::Request& request) {
-    const auto& m = request.method;
-    return m == "POST" || m == "PUT" || m == "PATCH" || m == "DELETE" || m == "PRI";
-}
-
-bool carriesBody(const httplib::Request& request) {
-    return request.has_header("Transfer-Encoding") ||
-           (request.has_header("Content-Length") && request.get_header_value("Content-Length") != "0");
-}
-
-bool isKnownMethod(const std::string& method) {
-    static const char* const known[] = {"GET",     "HEAD",    "POST",  "PUT",   "DELETE",
-                                        "CONNECT", "OPTIONS", "TRACE", "PATCH", "PRI"};
-    return std::find(std::begin(known), std::end(known), method) != std::end(known);
-}
-
-bool isMethodToken(const std::string& method) {
-    return !method.empty() && method.size() <= 32 &&
-           std::all_of(method.begin(), method.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '-'; });
-}
-
-void refuseMethod(httplib::Response& response) {
-    response.status = 405;
-    response.body = "only GET and HEAD are served";
-    if (!response.has_header("Content-Type"))
-        response.set_header("Content-Type", "text/plain");
-    response.set_header("Allow", "GET, HEAD");
 }
 
 void appendEscaped(std::string& out, const std::string& text, std::size_t limit) {
@@ -93,139 +107,527 @@ void appendEscaped(std::string& out, const std::string& text, std::size_t limit)
         out += "...";
 }
 
-int waitFor(int socket, short event, int timeoutMs) {
-    pollfd wanted{socket, event, 0};
-    int ready;
-    do {
-        ready = ::poll(&wanted, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready;
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
-int milliseconds(time_t seconds, time_t microseconds) {
-    return static_cast<int>(seconds * 1000 + microseconds / 1000);
-}
-
-void socketAddress(int socket, bool peer, std::string& ip, int& port) {
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    auto* raw = reinterpret_cast<sockaddr*>(&address);
-    if ((peer ? ::getpeername(socket, raw, &size) : ::getsockname(socket, raw, &size)) != 0)
-        return;
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (::getnameinfo(raw, size, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
-        ip = host;
-        port = std::atoi(service);
-    }
-}
-
-// One request's bytes from a connection, read 4 KiB at a time as cpp-httplib's own stream does, but no more than
-// kMaxRequestBytes in all: cpp-httplib keeps every header line it is sent, so a client streaming headers for ever
-// grew the server by hundreds of megabytes a second.
-class RequestStream final : public httplib::Stream {
-public:
-    RequestStream(int socket, int readTimeoutMs, int writeTimeoutMs)
-        : m_socket(socket), m_readTimeoutMs(readTimeoutMs), m_writeTimeoutMs(writeTimeoutMs) {}
-
-    bool is_readable() const override { return m_offset < m_size || waitFor(m_socket, POLLIN, m_readTimeoutMs) > 0; }
-    bool is_writable() const override { return waitFor(m_socket, POLLOUT, m_writeTimeoutMs) > 0; }
-
-    ssize_t read(char* ptr, size_t size) override {
-        if (m_offset == m_size) {
-            if (m_received >= kMaxRequestBytes) {
-                m_overflowed = true;
-                return -1;
+std::string decodePercent(std::string_view text, bool plusIsBlank) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 2 < text.size()) {
+            const int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                out += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
             }
-            if (waitFor(m_socket, POLLIN, m_readTimeoutMs) <= 0)
-                return -1;
-            ssize_t n;
-            do {
-                n = ::recv(m_socket, m_buffer, std::min(sizeof m_buffer, kMaxRequestBytes - m_received), 0);
-            } while (n < 0 && errno == EINTR);
-            if (n <= 0)
-                return n;
-            m_received += static_cast<std::size_t>(n);
-            m_offset = 0;
-            m_size = static_cast<std::size_t>(n);
         }
-        const std::size_t count = std::min(size, m_size - m_offset);
-        std::memcpy(ptr, m_buffer + m_offset, count);
-        m_offset += count;
-        return static_cast<ssize_t>(count);
+        out += plusIsBlank && c == '+' ? ' ' : c;
     }
+    return out;
+}
 
-    ssize_t write(const char* ptr, size_t size) override {
-        if (!is_writable())
-            return -1;
-        ssize_t n;
-        do {
-            n = ::send(m_socket, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
-    }
+// Where a connection is; every state but Working has the deadline.
+enum class Phase { Idle, Head, Body, Working, Writing, Lingering };
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { socketAddress(m_socket, true, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { socketAddress(m_socket, false, ip, port); }
-    socket_t socket() const override { return m_socket; }
+struct Loop;
 
-    /// True once the request went past kMaxRequestBytes; what is left of it was not read.
-    bool overflowed() const { return m_overflowed; }
+// One open connection, owned by the coroutine that serves it. Listed by its loop in deadline order.
+struct Connection {
+    tcp::socket socket;
+    Phase phase = Phase::Head;
+    Clock::time_point deadline;
+    Connection* previous = nullptr;
+    Connection* next = nullptr;
+    bool listed = false;
+    bool counted = false; ///< counts against the cap
 
-private:
-    int m_socket;
-    int m_readTimeoutMs;
-    int m_writeTimeoutMs;
-    char m_buffer[4096];
-    std::size_t m_offset = 0;
-    std::size_t m_size = 0;
-    std::size_t m_received = 0;
-    bool m_overflowed = false;
+    explicit Connection(tcp::socket s) : socket(std::move(s)) {}
 };
 
-} // namespace
+// One event loop: a thread of its own, its connections in deadline order. Only its own thread touches it.
+struct Loop {
+    asio::io_context context{1};
+    asio::steady_timer sweepTimer{context};
+    Connection* first = nullptr;
+    Connection* last = nullptr;
+    std::size_t open = 0;
+    std::size_t cap = 1;
+    bool stopping = false;
 
-// Gives access to the listening socket, whose backlog cpp-httplib fixes at 5: too few for a burst of connections,
-// and serves each connection through RequestStream.
-class HttpServer::Server : public httplib::Server {
-public:
-    void widenBacklog() {
-        const int socket = svr_sock_;
-        if (socket >= 0)
-            ::listen(socket, kListenBacklog);
+    void unlink(Connection& c) {
+        if (!c.listed)
+            return;
+        (c.previous ? c.previous->next : first) = c.next;
+        (c.next ? c.next->previous : last) = c.previous;
+        c.previous = c.next = nullptr;
+        c.listed = false;
     }
 
-private:
-    // cpp-httplib's own loop over the requests of a keep-alive connection, with RequestStream for its stream.
-    bool process_and_close_socket(socket_t socket) override {
-        bool ok = false;
-        for (std::size_t left = keep_alive_max_count_; left > 0 && nextRequestComes(socket); --left) {
-            RequestStream stream(socket, milliseconds(read_timeout_sec_, read_timeout_usec_),
-                                 milliseconds(write_timeout_sec_, write_timeout_usec_));
-            bool closed = false;
-            ok = process_request(stream, left == 1, closed, nullptr);
-            // The rest of an oversized request is still on its way: the connection cannot carry another.
-            if (!ok || closed || stream.overflowed())
-                break;
+    // Every phase has the same time limit, so appending keeps the list in deadline order.
+    void enter(Connection& c, Phase phase) {
+        unlink(c);
+        c.phase = phase;
+        if (phase == Phase::Working)
+            return;
+        c.deadline = Clock::now() + kDeadline;
+        c.previous = last;
+        (last ? last->next : first) = &c;
+        last = &c;
+        c.listed = true;
+    }
+
+    void close(Connection& c) {
+        unlink(c);
+        if (c.counted) {
+            c.counted = false;
+            --open;
         }
-        ::shutdown(socket, SHUT_RDWR);
-        ::close(socket);
-        return ok;
+        error_code ignored;
+        c.socket.shutdown(tcp::socket::shutdown_both, ignored);
+        c.socket.close(ignored);
     }
 
-    // Waits for the next request of a kept-alive connection, in short steps so that a stop ends the wait.
-    bool nextRequestComes(int socket) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
-        while (svr_sock_ != INVALID_SOCKET) {
-            const int ready = waitFor(socket, POLLIN, 10);
-            if (ready != 0)
-                return ready > 0;
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+    // Makes room for one more connection by closing the one idle (or still sending its request head) the longest.
+    bool makeRoom() {
+        for (Connection* c = first; c; c = c->next) {
+            if (c->phase == Phase::Idle || c->phase == Phase::Head) {
+                close(*c);
+                return true;
+            }
         }
         return false;
     }
+
+    void closePastDeadline() {
+        const auto now = Clock::now();
+        while (first && first->deadline <= now)
+            close(*first);
+    }
+
+    // Stopping: no new requests; connections waiting for one are closed, answers under way finish.
+    void closeIdle() {
+        for (Connection* c = first; c;) {
+            Connection* next = c->next;
+            if (c->phase == Phase::Idle || c->phase == Phase::Head || c->phase == Phase::Lingering)
+                close(*c);
+            c = next;
+        }
+    }
 };
+
+struct Answer {
+    int status = 200;
+    std::string contentType = "text/plain";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::shared_ptr<const std::string> sharedBody; ///< the cached list, sent without a copy
+    bool close = false;
+
+    const std::string& content() const { return sharedBody ? *sharedBody : body; }
+};
+
+Answer errorAnswer(int status) {
+    Answer answer;
+    answer.status = status;
+    answer.body = reasonPhrase(status);
+    answer.close = true;
+    return answer;
+}
+
+std::string versionText(unsigned version) {
+    return "HTTP/" + std::to_string(version / 10) + "." + std::to_string(version % 10);
+}
+
+} // namespace
+
+class HttpServer::Engine {
+public:
+    Engine(ListService& service, HttpOptions options, std::function<void(const std::string&)> logLine)
+        : m_service(service), m_options(std::move(options)), m_logLine(std::move(logLine)),
+          m_loops(makeLoops(m_options.threads)), m_acceptor(m_loops.front()->context) {}
+
+    int bind() {
+        error_code ec;
+        const auto address = asio::ip::make_address(m_options.host, ec);
+        if (ec)
+            return -1;
+        const tcp::endpoint endpoint(address, static_cast<unsigned short>(m_options.port));
+        // SO_REUSEADDR lets a restart bind while old connections linger; no SO_REUSEPORT, which would let a second
+        // server share the port and quietly take half of the requests.
+        m_acceptor.open(endpoint.protocol(), ec);
+        if (!ec)
+            m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec)
+            m_acceptor.bind(endpoint, ec);
+        if (!ec)
+            m_acceptor.listen(kListenBacklog, ec);
+        if (ec) {
+            m_acceptor.close(ec);
+            return -1;
+        }
+        setConnectionCap();
+        return m_acceptor.local_endpoint(ec).port();
+    }
+
+    bool run() {
+        if (!m_acceptor.is_open())
+            return false;
+        for (auto& loop : m_loops)
+            asio::co_spawn(loop->context, sweep(*loop), asio::detached);
+        asio::co_spawn(m_loops.front()->context, accept(), asio::detached);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 1; i < m_loops.size(); ++i)
+            threads.emplace_back([this, i] { runLoop(*m_loops[i]); });
+        m_running = true;
+        runLoop(*m_loops.front());
+        for (auto& thread : threads)
+            thread.join();
+        m_workers.join();
+        m_running = false;
+        return true;
+    }
+
+    void stop() {
+        if (!m_running || m_stopRequested.exchange(true))
+            return;
+        for (std::size_t i = 0; i < m_loops.size(); ++i) {
+            Loop& loop = *m_loops[i];
+            asio::post(loop.context, [this, &loop, i] {
+                loop.stopping = true;
+                if (i == 0) {
+                    error_code ignored;
+                    m_acceptor.close(ignored);
+                }
+                loop.closeIdle();
+            });
+        }
+    }
+
+    bool running() const { return m_running; }
+
+private:
+    static std::vector<std::unique_ptr<Loop>> makeLoops(int threads) {
+        if (threads <= 0)
+            threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        std::vector<std::unique_ptr<Loop>> loops;
+        for (int i = 0; i < threads; ++i)
+            loops.push_back(std::make_unique<Loop>());
+        return loops;
+    }
+
+    void runLoop(Loop& loop) {
+        for (;;) {
+            try {
+                loop.context.run();
+                return;
+            } catch (const std::exception& error) {
+                m_logLine(std::string("event loop: ") + error.what() + "\n");
+            }
+        }
+    }
+
+    // Raises the open-file limit as far as allowed and keeps the cap below it, so that accepting never runs out of
+    // descriptors the database needs.
+    void setConnectionCap() {
+        rlimit limit{};
+        rlim_t available = 1024;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            if (limit.rlim_cur < limit.rlim_max) {
+                limit.rlim_cur = limit.rlim_max;
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+                ::getrlimit(RLIMIT_NOFILE, &limit);
+            }
+            available = limit.rlim_cur;
+        }
+        const rlim_t usable = available > 2 * kSpareDescriptors ? available - kSpareDescriptors : available / 2;
+        const auto cap = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, m_options.maxConnections)),
+                                               static_cast<std::size_t>(usable));
+        for (auto& loop : m_loops)
+            loop->cap = std::max<std::size_t>(1, (cap + m_loops.size() - 1) / m_loops.size());
+    }
+
+    // Runs until the loop stops and its last connection is gone, so that deadlines hold while answers finish.
+    asio::awaitable<void> sweep(Loop& loop) {
+        while (!loop.stopping || loop.open > 0) {
+            loop.sweepTimer.expires_after(kSweepEvery);
+            error_code ec;
+            co_await loop.sweepTimer.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+            loop.closePastDeadline();
+        }
+    }
+
+    // Accepts on the first loop and hands the connections to the loops in turn.
+    asio::awaitable<void> accept() {
+        std::size_t next = 0;
+        asio::steady_timer pause(m_loops.front()->context);
+        while (!m_loops.front()->stopping) {
+            Loop& loop = *m_loops[next];
+            error_code ec;
+            tcp::socket socket =
+                co_await m_acceptor.async_accept(loop.context, asio::redirect_error(asio::use_awaitable, ec));
+            if (m_loops.front()->stopping)
+                break;
+            if (ec) {
+                // Out of descriptors or memory for a moment: the backlog holds the clients meanwhile.
+                if (ec == asio::error::operation_aborted)
+                    break;
+                pause.expires_after(std::chrono::milliseconds(50));
+                co_await pause.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+                continue;
+            }
+            next = (next + 1) % m_loops.size();
+            asio::co_spawn(loop.context, session(loop, std::move(socket)), asio::detached);
+        }
+    }
+
+    asio::awaitable<void> session(Loop& loop, tcp::socket socket) {
+        Connection connection(std::move(socket));
+        if (loop.stopping || (loop.open >= loop.cap && !loop.makeRoom())) {
+            loop.close(connection);
+            co_return;
+        }
+        ++loop.open;
+        connection.counted = true;
+        try {
+            co_await serveRequests(loop, connection);
+        } catch (const std::exception& error) {
+            m_logLine(std::string("connection failed: ") + error.what() + "\n");
+        }
+        loop.close(connection);
+    }
+
+    asio::awaitable<void> serveRequests(Loop& loop, Connection& c) {
+        error_code ec;
+        c.socket.set_option(tcp::no_delay(true), ec);
+        const auto peer = c.socket.remote_endpoint(ec);
+        const std::string remote = ec ? std::string() : peer.address().to_string();
+        boost::beast::flat_buffer buffer(kMaxHead);
+        loop.enter(c, Phase::Head);
+
+        for (std::size_t served = 0; served < kKeepAliveRequests && !loop.stopping; ++served) {
+            if (served > 0) {
+                if (buffer.size() == 0) {
+                    // Waiting costs no buffer: the socket is only watched until the next request starts.
+                    loop.enter(c, Phase::Idle);
+                    co_await c.socket.async_wait(tcp::socket::wait_read, asio::redirect_error(asio::use_awaitable, ec));
+                    if (ec || loop.stopping || !c.socket.is_open())
+                        co_return;
+                }
+                loop.enter(c, Phase::Head);
+            }
+
+            std::optional<http::request_parser<http::string_body>> parser(std::in_place);
+            parser->header_limit(kMaxHead);
+            parser->body_limit(kMaxBody);
+            co_await http::async_read_header(c.socket, buffer, *parser, asio::redirect_error(asio::use_awaitable, ec));
+            if (!c.socket.is_open())
+                co_return; // past its deadline, or closed for room
+            const auto& head = parser->get();
+            const bool lineRead = !head.target().empty();
+            const std::string method = lineRead ? std::string(head.method_string()) : std::string();
+            const std::string target = lineRead ? std::string(head.target()) : std::string();
+            const std::string version = lineRead ? versionText(head.version()) : std::string();
+
+            Answer answer;
+            if (ec == http::error::body_limit) {
+                answer = errorAnswer(413);
+            } else if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+                const auto data = static_cast<const char*>(buffer.data().data());
+                const std::string_view received(data, buffer.size());
+                const auto lineEnd = received.find("\r\n");
+                answer = errorAnswer(lineEnd == std::string_view::npos || lineEnd > kMaxRequestLine ? 414 : 400);
+            } else if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+                       ec == asio::error::eof || ec == asio::error::connection_reset ||
+                       ec == asio::error::operation_aborted) {
+                co_return; // the client left
+            } else if (ec) {
+                answer = errorAnswer(400);
+            } else if (method.size() + target.size() + version.size() + 2 > kMaxRequestLine) {
+                answer = errorAnswer(414);
+            } else if (std::any_of(head.begin(), head.end(), [](const auto& field) {
+                           return field.name_string().size() + field.value().size() + 2 > kMaxHeaderLine;
+                       })) {
+                answer = errorAnswer(400);
+            } else {
+                if (!parser->is_done()) {
+                    loop.enter(c, Phase::Body);
+                    co_await http::async_read(c.socket, buffer, *parser, asio::redirect_error(asio::use_awaitable, ec));
+                    if (!c.socket.is_open())
+                        co_return;
+                    if (ec == http::error::body_limit)
+                        answer = errorAnswer(413);
+                    else if (ec)
+                        co_return;
+                }
+                if (!ec) {
+                    const bool keepAlive = parser->keep_alive();
+                    answer = co_await respond(loop, c, method, target);
+                    answer.close = answer.close || !keepAlive || served + 1 == kKeepAliveRequests || loop.stopping;
+                }
+            }
+            const bool headOnly = method == "HEAD";
+            const unsigned versionNumber = lineRead ? head.version() : 11;
+            parser.reset();
+
+            std::string header = "HTTP/1.1 ";
+            header += std::to_string(answer.status);
+            header += ' ';
+            header += reasonPhrase(answer.status);
+            header += "\r\nContent-Type: ";
+            header += answer.contentType;
+            header += "\r\nContent-Length: ";
+            header += std::to_string(answer.content().size());
+            header += "\r\nX-Content-Type-Options: nosniff\r\n";
+            for (const auto& [name, value] : answer.headers) {
+                header += name;
+                header += ": ";
+                header += value;
+                header += "\r\n";
+            }
+            if (answer.close)
+                header += "Connection: close\r\n";
+            else if (versionNumber == 10)
+                header += "Connection: keep-alive\r\n";
+            header += "\r\n";
+
+            loop.enter(c, Phase::Writing);
+            const std::array<asio::const_buffer, 2> out = {
+                asio::buffer(header), headOnly ? asio::const_buffer() : asio::buffer(answer.content())};
+            co_await asio::async_write(c.socket, out, asio::redirect_error(asio::use_awaitable, ec));
+            m_logLine(accessLogLine(remote, static_cast<std::int64_t>(std::time(nullptr)), method, target, version,
+                                    answer.status, headOnly ? 0 : answer.content().size()));
+            if (ec || !c.socket.is_open())
+                co_return;
+            if (answer.close) {
+                if (!loop.stopping)
+                    co_await linger(loop, c);
+                co_return;
+            }
+        }
+    }
+
+    // Reads and drops what the client still sends, for a while, after the last answer of a connection: closing
+    // with unread data would reset the connection and could wipe the answer before the client reads it.
+    asio::awaitable<void> linger(Loop& loop, Connection& c) {
+        error_code ec;
+        c.socket.shutdown(tcp::socket::shutdown_send, ec);
+        loop.enter(c, Phase::Lingering);
+        std::array<char, 4096> sink;
+        for (std::size_t dropped = 0; dropped < kMaxLingerBytes && c.socket.is_open();) {
+            const auto n =
+                co_await c.socket.async_read_some(asio::buffer(sink), asio::redirect_error(asio::use_awaitable, ec));
+            if (ec)
+                break;
+            dropped += n;
+        }
+    }
+
+    struct Job {
+        std::string method;
+        std::string path;
+        QueryParams params;
+    };
+
+    Reply answerJob(const Job& job) {
+        try {
+            return m_service.handle(job.method, job.path, job.params);
+        } catch (const std::exception& error) {
+            m_logLine(std::string("request failed: ") + error.what() + "\n");
+        } catch (...) {
+            m_logLine("request failed\n");
+        }
+        Reply failed;
+        failed.status = 500;
+        failed.body = reasonPhrase(500);
+        return failed;
+    }
+
+    // Runs a job on the worker pool and completes on the caller's event loop. A named initiation rather than a
+    // lambda, and no nested coroutine: g++ 12 destroys lambda temporaries of a co_await expression twice.
+    struct WorkerInitiation {
+        Engine* engine;
+        template <typename Handler> void operator()(Handler&& handler, Job* job) const {
+            auto loop = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+            asio::post(engine->m_workers,
+                       [engine = engine, job, handler = std::move(handler), loop = std::move(loop)]() mutable {
+                           Reply reply = engine->answerJob(*job);
+                           asio::post(loop, [handler = std::move(handler), reply = std::move(reply)]() mutable {
+                               handler(std::move(reply));
+                           });
+                       });
+        }
+    };
+
+    // The job stays in the awaiting coroutine's frame until the answer is back: only its address is passed, since
+    // g++ 12 also mishandles temporaries with destructors in a co_await expression.
+    template <typename Token> auto answerOnWorker(Job* job, Token&& token) {
+        return asio::async_initiate<Token, void(Reply)>(WorkerInitiation{this}, token, job);
+    }
+
+    asio::awaitable<Answer> respond(Loop& loop, Connection& c, const std::string& method, const std::string& target) {
+        std::string path;
+        QueryParams params;
+        splitTarget(target, path, params);
+        Answer answer;
+        if ((method == "GET" || method == "HEAD") && path == kListPath) {
+            // The list from memory, on the event loop: no database, no copy.
+            answer.sharedBody = m_service.listText();
+            answer.headers.emplace_back("Cache-Control", "no-cache");
+            co_return answer;
+        }
+        Reply reply;
+        if (method != "GET" && method != "HEAD") {
+            reply = m_service.handle(method, path, params); // refused without the database
+        } else {
+            // Anything else may touch the database: a worker thread answers it, the loop serves on meanwhile.
+            loop.enter(c, Phase::Working);
+            Job job{method, std::move(path), std::move(params)};
+            reply = co_await answerOnWorker(&job, asio::use_awaitable);
+        }
+        answer.status = reply.status;
+        answer.contentType = std::move(reply.contentType);
+        answer.body = std::move(reply.body);
+        answer.headers = std::move(reply.headers);
+        co_return answer;
+    }
+
+    ListService& m_service;
+    HttpOptions m_options;
+    std::function<void(const std::string&)> m_logLine;
+    std::vector<std::unique_ptr<Loop>> m_loops;
+    tcp::acceptor m_acceptor;
+    asio::thread_pool m_workers{kWorkerThreads};
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_stopRequested{false};
+};
+
+void splitTarget(std::string_view target, std::string& path, QueryParams& params) {
+    const auto question = target.find('?');
+    path = decodePercent(target.substr(0, question), false);
+    if (question == std::string_view::npos)
+        return;
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const auto amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const auto equals = pair.find('=');
+        const std::string_view name = pair.substr(0, equals);
+        if (name.empty())
+            continue;
+        const std::string_view value = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+        params.emplace(decodePercent(name, true), decodePercent(value, true));
+    }
+}
 
 std::string accessLogLine(const std::string& remoteAddress, std::int64_t time, const std::string& method,
                           const std::string& target, const std::string& version, int status, std::size_t bytes) {
@@ -253,104 +655,24 @@ std::string accessLogLine(const std::string& remoteAddress, std::int64_t time, c
 }
 
 HttpServer::HttpServer(ListService& service, HttpOptions options, std::function<void(const std::string&)> logLine)
-    : m_service(service), m_options(std::move(options)), m_logLine(std::move(logLine)),
-      m_server(std::make_unique<Server>()) {
-    const auto threads = static_cast<std::size_t>(m_options.threads > 0 ? m_options.threads : 1);
-    m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    m_server->set_tcp_nodelay(true);
-    // cpp-httplib's default is SO_REUSEPORT, which lets a second server bind the same port and quietly take half
-    // of the requests; SO_REUSEADDR alone still allows a restart while old connections linger.
-    m_server->set_socket_options([](socket_t socket) {
-        int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    m_server->set_read_timeout(kTimeoutSeconds);
-    m_server->set_write_timeout(kTimeoutSeconds);
-    m_server->set_keep_alive_timeout(kTimeoutSeconds);
-    m_server->set_keep_alive_max_count(kKeepAliveRequests);
-    m_server->set_payload_max_length(kMaxBody);
-
-    // Every request is answered here, before cpp-httplib's own routing, which matches paths with std::regex.
-    m_server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        // A body that cpp-httplib reads (and drains, within the payload limit) is let through so the connection
-        // stays usable; the request then ends as a 404, which the error handler turns into 405.
-        if (request.method != "GET" && request.method != "HEAD" && carriesBody(request) && bodyIsRead(request))
-            return httplib::Server::HandlerResponse::Unhandled;
-        answer(request, response);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    m_server->set_error_handler(
-        httplib::Server::HandlerWithResponse([](const httplib::Request& request, httplib::Response& response) {
-            const auto& method = request.method;
-            // cpp-httplib refuses methods it does not know with 400 before any handler runs.
-            const bool unknownMethod = response.status == 400 && isMethodToken(method) && !isKnownMethod(method);
-            const bool drainedBody = response.status == 404 && !method.empty() && method != "GET" && method != "HEAD";
-            if (unknownMethod || drainedBody)
-                refuseMethod(response);
-            if (response.body.empty() && request.method != "HEAD") {
-                response.body = reasonPhrase(response.status);
-                response.set_header("Content-Type", "text/plain");
-            }
-            if (!response.has_header("X-Content-Type-Options"))
-                response.set_header("X-Content-Type-Options", "nosniff");
-            return httplib::Server::HandlerResponse::Handled;
-        }));
-    m_server->set_exception_handler(
-        [this](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
-            try {
-                if (error)
-                    std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                m_logLine(std::string("request failed: ") + e.what() + "\n");
-            } catch (...) {
-                m_logLine("request failed\n");
-            }
-            response.status = 500;
-            response.body.clear();
-        });
-    m_server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-        const std::size_t bytes = request.method == "HEAD" ? 0 : response.body.size();
-        m_logLine(accessLogLine(request.remote_addr, static_cast<std::int64_t>(std::time(nullptr)), request.method,
-                                request.target, request.version, response.status, bytes));
-    });
-}
+    : m_engine(std::make_unique<Engine>(service, std::move(options), std::move(logLine))) {}
 
 HttpServer::~HttpServer() = default;
 
-void HttpServer::answer(const httplib::Request& request, httplib::Response& response) {
-    // cpp-httplib compresses text answers for clients that accept it, with brotli at its slowest setting: seconds
-    // of CPU for a long list, on every request. Answers go out as they are; a front web server may compress them.
-    const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
-    Reply reply = m_service.handle(request.method, request.path, request.params);
-    response.status = reply.status;
-    response.body = std::move(reply.body);
-    response.set_header("Content-Type", reply.contentType);
-    response.set_header("X-Content-Type-Options", "nosniff");
-    for (const auto& [name, value] : reply.headers)
-        response.set_header(name, value);
-}
-
 int HttpServer::bind() {
-    int port = m_options.port;
-    if (port == 0)
-        port = m_server->bind_to_any_port(m_options.host);
-    else if (!m_server->bind_to_port(m_options.host, port))
-        port = -1;
-    if (port > 0)
-        m_server->widenBacklog();
-    return port;
+    return m_engine->bind();
 }
 
 bool HttpServer::run() {
-    return m_server->listen_after_bind();
+    return m_engine->run();
 }
 
 void HttpServer::stop() {
-    m_server->stop();
+    m_engine->stop();
 }
 
 bool HttpServer::running() const {
-    return m_server->is_running();
+    return m_engine->running();
 }
 
 } // namespace tamberly

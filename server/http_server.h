@@ -1,28 +1,28 @@
 #pragma once
 
+#include "list_service.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-namespace httplib {
-struct Request;
-struct Response;
-} // namespace httplib
+#include <string_view>
 
 namespace tamberly {
-
-class ListService;
 
 struct HttpOptions {
     std::string host = "127.0.0.1";
     int port = 8642; ///< 0 picks a free port
-    /// Worker threads; each keep-alive connection holds one while it is open.
-    int threads = 256;
+    /// Event-loop threads; 0 gives one per core.
+    int threads = 0;
+    /// Open connections at most; at the cap the connection idle for the longest is closed for a new one.
+    int maxConnections = 10000;
 };
 
-/// The list server's HTTP side: cpp-httplib set up with limits, time-outs and an access log, forwarding every
-/// request to a ListService.
+/// The list server's HTTP side: an event-driven HTTP/1.1 engine (Boost.Beast's parser on Asio, one event loop per
+/// thread) with limits, deadlines and an access log. `update.php` is answered on the event loops from the cached
+/// list; every other request that ListService answers runs on a small pool of worker threads, so a busy database
+/// never holds up the list.
 class HttpServer {
 public:
     /// logLine receives one access-log line (with its newline) per request; it may be called from many threads.
@@ -35,19 +35,20 @@ public:
     int bind();
     /// Serves until stop(); false when it could not start.
     bool run();
-    /// Ends run() from any thread; does nothing before run() has started.
+    /// Ends run() from any thread: stops accepting, closes idle connections and lets answers under way finish.
+    /// Does nothing before run() has started.
     void stop();
     bool running() const;
 
 private:
-    class Server;
-    void answer(const httplib::Request& request, httplib::Response& response);
-
-    ListService& m_service;
-    HttpOptions m_options;
-    std::function<void(const std::string&)> m_logLine;
-    std::unique_ptr<Server> m_server;
+    class Engine;
+    std::unique_ptr<Engine> m_engine;
 };
+
+/// A request target split as the server reads it: the path before the first "?", percent-decoded, and the query
+/// after it, split at "&" into name=value pairs, each percent-decoded with "+" read as a blank. Empty pairs and
+/// pairs with an empty name are left out; a name may come more than once.
+void splitTarget(std::string_view target, std::string& path, QueryParams& params);
 
 /// One access-log line in the Common Log Format; the request line is cut short and its unsafe bytes written \xNN.
 std::string accessLogLine(const std::string& remoteAddress, std::int64_t time, const std::string& method,

@@ -242,5 +242,64 @@ TEST(ListServerFaults, RefusesRequestsOverTheSizeLimits) {
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
+// Requests read by hand: pipelined ones answered in order; a header line over its limit, an HTTP version other than
+// 1.x and malformed heads refused with the connection closed.
+TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
+    TempDir dir;
+    ServerProcess server({"--db", dir.file("list.db")});
+    {
+        RawClient raw(server.port());
+        ASSERT_TRUE(raw.send("GET /Tamberly/addproxy.php?proxy=10.0.0.1:80 HTTP/1.1\r\nHost: x\r\n\r\n"
+                             "GET /Tamberly/update.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+        const std::string answers = raw.receiveAll();
+        const auto second = answers.find("HTTP/1.1 200 OK\r\n", 1);
+        EXPECT_EQ(answers.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answers;
+        ASSERT_NE(second, std::string::npos) << answers;
+        EXPECT_LT(answers.find("\r\n\r\nOK"), second);
+        EXPECT_EQ(answers.substr(answers.size() - 12), "10.0.0.1:80*");
+    }
+    const std::pair<std::string, std::string> refused[] = {
+        {"GET /Tamberly/update.php HTTP/1.1\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\n", "400"},
+        {"GET /Tamberly/update.php HTTP/2.0\r\n\r\n", "400"},
+        {"GET /Tamberly/update.php\r\n\r\n", "400"},
+        {"GET /Tamberly/update.php HTTP/1.1\r\nNo colon here\r\n\r\n", "400"},
+    };
+    for (const auto& [request, status] : refused) {
+        SCOPED_TRACE(request.substr(0, 40));
+        RawClient raw(server.port());
+        ASSERT_TRUE(raw.send(request));
+        EXPECT_EQ(raw.receiveAll().rfind("HTTP/1.1 " + status + " ", 0), 0u);
+    }
+    EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*");
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
+// A write that waits for a locked database holds up neither the list nor the one event loop that serves it.
+TEST(ListServerFaults, ABusyDatabaseDoesNotHoldUpTheList) {
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    ServerProcess server({"--db", db, "--threads", "1"});
+    ASSERT_EQ(get(server, "/Tamberly/addproxy.php?proxy=10.0.0.1:80").status, 200);
+
+    sqlite3* locker = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &locker), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(locker, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::atomic<int> writeStatus{0};
+    std::thread writer([&] { writeStatus = get(server, "/Tamberly/addproxy.php?proxy=10.0.0.2:80").status; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "the list waited";
+    }
+    EXPECT_EQ(writeStatus, 0) << "the write was still waiting for the database";
+    sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(locker);
+    writer.join();
+    EXPECT_EQ(writeStatus, 200);
+    EXPECT_EQ(get(server, kList).body, "10.0.0.1:80*10.0.0.2:80*");
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
 } // namespace
 } // namespace tamberly::test

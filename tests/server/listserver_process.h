@@ -30,6 +30,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     int port() const { return m_port; }
+    pid_t pid() const { return m_pid; }
     /// The whole first line it printed.
     const std::string& firstLine() const { return m_firstLine; }
     httplib::Client client() const;
