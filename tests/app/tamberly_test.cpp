@@ -77,7 +77,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
     EXPECT_EQ(captions(child<QMenu>("Mnufile")->actions()), (QStringList{"Visit Website", "Hide", "Quit"}));
     EXPECT_EQ(captions(child<QMenu>("Mnuproxy")->actions()),
               (QStringList{"Download List", "Internet Explorer", "Show current proxy", "Report dead proxy",
-                           "Add a new proxy"}));
+                           "Add a new proxy", "Check proxies"}));
     EXPECT_EQ(captions(child<QMenu>("MnuIE")->actions()),
               (QStringList{"Launch", "No proxy", "Use this proxy", "Show Internet Options"}));
     EXPECT_EQ(captions(window->popupMenu()->actions()),
@@ -251,15 +251,15 @@ TEST_F(WindowTest, IconActivationsMapOntoMessageNumbers) {
     open();
     window->show();
     action("Mnuhide")->trigger();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::Trigger));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated",
+                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
     EXPECT_FALSE(window->isVisible());
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::Context));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated",
+                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Context));
     EXPECT_TRUE(window->popupMenu()->isVisible());
     window->popupMenu()->hide();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
-                                                                   QSystemTrayIcon::DoubleClick));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated",
+                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick));
     EXPECT_TRUE(window->isVisible());
 }
 
