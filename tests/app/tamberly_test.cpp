@@ -251,15 +251,15 @@ TEST_F(WindowTest, IconActivationsMapOntoMessageNumbers) {
     open();
     window->show();
     action("Mnuhide")->trigger();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated",
-                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
+                                                                   QSystemTrayIcon::Trigger));
     EXPECT_FALSE(window->isVisible());
-    QMetaObject::invokeMethod(window->trayIcon(), "activated",
-                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Context));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
+                                                                   QSystemTrayIcon::Context));
     EXPECT_TRUE(window->popupMenu()->isVisible());
     window->popupMenu()->hide();
-    QMetaObject::invokeMethod(window->trayIcon(), "activated",
-                              Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick));
+    QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason,
+                                                                   QSystemTrayIcon::DoubleClick));
     EXPECT_TRUE(window->isVisible());
 }
 
