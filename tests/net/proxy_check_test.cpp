@@ -73,6 +73,19 @@ TEST_F(ProxyCheckTest, GivesEachVerdictInTheEntriesOrder) {
     EXPECT_EQ(targetRequests(), 3);
 }
 
+TEST_F(ProxyCheckTest, ChecksSocks5EntriesThroughTheProxy) {
+    TestProxy socks(Mode::Socks5), login(Mode::Socks5Login), http(Mode::Forward);
+    ProxyCheck check(url(), {.timeLimit = 1000ms});
+    const auto outcome =
+        check.run({"socks5://" + socks.entry(), "socks5://" + login.entry(), "socks5://" + http.entry()});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.results[0].verdict, Verdict::Works);
+    EXPECT_EQ(outcome.results[1].verdict, Verdict::NeedsPassword);
+    EXPECT_NE(outcome.results[2].verdict, Verdict::Works); // an HTTP proxy does not speak SOCKS
+    EXPECT_EQ(socks.requestLines(), std::vector<std::string>{"GET /Tamberly/check.php HTTP/1.1"});
+    EXPECT_EQ(targetRequests(), 2);
+}
+
 TEST_F(ProxyCheckTest, ASilentProxyCostsTheTimeLimitNeverMore) {
     std::vector<std::unique_ptr<TestProxy>> silent;
     std::vector<std::string> entries;

@@ -20,12 +20,14 @@ namespace tamberly::test {
 class TestProxy {
 public:
     enum class Mode {
-        Forward,  // an HTTP forwarding proxy for targets on 127.0.0.1
-        Slow,     // forwards after `delay`
-        Silent,   // takes connections and never answers (nothing accepts them)
-        AskLogin, // answers 407
-        OwnPage,  // answers 200 with a page of its own
-        Refusing, // nothing listens on its port
+        Forward,     // an HTTP forwarding proxy for targets on 127.0.0.1
+        Slow,        // forwards after `delay`
+        Silent,      // takes connections and never answers (nothing accepts them)
+        AskLogin,    // answers 407
+        OwnPage,     // answers 200 with a page of its own
+        Refusing,    // nothing listens on its port
+        Socks5,      // a SOCKS5 proxy without login, for targets on 127.0.0.1
+        Socks5Login, // a SOCKS5 proxy that takes none of the login methods offered
     };
 
     explicit TestProxy(Mode mode, std::chrono::milliseconds delay = std::chrono::milliseconds(300))
@@ -104,7 +106,58 @@ private:
         return true;
     }
 
+    static bool readExactly(int fd, unsigned char* into, std::size_t size) {
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::recv(fd, into + got, size - got, 0);
+            if (n <= 0)
+                return false;
+            got += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // The SOCKS5 greeting and CONNECT; the port asked for when it was 127.0.0.1, else 0.
+    int socksHandshake(int client) {
+        unsigned char b[262];
+        if (!readExactly(client, b, 2) || b[0] != 5 || !readExactly(client, b + 2, b[1]))
+            return 0;
+        if (m_mode == Mode::Socks5Login) {
+            ++m_requests;
+            sendAll(client, std::string("\x05\xFF", 2));
+            return 0;
+        }
+        sendAll(client, std::string("\x05\x00", 2));
+        if (!readExactly(client, b, 4) || b[1] != 1)
+            return 0;
+        std::string host;
+        if (b[3] == 1) {
+            if (!readExactly(client, b + 4, 4))
+                return 0;
+            host = std::to_string(b[4]) + "." + std::to_string(b[5]) + "." + std::to_string(b[6]) + "." +
+                   std::to_string(b[7]);
+        } else if (b[3] == 3) {
+            if (!readExactly(client, b + 4, 1) || !readExactly(client, b + 5, b[4]))
+                return 0;
+            host.assign(reinterpret_cast<char*>(b + 5), b[4]);
+        } else {
+            return 0;
+        }
+        if (!readExactly(client, b, 2) || host != "127.0.0.1")
+            return 0;
+        sendAll(client, std::string("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10));
+        return b[0] << 8 | b[1];
+    }
+
     void serve(int client) {
+        int socksPort = 0;
+        if (m_mode == Mode::Socks5 || m_mode == Mode::Socks5Login) {
+            socksPort = socksHandshake(client);
+            if (socksPort == 0) {
+                ::shutdown(client, SHUT_RDWR);
+                return;
+            }
+        }
         std::string head;
         char buffer[4096];
         while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
@@ -128,6 +181,13 @@ private:
             const std::string page = "<html><body>Welcome to the hotel network</body></html>";
             sendAll(client, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                                 std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
+            break;
+        }
+        case Mode::Socks5: {
+            // The tunnelled request goes on as it came, in origin form.
+            const std::size_t at = line.find(' ');
+            forward(client, "GET http://127.0.0.1:" + std::to_string(socksPort) +
+                                line.substr(at + 1, line.rfind(' ') - at - 1) + " HTTP/1.1");
             break;
         }
         case Mode::Slow:
