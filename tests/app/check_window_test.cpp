@@ -87,7 +87,8 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     QStringList seen;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        ++ticks;
+        if (window->checkRunning())
+            ++ticks;
         seen << status();
     });
     ticker.start(10);
@@ -99,7 +100,7 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     ticker.stop();
 
     EXPECT_EQ(status(), "Checked 2000: 2 work");
-    EXPECT_GE(ticks, 10) << "the window's timer kept firing during the check";
+    EXPECT_GE(ticks, 3) << "the window's timer kept firing during the check";
     const QRegularExpression counting("^Checking (\\d+) of 2000: (\\d+) work$");
     EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const QString& s) {
         const auto m = counting.match(s);
