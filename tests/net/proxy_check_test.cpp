@@ -102,10 +102,10 @@ TEST_F(ProxyCheckTest, ASilentProxyCostsTheTimeLimitNeverMore) {
     for (const auto& result : outcome.results) {
         EXPECT_EQ(result.verdict, Verdict::TimedOut);
         EXPECT_GE(result.totalMs, 690);
-        EXPECT_LT(result.totalMs, 2000);
+        EXPECT_LT(result.totalMs, 700 + 2500) << "a loaded machine may be late, never a whole limit late";
     }
     EXPECT_GE(took, 3 * 690ms);
-    EXPECT_LT(took, 3 * 700ms + 3s);
+    EXPECT_LT(took, 3 * 700ms + 5s);
 }
 
 TEST_F(ProxyCheckTest, AnEntryGivenTwiceIsCheckedOnceAndNothingGoesElsewhere) {
