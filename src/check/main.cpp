@@ -114,10 +114,10 @@ int main(int argc, char* argv[]) {
     CheckLimits limits;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const auto value = [&](const char* name) -> std::optional<std::string> {
+        // The option's value: the next argument.
+        const auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= args.size())
                 return std::nullopt;
-            (void)name;
             return args[++i];
         };
         if (arg == "-h" || arg == "--help") {
@@ -126,24 +126,24 @@ int main(int argc, char* argv[]) {
         } else if (arg == "--stored") {
             stored = true;
         } else if (arg == "--fastest") {
-            const auto text = value("--fastest");
+            const auto text = value();
             const auto n = text ? wholeNumber(*text, 1, 100'000'000) : std::nullopt;
             if (!n)
                 return usageError("--fastest needs a whole number of at least 1");
             fastest = *n;
         } else if (arg == "--url") {
-            const auto text = value("--url");
+            const auto text = value();
             if (!text || text->empty())
                 return usageError("--url needs a URL");
             url = *text;
         } else if (arg == "--timeout") {
-            const auto text = value("--timeout");
+            const auto text = value();
             const auto limit = text ? seconds(*text) : std::nullopt;
             if (!limit)
                 return usageError("--timeout needs a number of seconds, at most 3600");
             limits.timeLimit = *limit;
         } else if (arg == "--parallel") {
-            const auto text = value("--parallel");
+            const auto text = value();
             const auto n = text ? wholeNumber(*text, 1, 10'000) : std::nullopt;
             if (!n)
                 return usageError("--parallel needs a whole number from 1 to 10000");
