@@ -146,6 +146,20 @@ TEST_F(CheckWindowTest, QuittingDuringACheckAbandonsItAtOnce) {
     EXPECT_LT(quitting.elapsed(), 2000) << "the 5 s limit of the silent proxies was not waited for";
 }
 
+TEST_F(CheckWindowTest, ANewListDropsARunningCheck) {
+    TestProxy silent(Mode::Silent), working(Mode::Forward);
+    open();
+    download(silent.entry() + "*" + working.entry() + "*", 2);
+    check();
+    QTRY_VERIFY(status() == "Checking 1 of 2: 1 work");
+    download("10.0.0.1:80*", 1);
+    EXPECT_FALSE(window->checkRunning());
+    EXPECT_EQ(status(), "List downloaded from server.");
+    QTest::qWait(100);
+    EXPECT_TRUE(mark(0).isEmpty()); // nothing of the old check lands on the new rows
+    EXPECT_EQ(status(), "List downloaded from server.");
+}
+
 TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
     open();
     check();
