@@ -12,6 +12,7 @@ constexpr std::string_view kListPath = "/Tamberly/update.php";
 constexpr std::string_view kAddPath = "/Tamberly/addproxy.php";
 constexpr std::string_view kDeadPath = "/Tamberly/deadproxy.php";
 constexpr std::string_view kPagePath = "/Tamberly/index.php";
+constexpr std::string_view kCheckPath = "/Tamberly/check.php";
 
 Reply text(int status, std::string body) {
     Reply reply;
@@ -103,6 +104,13 @@ Reply ListService::handle(std::string_view method, std::string_view path, const 
             return reportDead(params);
         if (path == kPagePath)
             return page();
+        if (path == kCheckPath) {
+            // The proxy check's test URL: fixed, tiny, no database; never from a cache, which would hide a dead
+            // proxy behind a stored answer.
+            Reply reply = text(200, "tamberly-check-ok");
+            reply.headers.emplace_back("Cache-Control", "no-store");
+            return reply;
+        }
     } catch (const std::exception& error) {
         return storeFailure(error);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/linux/desktop_web_browser.h"
 #include "platform/linux/user_paths.h"
+#include "platform/qt/check_mark_delegate.h"
 #include "platform/qt/internet_options_dialog.h"
 #include "platform/qt/proxy_list_model.h"
 #include "platform/qt/qt_dialogs.h"
@@ -80,6 +81,12 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
     m_webBrowser = std::make_unique<DesktopWebBrowser>(m_services.shell, m_IniPath);
     m_optionsPanel = std::make_unique<InternetOptionsDialog>(m_services.registry, *m_dialogs, this);
     m_website = std::make_unique<Website>(*m_webBrowser, *m_optionsPanel, *m_dialogs, m_IniPath);
+    m_check = std::make_unique<CheckCommand>(
+        *m_listBox, *m_statusLine, *m_proxyModel,
+        [this](std::function<void()> task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); },
+        m_IniPath);
+    // A check's verdicts belong to the rows it read: a new list drops a check still running.
+    connect(m_proxyModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_check->abandon(); });
 
     Form_Load();
 }
@@ -111,6 +118,7 @@ void Tamberly::buildControls() {
     m_Proxydisplay->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_Proxydisplay->setUniformItemSizes(true);
     m_Proxydisplay->setTextElideMode(Qt::ElideRight);
+    m_Proxydisplay->setItemDelegate(new CheckMarkDelegate(m_Proxydisplay));
 
     m_choice = new QPushButton(QStringLiteral("Use and launch"), client);
     m_choice->setObjectName(QStringLiteral("choice"));
@@ -171,6 +179,7 @@ void Tamberly::buildMenus() {
     item(proxy, "currproxy", "Show current proxy", [this] { m_systemProxy->currproxy_Click(); });
     item(proxy, "Mnudead", "Report dead proxy", [this] { m_submission->Mnudead_Click(); });
     item(proxy, "Mnuadd", "Add a new proxy", [this] { m_submission->Mnuadd_Click(); });
+    item(proxy, "Mnucheck", "Check proxies", [this] { m_check->Mnucheck_Click(); });
 }
 
 void Tamberly::Form_Load() {
@@ -251,7 +260,9 @@ void Tamberly::RemoveTrayIcon() {
 }
 
 void Tamberly::endProcess() {
-    // Nothing is saved on the way out; a download still running is abandoned with its event loop.
+    // Nothing is saved on the way out; a download still running is abandoned with its event loop, a check at once.
+    if (m_check)
+        m_check->abandon();
     if (m_services.endProcess)
         m_services.endProcess();
     else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/check_command.h"
 #include "net/list_download.h"
 #include "net/proxy_submission.h"
 #include "net/website.h"
@@ -72,6 +73,7 @@ public:
     void RestoreWindow();
 
     const std::string& IniPath() const { return m_IniPath; }
+    bool checkRunning() const { return m_check && m_check->running(); }
     QMenu* popupMenu() const { return m_Mnupopup; }
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     /// How many times the icon was removed; the program removes it once on its way out.
@@ -117,6 +119,8 @@ private:
     std::unique_ptr<ListDownload> m_download;
     std::unique_ptr<ProxySubmission> m_submission;
     std::unique_ptr<Website> m_website;
+    // Last, so that a running check is abandoned before anything it reports to goes.
+    std::unique_ptr<CheckCommand> m_check;
 };
 
 } // namespace tamberly

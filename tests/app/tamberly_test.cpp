@@ -90,7 +90,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
     EXPECT_EQ(captions(child<QMenu>("Mnufile")->actions()), (QStringList{"Visit Website", "Hide", "Quit"}));
     EXPECT_EQ(captions(child<QMenu>("Mnuproxy")->actions()),
               (QStringList{"Download List", "Internet Explorer", "Show current proxy", "Report dead proxy",
-                           "Add a new proxy"}));
+                           "Add a new proxy", "Check proxies"}));
     EXPECT_EQ(captions(child<QMenu>("MnuIE")->actions()),
               (QStringList{"Launch", "No proxy", "Use this proxy", "Show Internet Options"}));
     EXPECT_EQ(captions(window->popupMenu()->actions()),

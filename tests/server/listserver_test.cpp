@@ -347,6 +347,32 @@ TEST_P(ListServerTest, AnswersOtherPathsMethodsAndLongRequestsWithErrors) {
     EXPECT_EQ(list(server), "") << "nothing was added by the refused requests";
 }
 
+TEST_P(ListServerTest, AnswersTheProxyChecksTestUrlWithoutTheDatabase) {
+    ServerProcess server(withDb({}));
+    // On SQLite, locked by another writer: a request that needed the database could not answer at once.
+    sqlite3* db = nullptr;
+    if (!postgres()) {
+        ASSERT_EQ(sqlite3_open(m_db.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+
+    auto client = server.client();
+    for (int i = 0; i < 2; ++i) {
+        auto answer = client.Get("/Tamberly/check.php");
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_EQ(answer->body, "tamberly-check-ok");
+        EXPECT_EQ(answer->get_header_value("Content-Type").rfind("text/plain", 0), 0u);
+        EXPECT_EQ(answer->get_header_value("Cache-Control"), "no-store");
+    }
+    EXPECT_EQ(get(server, "/Tamberly/check.php?x=1").body, "tamberly-check-ok");
+    EXPECT_EQ(get(server, "/Tamberly/check.php/x").status, 404);
+    if (db) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+}
+
 TEST_P(ListServerTest, StaysConsistentUnderConcurrentClients) {
     ServerProcess server(withDb({"--dead-after", "4"}));
     constexpr int kThreads = 8;

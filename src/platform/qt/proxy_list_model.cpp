@@ -9,7 +9,15 @@ QModelIndex ProxyListModel::index(int row, int column, const QModelIndex& parent
 }
 
 QVariant ProxyListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= count() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    if (role == MarkRole || role == MarkWorksRole) {
+        const auto at = static_cast<std::size_t>(index.row());
+        if (at >= m_marks.size())
+            return {};
+        return role == MarkRole ? QVariant(QString::fromStdString(m_marks[at].text)) : QVariant(m_marks[at].works);
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     const std::string_view text = row(index.row());
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -42,7 +50,22 @@ void ProxyListModel::clear() {
     // Released rather than kept: the next list may be far shorter.
     m_bytes = std::string();
     m_ends = std::vector<std::size_t>();
+    m_marks = std::vector<Mark>();
     endResetModel();
+}
+
+void ProxyListModel::showMarks(std::vector<Mark> marks) {
+    m_marks = std::move(marks);
+    if (count() > 0)
+        emit dataChanged(index(0, 0), index(count() - 1, 0), {MarkRole, MarkWorksRole});
+}
+
+void ProxyListModel::clearMarks() {
+    if (m_marks.empty())
+        return;
+    m_marks = std::vector<Mark>();
+    if (count() > 0)
+        emit dataChanged(index(0, 0), index(count() - 1, 0), {MarkRole, MarkWorksRole});
 }
 
 } // namespace tamberly

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/check_marks.h"
+
 #include <QAbstractListModel>
 
 #include <cstddef>
@@ -10,10 +12,16 @@
 namespace tamberly {
 
 /// The rows of the proxy list box, kept as the exact bytes of each entry. Text for display is made only for the
-/// rows on screen, so a list of 100,000 entries fills at once.
-class ProxyListModel final : public QAbstractListModel {
+/// rows on screen, so a list of 100,000 entries fills at once. A proxy check's marks ride beside the rows in roles
+/// of their own; the display text stays the entry.
+class ProxyListModel final : public QAbstractListModel, public CheckMarks {
     Q_OBJECT
 public:
+    enum Role {
+        MarkRole = Qt::UserRole + 1, // the mark's text ("123 ms", "refused"); none without a check result
+        MarkWorksRole,               // true for a working entry's mark
+    };
+
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -24,7 +32,10 @@ public:
 
     /// Appends copies of rows at the end.
     void append(const std::vector<std::string_view>& rows);
+    /// Removes every row and every mark.
     void clear();
+    void showMarks(std::vector<Mark> marks) override;
+    void clearMarks() override;
     /// Row i, valid until the rows change.
     std::string_view row(int i) const;
     int count() const { return static_cast<int>(m_ends.size()); }
@@ -34,6 +45,7 @@ private:
     // one per row, which makes a long list quicker to fill and clear and smaller in memory.
     std::string m_bytes;
     std::vector<std::size_t> m_ends;
+    std::vector<Mark> m_marks;
 };
 
 } // namespace tamberly

@@ -1,0 +1,234 @@
+// tamberly-check: checks proxy entries from the command line, for scripts and cron. No window, no Qt.
+#include "net/proxy_check.h"
+#include "platform/linux/user_paths.h"
+#include "storage/proxy_list_store.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tamberly;
+
+constexpr const char* kUsage =
+    "usage: tamberly-check [FILE | - | --stored] [--fastest N] [--url URL] [--timeout SECONDS] [--parallel N]\n"
+    "\n"
+    "Checks each proxy entry with one GET of the test URL through it and prints one line per entry,\n"
+    "tab-separated: entry, verdict (works, refused, timed out, needs password, wrong answer, bad entry),\n"
+    "milliseconds (\"-\" when nothing was sent). Entries come from FILE, from standard input (no FILE, or -),\n"
+    "or with --stored from the list stored in prefs.ini: a list text (each entry followed by \"*\") or one\n"
+    "entry a line. The proxy in force is never changed.\n"
+    "\n"
+    "  --fastest N       only the N fastest working entries, fastest first\n"
+    "  --url URL         the test URL (default: prefs.ini [Check] URL, else the list server's check.php)\n"
+    "  --timeout SECONDS time limit for each entry, to connect and in all (default 5)\n"
+    "  --parallel N      checks at once (default 128)\n"
+    "\n"
+    "Exit code: 0 when at least one entry works, 1 when none does (or the test URL fails), 2 for bad usage.\n";
+
+int usageError(const std::string& message) {
+    std::cerr << "tamberly-check: " << message << "\n" << kUsage;
+    return 2;
+}
+
+std::optional<long> wholeNumber(const std::string& text, long low, long high) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const long value = std::stol(text);
+    return value >= low && value <= high ? std::optional<long>(value) : std::nullopt;
+}
+
+std::optional<std::chrono::milliseconds> seconds(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value >= 0.001 && value <= 3600))
+        return std::nullopt;
+    return std::chrono::milliseconds(static_cast<long>(value * 1000));
+}
+
+// Pieces between "*" and line ends, blanks around them dropped, empty ones skipped.
+std::vector<std::string> splitEntries(const std::string& text) {
+    std::vector<std::string> entries;
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of("*\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::size_t first = start, last = end;
+        while (first < last && (text[first] == ' ' || text[first] == '\t' || text[first] == '\r'))
+            ++first;
+        while (last > first && (text[last - 1] == ' ' || text[last - 1] == '\t' || text[last - 1] == '\r'))
+            --last;
+        if (last > first)
+            entries.push_back(text.substr(first, last - first));
+        start = end + 1;
+    }
+    return entries;
+}
+
+// The stored list as the window shows it: the text before each "*".
+std::vector<std::string> storedEntries(const std::string& text) {
+    std::vector<std::string> entries;
+    std::size_t start = 0;
+    for (std::size_t star; (star = text.find('*', start)) != std::string::npos; start = star + 1)
+        entries.push_back(text.substr(start, star - start));
+    return entries;
+}
+
+// The entry as printed: control bytes as \xNN, so that a line and its columns stay whole.
+std::string printable(const std::string& entry) {
+    std::string out;
+    for (const char c : entry) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::optional<std::string> file;
+    bool stored = false;
+    long fastest = -1;
+    std::string url;
+    CheckLimits limits;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // The option's value: the next argument.
+        const auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--stored") {
+            stored = true;
+        } else if (arg == "--fastest") {
+            const auto text = value();
+            const auto n = text ? wholeNumber(*text, 1, 100'000'000) : std::nullopt;
+            if (!n)
+                return usageError("--fastest needs a whole number of at least 1");
+            fastest = *n;
+        } else if (arg == "--url") {
+            const auto text = value();
+            if (!text || text->empty())
+                return usageError("--url needs a URL");
+            url = *text;
+        } else if (arg == "--timeout") {
+            const auto text = value();
+            const auto limit = text ? seconds(*text) : std::nullopt;
+            if (!limit)
+                return usageError("--timeout needs a number of seconds, at most 3600");
+            limits.timeLimit = *limit;
+        } else if (arg == "--parallel") {
+            const auto text = value();
+            const auto n = text ? wholeNumber(*text, 1, 10'000) : std::nullopt;
+            if (!n)
+                return usageError("--parallel needs a whole number from 1 to 10000");
+            limits.atOnce = static_cast<int>(*n);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + arg);
+        } else if (file) {
+            return usageError("only one FILE may be given");
+        } else {
+            file = arg;
+        }
+    }
+    if (stored && file)
+        return usageError("give either FILE or --stored, not both");
+
+    const std::string iniPath = configDir() + "/prefs.ini";
+    std::vector<std::string> entries;
+    if (stored) {
+        entries = storedEntries(LoadList(iniPath));
+    } else {
+        std::string text;
+        if (!file || *file == "-") {
+            text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        } else {
+            std::ifstream in(*file, std::ios::binary);
+            if (!in)
+                return usageError("cannot read " + *file);
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad())
+                return usageError("cannot read " + *file);
+        }
+        entries = splitEntries(text);
+    }
+    if (url.empty())
+        url = checkUrl(iniPath);
+
+    // Progress only where someone watches: never in a pipe or a log.
+    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
+    std::size_t done = 0, working = 0;
+    auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    const auto show = [&] {
+        std::fprintf(stderr, "\rChecking %zu of %zu: %zu work\033[K", done, entries.size(), working);
+        std::fflush(stderr);
+    };
+    ProxyCheck check(url, limits);
+    const auto outcome = check.run(entries, [&](std::size_t, const CheckResult& result) {
+        ++done;
+        working += result.verdict == Verdict::Works ? 1 : 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (showProgress && now - lastShown >= std::chrono::milliseconds(100)) {
+            lastShown = now;
+            show();
+        }
+    });
+    if (showProgress) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+    if (!outcome.ok) {
+        std::cerr << "tamberly-check: " << outcome.error << "\n";
+        return 1;
+    }
+
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (fastest < 0 || outcome.results[i].verdict == Verdict::Works)
+            order.push_back(i);
+    }
+    if (fastest >= 0) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return outcome.results[a].totalMs < outcome.results[b].totalMs;
+        });
+        if (order.size() > static_cast<std::size_t>(fastest))
+            order.resize(static_cast<std::size_t>(fastest));
+    }
+    std::ostringstream out;
+    for (const std::size_t i : order) {
+        const CheckResult& result = outcome.results[i];
+        out << printable(entries[i]) << '\t' << verdictText(result.verdict) << '\t';
+        if (result.totalMs < 0)
+            out << '-';
+        else
+            out << result.totalMs;
+        out << '\n';
+    }
+    std::cout << out.str() << std::flush;
+    return working > 0 ? 0 : 1;
+}

@@ -1,0 +1,507 @@
+#include "net/proxy_check.h"
+
+#include "net/list_server.h"
+#include "storage/ini_file.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <deque>
+#include <map>
+#include <memory>
+
+namespace tamberly {
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool isHex(char c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool isIpv4(std::string_view text) {
+    int parts = 0;
+    std::size_t at = 0;
+    while (true) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (at < text.size() && isDigit(text[at]) && digits < 4) {
+            value = value * 10 + (text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+        ++parts;
+        if (at == text.size())
+            return parts == 4;
+        if (text[at] != '.' || parts == 4)
+            return false;
+        ++at;
+    }
+}
+
+bool isIpv6(std::string_view text) {
+    // Groups of 1 to 4 hex digits, "::" at most once standing for one or more zero groups, and optionally a
+    // dotted IPv4 address as the last two groups. No zone index.
+    int groups = 0;
+    bool compressed = false;
+    std::size_t at = 0;
+    if (text.substr(0, 2) == "::") {
+        compressed = true;
+        at = 2;
+        if (at == text.size())
+            return true;
+    } else if (!text.empty() && text[0] == ':') {
+        return false;
+    }
+    while (at < text.size()) {
+        const std::size_t start = at;
+        while (at < text.size() && isHex(text[at]) && at - start < 5)
+            ++at;
+        if (at < text.size() && text[at] == '.') {
+            // The IPv4 tail: the rest of the text.
+            if (!isIpv4(text.substr(start)))
+                return false;
+            groups += 2;
+            at = text.size();
+            break;
+        }
+        if (at == start || at - start > 4)
+            return false;
+        ++groups;
+        if (at == text.size())
+            break;
+        if (text[at] != ':')
+            return false;
+        ++at;
+        if (at < text.size() && text[at] == ':') {
+            if (compressed)
+                return false;
+            compressed = true;
+            ++at;
+            if (at == text.size())
+                break;
+        } else if (at == text.size()) {
+            return false; // a single trailing ":"
+        }
+    }
+    return compressed ? groups < 8 : groups == 8;
+}
+
+bool isDnsName(std::string_view text) {
+    if (text.empty() || text.size() > 253)
+        return false;
+    std::size_t start = 0;
+    bool lastAllDigits = false;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view label = text.substr(start, dot == std::string_view::npos ? dot : dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+            return false;
+        lastAllDigits = true;
+        for (const char c : label) {
+            if (!isLetter(c) && !isDigit(c) && c != '-')
+                return false;
+            lastAllDigits = lastAllDigits && isDigit(c);
+        }
+        if (dot == std::string_view::npos)
+            break;
+        start = dot + 1;
+    }
+    // All-digit names are addresses to a resolver ("10.1" means 10.0.0.1): only a whole dotted quad is taken.
+    return !lastAllDigits || isIpv4(text);
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void initCurlOnce() {
+    static const bool done = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+    (void)done;
+}
+
+// One transfer slot: an easy handle reused for entry after entry, so memory stays bounded by the transfers at once.
+struct Slot {
+    CURL* easy = nullptr;
+    std::string body;
+    bool overflow = false;
+    std::size_t maxBody = 0;
+    std::size_t job = 0;
+
+    ~Slot() {
+        if (easy)
+            curl_easy_cleanup(easy);
+    }
+};
+
+std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* slot = static_cast<Slot*>(user);
+    const std::size_t bytes = size * count;
+    if (slot->body.size() + bytes > slot->maxBody) {
+        // Whatever it is, it is not the small answer the test URL gives: stop reading.
+        slot->overflow = true;
+        return 0;
+    }
+    slot->body.append(data, bytes);
+    return bytes;
+}
+
+// Sets every option of one GET; proxy empty means direct. Returns false when libcurl refused an option.
+bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const CheckLimits& limits) {
+    if (!slot.easy)
+        slot.easy = curl_easy_init();
+    else
+        curl_easy_reset(slot.easy);
+    if (!slot.easy)
+        return false;
+    slot.body.clear();
+    slot.overflow = false;
+    slot.maxBody = limits.maxBodyBytes;
+    CURL* e = slot.easy;
+    const long limit = static_cast<long>(std::max<std::int64_t>(1, limits.timeLimit.count()));
+    bool ok = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    // An empty proxy means none; either way the environment's proxy variables are not consulted, and no_proxy
+    // cannot make a proxied request go direct.
+    ok = ok && curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_NOPROXY, "") == CURLE_OK;
+    ok = ok && curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limit);
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, limit);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // One request per entry: never a connection kept or taken over from another transfer.
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    // Abandoning a check must not wait for name look-ups still running.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "tamberly-check");
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collectBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &slot);
+    curl_easy_setopt(e, CURLOPT_PRIVATE, &slot);
+    return ok;
+}
+
+long millis(CURL* easy, CURLINFO what) {
+    curl_off_t micros = 0;
+    if (curl_easy_getinfo(easy, what, &micros) != CURLE_OK)
+        return -1;
+    return static_cast<long>(micros / 1000);
+}
+
+Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
+    long status = 0;
+    long connectStatus = 0;
+    curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(slot.easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    if (status == 407 || connectStatus == 407)
+        return Verdict::NeedsPassword;
+    switch (code) {
+    case CURLE_OK:
+        return status >= 200 && status <= 299 && !slot.overflow && slot.body == expected ? Verdict::Works
+                                                                                         : Verdict::WrongAnswer;
+    case CURLE_WRITE_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+        return Verdict::WrongAnswer;
+    case CURLE_OPERATION_TIMEDOUT:
+        return Verdict::TimedOut;
+    case CURLE_PROXY: {
+        long proxyError = 0;
+        curl_easy_getinfo(slot.easy, CURLINFO_PROXY_ERROR, &proxyError);
+        if (proxyError == CURLPX_NO_AUTH || proxyError == CURLPX_REQUEST_FAILED)
+            return Verdict::NeedsPassword;
+        return Verdict::Refused;
+    }
+    default:
+        // Connection refused or reset, host unknown, closed without an answer.
+        return Verdict::Refused;
+    }
+}
+
+// Removes and cleans up handles on every way out of run().
+struct Multi {
+    CURLM* handle = curl_multi_init();
+    ~Multi() {
+        if (handle)
+            curl_multi_cleanup(handle);
+    }
+};
+
+} // namespace
+
+const char* verdictText(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::Works:
+        return "works";
+    case Verdict::Refused:
+        return "refused";
+    case Verdict::TimedOut:
+        return "timed out";
+    case Verdict::NeedsPassword:
+        return "needs password";
+    case Verdict::WrongAnswer:
+        return "wrong answer";
+    case Verdict::BadEntry:
+        return "bad entry";
+    }
+    return "?";
+}
+
+std::optional<ProxyTarget> parseCheckEntry(std::string_view entry) {
+    while (!entry.empty() && isSpace(entry.front()))
+        entry.remove_prefix(1);
+    while (!entry.empty() && isSpace(entry.back()))
+        entry.remove_suffix(1);
+    ProxyTarget target;
+    if (startsWithNoCase(entry, "http://")) {
+        entry.remove_prefix(7);
+    } else if (startsWithNoCase(entry, "socks5://")) {
+        entry.remove_prefix(9);
+        target.socks5 = true;
+    }
+    const std::size_t colon = entry.rfind(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view host = entry.substr(0, colon);
+    const std::string_view port = entry.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), isDigit))
+        return std::nullopt;
+    for (const char c : port)
+        target.port = target.port * 10 + (c - '0');
+    if (target.port < 1 || target.port > 65535)
+        return std::nullopt;
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        const std::string_view address = host.substr(1, host.size() - 2);
+        if (!isIpv6(address))
+            return std::nullopt;
+        target.host = lower(address);
+    } else if (isDnsName(host)) {
+        target.host = lower(host);
+    } else {
+        return std::nullopt;
+    }
+    return target;
+}
+
+std::string proxyUrl(const ProxyTarget& target) {
+    const bool v6 = target.host.find(':') != std::string::npos;
+    return std::string(target.socks5 ? "socks5h://" : "http://") + (v6 ? "[" : "") + target.host + (v6 ? "]" : "") +
+           ":" + std::to_string(target.port);
+}
+
+std::string checkUrl(const std::string& iniPath) {
+    const std::string url = ReadINI("Check", "URL", iniPath);
+    return url.empty() ? listServerUrl(iniPath) + kCheckPath : url;
+}
+
+ProxyCheck::ProxyCheck(std::string testUrl, CheckLimits limits) : m_testUrl(std::move(testUrl)), m_limits(limits) {
+    m_limits.atOnce = std::max(1, m_limits.atOnce);
+    initCurlOnce();
+}
+
+ProxyCheck::~ProxyCheck() = default;
+
+void ProxyCheck::cancel() {
+    m_cancelled = true;
+    std::lock_guard lock(m_multiMutex);
+    if (m_multi)
+        curl_multi_wakeup(static_cast<CURLM*>(m_multi));
+}
+
+ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, const Progress& progress) {
+    Outcome outcome;
+    outcome.results.resize(entries.size());
+
+    // One job per distinct proxy; every entry that names it shares its result.
+    std::vector<std::string> jobs;
+    std::vector<std::vector<std::size_t>> jobEntries;
+    std::map<std::string, std::size_t> jobOf;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto target = parseCheckEntry(entries[i]);
+        if (!target) {
+            if (progress)
+                progress(i, outcome.results[i]);
+            continue;
+        }
+        std::string url = proxyUrl(*target);
+        const auto [it, fresh] = jobOf.try_emplace(url, jobs.size());
+        if (fresh) {
+            jobs.push_back(std::move(url));
+            jobEntries.emplace_back();
+        }
+        jobEntries[it->second].push_back(i);
+    }
+    if (jobs.empty()) {
+        outcome.ok = !m_cancelled;
+        outcome.cancelled = m_cancelled;
+        return outcome;
+    }
+
+    Multi multi;
+    if (!multi.handle) {
+        outcome.error = "the transfer library could not start";
+        return outcome;
+    }
+    {
+        std::lock_guard lock(m_multiMutex);
+        m_multi = multi.handle;
+    }
+    struct Forget {
+        ProxyCheck& check;
+        ~Forget() {
+            std::lock_guard lock(check.m_multiMutex);
+            check.m_multi = nullptr;
+        }
+    } forget{*this};
+
+    const auto slotCount = static_cast<std::size_t>(std::min<std::size_t>(m_limits.atOnce, jobs.size()));
+    std::vector<std::unique_ptr<Slot>> slots;
+    std::vector<Slot*> idle;
+    for (std::size_t i = 0; i < slotCount; ++i) {
+        slots.push_back(std::make_unique<Slot>());
+        idle.push_back(slots.back().get());
+    }
+    std::vector<Slot*> running;
+    // Leaves no handle in the multi handle, whichever way run() ends.
+    struct Detach {
+        CURLM* multi;
+        std::vector<Slot*>& running;
+        ~Detach() {
+            for (Slot* slot : running)
+                curl_multi_remove_handle(multi, slot->easy);
+        }
+    } detach{multi.handle, running};
+
+    // Waits for finished transfers and hands each to done(); false when cancelled.
+    const auto pump = [&](const auto& done) {
+        int still = 0;
+        if (curl_multi_perform(multi.handle, &still) != CURLM_OK)
+            return false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.handle, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            Slot* slot = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&slot));
+            const CURLcode code = message->data.result;
+            curl_multi_remove_handle(multi.handle, slot->easy);
+            running.erase(std::find(running.begin(), running.end(), slot));
+            idle.push_back(slot);
+            done(*slot, code);
+        }
+        if (m_cancelled)
+            return false;
+        if (!running.empty())
+            curl_multi_poll(multi.handle, nullptr, 0, 1000, nullptr);
+        return !m_cancelled;
+    };
+    const auto start = [&](const std::string& proxy) -> Slot* {
+        Slot* slot = idle.back();
+        if (!prepare(*slot, m_testUrl, proxy, m_limits) || curl_multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
+            return nullptr;
+        idle.pop_back();
+        running.push_back(slot);
+        return slot;
+    };
+
+    // The body a working proxy must pass on, fetched once without any proxy.
+    std::string expected;
+    {
+        if (!start("")) {
+            outcome.error = "the test URL " + m_testUrl + " is not a URL this check can fetch";
+            return outcome;
+        }
+        bool fetched = false;
+        while (!fetched) {
+            const bool going = pump([&](Slot& slot, CURLcode code) {
+                fetched = true;
+                long status = 0;
+                curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+                if (code == CURLE_OK && status >= 200 && status <= 299)
+                    expected = slot.body;
+                else if (slot.overflow)
+                    outcome.error = "the test URL " + m_testUrl + " answers with more than " +
+                                    std::to_string(m_limits.maxBodyBytes) + " bytes";
+                else if (code == CURLE_OK)
+                    outcome.error = "the test URL " + m_testUrl + " answers " + std::to_string(status);
+                else
+                    outcome.error = "the test URL " + m_testUrl + " does not answer: " + curl_easy_strerror(code);
+            });
+            if (!going && !fetched) {
+                outcome.cancelled = true;
+                return outcome;
+            }
+        }
+        if (!outcome.error.empty())
+            return outcome;
+    }
+
+    std::size_t next = 0;
+    while (next < jobs.size() || !running.empty()) {
+        while (next < jobs.size() && !idle.empty()) {
+            Slot* slot = start(jobs[next]);
+            if (!slot) {
+                // libcurl refused the options of this one; nothing was sent.
+                for (const std::size_t i : jobEntries[next]) {
+                    outcome.results[i].verdict = Verdict::Refused;
+                    if (progress)
+                        progress(i, outcome.results[i]);
+                }
+            } else {
+                slot->job = next;
+            }
+            ++next;
+        }
+        const bool going = pump([&](Slot& slot, CURLcode code) {
+            CheckResult result;
+            result.verdict = judge(slot, code, expected);
+            result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
+            result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
+            for (const std::size_t i : jobEntries[slot.job]) {
+                outcome.results[i] = result;
+                if (progress)
+                    progress(i, result);
+            }
+        });
+        if (!going) {
+            outcome.cancelled = true;
+            return outcome;
+        }
+    }
+    outcome.ok = true;
+    return outcome;
+}
+
+} // namespace tamberly

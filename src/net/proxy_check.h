@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tamberly {
+
+/// What a check found out about one entry.
+enum class Verdict {
+    Works,         // a 2xx answer with the test URL's own body
+    Refused,       // no connection, or the connection closed or failed before any answer
+    TimedOut,      // no whole answer within the time limit
+    NeedsPassword, // the proxy answered 407 (or a SOCKS proxy asked for a login)
+    WrongAnswer,   // an answer, but not a 2xx with the test URL's body (a portal, block or error page)
+    BadEntry,      // not host:port; nothing was sent
+};
+
+/// The verdict's word, as the window and tamberly-check show it.
+const char* verdictText(Verdict verdict);
+
+/// A proxy entry taken apart: an HTTP proxy (host:port or http://host:port) or a SOCKS5 one (socks5://host:port).
+struct ProxyTarget {
+    bool socks5 = false;
+    std::string host; // a DNS name, a dotted IPv4 address, or an IPv6 address without its brackets
+    int port = 0;
+};
+
+/// Parses one entry. Blanks, tabs and line breaks around it are ignored (a list text may hold them between
+/// entries); anything else that is not host:port is refused. Accepts any bytes.
+std::optional<ProxyTarget> parseCheckEntry(std::string_view entry);
+
+/// The proxy URL handed to the transfer: "http://host:port", or "socks5h://host:port" so that the proxy, not this
+/// machine, looks up the test URL's host.
+std::string proxyUrl(const ProxyTarget& target);
+
+/// The default test URL path on the list server: tiny, fixed and cheap to answer.
+inline constexpr const char* kCheckPath = "/Tamberly/check.php";
+
+/// The test URL: prefs.ini [Check] URL, else the list server's base URL followed by kCheckPath.
+std::string checkUrl(const std::string& iniPath);
+
+struct CheckResult {
+    Verdict verdict = Verdict::BadEntry;
+    /// Milliseconds to the connection with the proxy, and to the whole answer (or to the failure); -1 when no
+    /// request was made.
+    long connectMs = -1;
+    long totalMs = -1;
+};
+
+struct CheckLimits {
+    /// For each entry: the limit to connect and the limit for the whole request.
+    std::chrono::milliseconds timeLimit{5000};
+    /// Transfers running at once.
+    int atOnce = 128;
+    /// The most read of any answer's body; a longer body is a wrong answer.
+    std::size_t maxBodyBytes = 4096;
+};
+
+/// Checks proxy entries concurrently from the calling thread: one GET of the test URL through each entry, after
+/// one direct GET of the same URL for the body a working proxy must pass on. Never touches the proxy in force,
+/// ignores proxy settings of the environment, and sends nothing anywhere but to the entries and the test URL.
+class ProxyCheck final {
+public:
+    explicit ProxyCheck(std::string testUrl, CheckLimits limits = {});
+    ~ProxyCheck();
+    ProxyCheck(const ProxyCheck&) = delete;
+    ProxyCheck& operator=(const ProxyCheck&) = delete;
+
+    struct Outcome {
+        /// False when the direct GET of the test URL failed (error says why) or the check was cancelled.
+        bool ok = false;
+        bool cancelled = false;
+        std::string error;
+        /// One result per entry, in the entries' order; complete only when ok.
+        std::vector<CheckResult> results;
+    };
+    /// Called on the checking thread as each entry's result is known, with the entry's index.
+    using Progress = std::function<void(std::size_t index, const CheckResult& result)>;
+
+    /// Checks the entries and returns when all are done. An entry given more than once is checked once.
+    Outcome run(const std::vector<std::string>& entries, const Progress& progress = {});
+
+    /// From any thread: makes a running (or the next) run() return at once, abandoning its transfers.
+    void cancel();
+
+private:
+    std::string m_testUrl;
+    CheckLimits m_limits;
+    std::atomic<bool> m_cancelled{false};
+    // The running transfers' handle, woken by cancel(); guarded so it is never woken after it is gone.
+    std::mutex m_multiMutex;
+    void* m_multi = nullptr;
+};
+
+} // namespace tamberly

@@ -1,0 +1,179 @@
+// "Check proxies" in the window: counting in the status line while the window keeps answering, the verdicts beside
+// the rows without touching their text, "Busy", and quitting in the middle.
+#include "app/tamberly.h"
+
+#include "platform/browser_locator.h"
+#include "platform/qt/proxy_list_model.h"
+#include "storage/ini_file.h"
+#include "support/fakes.h"
+#include "support/http_test_server.h"
+#include "support/temp_dir.h"
+#include "support/test_proxy.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListView>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace tamberly {
+namespace {
+
+using namespace test;
+using namespace std::chrono_literals;
+using Mode = TestProxy::Mode;
+
+class NoBrowser final : public BrowserLocator {
+public:
+    std::string findBrowser() override { return {}; }
+};
+
+struct CheckWindowTest : ::testing::Test {
+    ScopedUserHome home;
+    FakeRegistry registry;
+    FakeShell shell;
+    NoBrowser locator;
+    FakeRandom random;
+    FakeDialogs dialogs;
+    FakeTransferControl inet;
+    HttpTestServer target;
+    int ends = 0;
+    std::unique_ptr<Tamberly> window;
+
+    CheckWindowTest() {
+        target.get("/Tamberly/check.php", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("tamberly-check-ok", "text/plain");
+        });
+        target.start();
+        WriteINI("Check", "URL", target.baseUrl() + "/Tamberly/check.php", home.configDir() + "/prefs.ini");
+    }
+
+    void open() {
+        TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
+        services.trayAvailable = [] { return true; };
+        services.endProcess = [this] { ++ends; };
+        window = std::make_unique<Tamberly>(services);
+    }
+    // The list arrives as a download does.
+    void download(const std::string& listText, int rows) {
+        inet.results = {{true, listText, {}}};
+        window->findChild<QAction*>("Mnulist")->trigger();
+        QTRY_COMPARE(view()->model()->rowCount(), rows);
+    }
+    QListView* view() { return window->findChild<QListView*>("Proxydisplay"); }
+    QString status() { return window->findChild<QLabel*>("status")->text(); }
+    QModelIndex row(int i) { return view()->model()->index(i, 0); }
+    QString mark(int i) { return row(i).data(ProxyListModel::MarkRole).toString(); }
+    void check() { window->findChild<QAction*>("Mnucheck")->trigger(); }
+};
+
+TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
+    TestProxy working(Mode::Forward), slow(Mode::Slow, 500ms), login(Mode::AskLogin), portal(Mode::OwnPage);
+    std::vector<std::string> entries = {working.entry(), login.entry(), portal.entry(), slow.entry()};
+    // Nothing listens on these: each is refused at once.
+    for (int i = 0; entries.size() < 2000; ++i)
+        entries.push_back("127.3." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":9");
+    std::string listText;
+    for (const auto& e : entries)
+        listText += e + "*";
+    open();
+    download(listText, 2000);
+
+    int ticks = 0;
+    QStringList seen;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (window->checkRunning())
+            ++ticks;
+        seen << status();
+    });
+    ticker.start(10);
+    check();
+    EXPECT_TRUE(window->checkRunning());
+    check();
+    EXPECT_EQ(status(), "Busy");
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Checked"), 30000);
+    ticker.stop();
+
+    EXPECT_EQ(status(), "Checked 2000: 2 work");
+    EXPECT_GE(ticks, 3) << "the window's timer kept firing during the check";
+    const QRegularExpression counting("^Checking (\\d+) of 2000: (\\d+) work$");
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const QString& s) {
+        const auto m = counting.match(s);
+        return m.hasMatch() && m.captured(1).toInt() > 0;
+    })) << seen.join(" | ").left(300).toStdString();
+
+    // The rows keep their text; the verdicts ride beside them.
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(row(i).data().toString().toStdString(), entries[static_cast<std::size_t>(i)]);
+    EXPECT_TRUE(QRegularExpression("^\\d+ ms$").match(mark(0)).hasMatch()) << mark(0).toStdString();
+    EXPECT_TRUE(row(0).data(ProxyListModel::MarkWorksRole).toBool());
+    EXPECT_EQ(mark(1), "needs password");
+    EXPECT_EQ(mark(2), "wrong answer");
+    EXPECT_GE(mark(3).chopped(3).toInt(), 500);
+    EXPECT_EQ(mark(1999), "refused");
+    EXPECT_FALSE(row(1999).data(ProxyListModel::MarkWorksRole).toBool());
+    EXPECT_EQ(working.requests(), 1);
+
+    // Commands read the rows as before.
+    view()->setCurrentIndex(row(1));
+    window->findChild<QAction*>("Mnuthisproxy")->trigger();
+    EXPECT_EQ(regValueText(registry.values[kProxyServerName]), login.entry());
+
+    // The marks stay until the next download.
+    window->grab(); // painted with the marks
+    download("10.0.0.1:80*", 1);
+    EXPECT_TRUE(mark(0).isEmpty());
+}
+
+TEST_F(CheckWindowTest, QuittingDuringACheckAbandonsItAtOnce) {
+    TestProxy silent1(Mode::Silent), silent2(Mode::Silent);
+    open();
+    download(silent1.entry() + "*" + silent2.entry() + "*", 2);
+    check();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->checkRunning());
+    QElapsedTimer quitting;
+    quitting.start();
+    window->findChild<QAction*>("Mnuquit")->trigger();
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(window->checkRunning());
+    window.reset();
+    EXPECT_LT(quitting.elapsed(), 2000) << "the 5 s limit of the silent proxies was not waited for";
+}
+
+TEST_F(CheckWindowTest, ANewListDropsARunningCheck) {
+    TestProxy silent(Mode::Silent), working(Mode::Forward);
+    open();
+    download(silent.entry() + "*" + working.entry() + "*", 2);
+    check();
+    QTRY_VERIFY(status() == "Checking 1 of 2: 1 work");
+    download("10.0.0.1:80*", 1);
+    EXPECT_FALSE(window->checkRunning());
+    EXPECT_EQ(status(), "List downloaded from server.");
+    QTest::qWait(100);
+    EXPECT_TRUE(mark(0).isEmpty()); // nothing of the old check lands on the new rows
+    EXPECT_EQ(status(), "List downloaded from server.");
+}
+
+TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
+    open();
+    check();
+    EXPECT_EQ(status(), "No proxies to check.");
+    EXPECT_FALSE(window->checkRunning());
+
+    TestProxy working(Mode::Forward), nothing(Mode::Refusing);
+    WriteINI("Check", "URL", "http://" + nothing.entry() + "/Tamberly/check.php", window->IniPath());
+    download(working.entry() + "*", 1);
+    check();
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Check failed: "), 10000);
+    EXPECT_TRUE(mark(0).isEmpty());
+    EXPECT_EQ(working.requests(), 0);
+}
+
+} // namespace
+} // namespace tamberly

@@ -1,0 +1,235 @@
+// The proxy check against proxies of the test's own and a test URL, all on 127.0.0.1.
+#include "net/proxy_check.h"
+
+#include "storage/ini_file.h"
+#include "support/http_test_server.h"
+#include "support/temp_dir.h"
+#include "support/test_proxy.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tamberly::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Mode = TestProxy::Mode;
+
+constexpr const char* kBody = "tamberly-check-ok";
+
+struct ProxyCheckTest : ::testing::Test {
+    HttpTestServer target;
+
+    ProxyCheckTest() {
+        target.get("/Tamberly/check.php",
+                   [](const httplib::Request&, httplib::Response& res) { res.set_content(kBody, "text/plain"); });
+        target.get("/big", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string(64 * 1024, 'x'), "text/plain");
+        });
+        target.get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+        target.start();
+    }
+    std::string url(const std::string& path = "/Tamberly/check.php") const { return target.baseUrl() + path; }
+    int targetRequests() const { return static_cast<int>(target.requestCount()); }
+};
+
+TEST_F(ProxyCheckTest, GivesEachVerdictInTheEntriesOrder) {
+    TestProxy working(Mode::Forward), slow(Mode::Slow, 400ms), silent(Mode::Silent), login(Mode::AskLogin),
+        portal(Mode::OwnPage), refusing(Mode::Refusing);
+    const std::vector<std::string> entries = {
+        silent.entry(), working.entry(), "not a proxy", refusing.entry(),
+        login.entry(),  portal.entry(),  slow.entry(),  "",
+    };
+    ProxyCheck check(url(), {.timeLimit = 2000ms});
+    std::vector<std::size_t> reported;
+    const auto outcome = check.run(entries, [&](std::size_t i, const CheckResult&) { reported.push_back(i); });
+
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    ASSERT_EQ(outcome.results.size(), entries.size());
+    const std::vector<Verdict> expected = {Verdict::TimedOut, Verdict::Works,         Verdict::BadEntry,
+                                           Verdict::Refused,  Verdict::NeedsPassword, Verdict::WrongAnswer,
+                                           Verdict::Works,    Verdict::BadEntry};
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(verdictText(outcome.results[i].verdict), std::string(verdictText(expected[i]))) << entries[i];
+
+    // Times: the slow proxy's answer came after its delay, inside the limit; a silent one cost the limit, no more.
+    EXPECT_GE(outcome.results[6].totalMs, 400);
+    EXPECT_GE(outcome.results[1].connectMs, 0);
+    EXPECT_LE(outcome.results[1].connectMs, outcome.results[1].totalMs);
+    EXPECT_GE(outcome.results[0].totalMs, 1900);
+    EXPECT_LT(outcome.results[0].totalMs, 4000);
+    EXPECT_EQ(outcome.results[2].totalMs, -1); // nothing sent for a bad entry
+
+    // One request per entry, each result reported once; the test URL saw its direct GET and the two forwarded.
+    EXPECT_EQ(reported.size(), entries.size());
+    for (const TestProxy* proxy : {&working, &slow, &login, &portal})
+        EXPECT_EQ(proxy->requests(), 1);
+    EXPECT_EQ(working.requestLines(), std::vector<std::string>{"GET " + url() + " HTTP/1.1"});
+    EXPECT_EQ(targetRequests(), 3);
+}
+
+TEST_F(ProxyCheckTest, ChecksSocks5EntriesThroughTheProxy) {
+    TestProxy socks(Mode::Socks5), login(Mode::Socks5Login), http(Mode::Forward);
+    ProxyCheck check(url(), {.timeLimit = 1000ms});
+    const auto outcome =
+        check.run({"socks5://" + socks.entry(), "socks5://" + login.entry(), "socks5://" + http.entry()});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.results[0].verdict, Verdict::Works);
+    EXPECT_EQ(outcome.results[1].verdict, Verdict::NeedsPassword);
+    EXPECT_NE(outcome.results[2].verdict, Verdict::Works); // an HTTP proxy does not speak SOCKS
+    EXPECT_EQ(socks.requestLines(), std::vector<std::string>{"GET /Tamberly/check.php HTTP/1.1"});
+    EXPECT_EQ(targetRequests(), 2);
+}
+
+TEST_F(ProxyCheckTest, ASilentProxyCostsTheTimeLimitNeverMore) {
+    std::vector<std::unique_ptr<TestProxy>> silent;
+    std::vector<std::string> entries;
+    for (int i = 0; i < 6; ++i) {
+        silent.push_back(std::make_unique<TestProxy>(Mode::Silent));
+        entries.push_back(silent.back()->entry());
+    }
+    // Two at a time: three rounds of the limit, since a transfer's clock starts when it starts, not when queued.
+    ProxyCheck check(url(), {.timeLimit = 700ms, .atOnce = 2});
+    const auto began = std::chrono::steady_clock::now();
+    const auto outcome = check.run(entries);
+    const auto took = std::chrono::steady_clock::now() - began;
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    for (const auto& result : outcome.results) {
+        EXPECT_EQ(result.verdict, Verdict::TimedOut);
+        EXPECT_GE(result.totalMs, 690);
+        EXPECT_LT(result.totalMs, 700 + 2500) << "a loaded machine may be late, never a whole limit late";
+    }
+    EXPECT_GE(took, 3 * 690ms);
+    EXPECT_LT(took, 3 * 700ms + 5s);
+}
+
+TEST_F(ProxyCheckTest, AnEntryGivenTwiceIsCheckedOnceAndNothingGoesElsewhere) {
+    TestProxy working(Mode::Forward), trap(Mode::Forward);
+    // Proxy settings of the environment must neither take the requests nor let them go direct.
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+        ::setenv(name, ("http://" + trap.entry()).c_str(), 1);
+    ::setenv("no_proxy", "*", 1);
+    ProxyCheck check(url());
+    const auto outcome = check.run({working.entry(), " " + working.entry() + "\r\n", "http://" + working.entry()});
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy", "no_proxy"})
+        ::unsetenv(name);
+
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    for (const auto& result : outcome.results)
+        EXPECT_EQ(result.verdict, Verdict::Works);
+    EXPECT_EQ(working.requests(), 1);
+    EXPECT_EQ(trap.requests(), 0);
+    EXPECT_EQ(targetRequests(), 2); // the direct GET and the one forwarded
+}
+
+TEST_F(ProxyCheckTest, ATestUrlThatDoesNotAnswerRightStopsTheCheckBeforeAnyProxy) {
+    TestProxy working(Mode::Forward);
+    TestProxy nothing(Mode::Refusing);
+    for (const auto& [testUrl, why] : std::vector<std::pair<std::string, std::string>>{
+             {url("/missing"), "answers 404"},
+             {url("/big"), "more than 4096 bytes"},
+             {"http://" + nothing.entry() + "/Tamberly/check.php", "does not answer"},
+             {"ftp://127.0.0.1/x", "does not answer"},
+         }) {
+        ProxyCheck check(testUrl);
+        const auto outcome = check.run({working.entry(), "bad"});
+        EXPECT_FALSE(outcome.ok) << testUrl;
+        EXPECT_NE(outcome.error.find(why), std::string::npos) << outcome.error;
+    }
+    EXPECT_EQ(working.requests(), 0);
+
+    // Nothing to check: no request at all, not even the direct one.
+    const int before = targetRequests();
+    ProxyCheck check(url());
+    const auto outcome = check.run({"bad", "*", ""});
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.results.size(), 3u);
+    EXPECT_EQ(targetRequests(), before);
+}
+
+TEST_F(ProxyCheckTest, AnAnswerOverTheBodyLimitIsAWrongAnswer) {
+    TestProxy working(Mode::Forward);
+    ProxyCheck small(url(), {.maxBodyBytes = 8});
+    EXPECT_FALSE(small.run({working.entry()}).ok); // the test URL's own body is over the limit
+
+    // A page of the proxy's own that is longer than the limit: read no further than the limit.
+    ProxyCheck check(url(), {.maxBodyBytes = 32});
+    TestProxy portal(Mode::OwnPage);
+    const auto outcome = check.run({portal.entry()});
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.results[0].verdict, Verdict::WrongAnswer);
+}
+
+TEST_F(ProxyCheckTest, CancelEndsARunningCheckAtOnce) {
+    TestProxy silent(Mode::Silent);
+    ProxyCheck check(url(), {.timeLimit = 5000ms});
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(300ms);
+        check.cancel();
+    });
+    const auto began = std::chrono::steady_clock::now();
+    const auto outcome = check.run({silent.entry()});
+    const auto took = std::chrono::steady_clock::now() - began;
+    canceller.join();
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_LT(took, 2500ms);
+}
+
+TEST(CheckEntryParser, TakesHostPortAndRefusesTheRest) {
+    struct Case {
+        const char* entry;
+        bool ok;
+        const char* url;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"10.0.0.1:80", true, "http://10.0.0.1:80"},
+             {"Proxy.Example.org:3128", true, "http://proxy.example.org:3128"},
+             {"\r\n10.0.0.1:8080 ", true, "http://10.0.0.1:8080"},
+             {"http://10.0.0.1:80", true, "http://10.0.0.1:80"},
+             {"SOCKS5://10.0.0.1:1080", true, "socks5h://10.0.0.1:1080"},
+             {"[2001:db8::1]:8080", true, "http://[2001:db8::1]:8080"},
+             {"[::ffff:10.0.0.1]:80", true, "http://[::ffff:10.0.0.1]:80"},
+             {"[::1]:80", true, "http://[::1]:80"},
+             {"10.0.0.1", false, ""},
+             {"10.0.0.1:", false, ""},
+             {"10.0.0.1:0", false, ""},
+             {"10.0.0.1:65536", false, ""},
+             {"10.0.0.1:80/", false, ""},
+             {"10.1:80", false, ""},
+             {"300.0.0.1:80", false, ""},
+             {"user:pw@10.0.0.1:80", false, ""},
+             {"-bad.example:80", false, ""},
+             {"a b:80", false, ""},
+             {"2001:db8::1:80", false, ""},
+             {"[2001:db8::1%eth0]:80", false, ""},
+             {"[1:2:3:4:5:6:7:8:9]:80", false, ""},
+             {"https://10.0.0.1:443", false, ""},
+             {"socks4://10.0.0.1:1080", false, ""},
+             {"", false, ""},
+         }) {
+        const auto target = parseCheckEntry(c.entry);
+        EXPECT_EQ(target.has_value(), c.ok) << c.entry;
+        if (target && c.ok) {
+            EXPECT_EQ(proxyUrl(*target), c.url);
+        }
+    }
+}
+
+TEST(CheckUrl, IsTheSettingElseTheListServersCheckPath) {
+    TempDir dir;
+    const std::string ini = dir.file("prefs.ini");
+    EXPECT_EQ(checkUrl(ini), "http://127.0.0.1:8642/Tamberly/check.php");
+    WriteINI("Server", "URL", "http://lists.example.org:8642/", ini);
+    EXPECT_EQ(checkUrl(ini), "http://lists.example.org:8642/Tamberly/check.php");
+    WriteINI("Check", "URL", "http://check.example.org/ok.txt", ini);
+    EXPECT_EQ(checkUrl(ini), "http://check.example.org/ok.txt");
+}
+
+} // namespace
+} // namespace tamberly::test
