@@ -2,7 +2,6 @@
 
 #include "platform/dialogs.h"
 #include "platform/registry.h"
-#include "proxy/system_proxy.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
