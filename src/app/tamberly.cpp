@@ -23,8 +23,12 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
+
 // The icon lives in a resource of this static library; the linker drops it unless something refers to it.
-static void initResources() { Q_INIT_RESOURCE(resources); }
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace tamberly {
 namespace {
@@ -44,8 +48,7 @@ constexpr int WM_MBUTTONDOWN = 0x207;
 
 } // namespace
 
-Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)) {
+Tamberly::Tamberly(TamberlyServices services, QWidget* parent) : QMainWindow(parent), m_services(std::move(services)) {
     initResources();
     m_imgIcon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("Tamberly"));
@@ -69,15 +72,16 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
 
     m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
     m_browserLaunch = std::make_unique<BrowserLaunch>(m_services.shell, *m_dialogs, m_IniPath);
-    m_selection = std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch,
-                                                      m_services.random, m_IniPath);
+    m_selection =
+        std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch, m_services.random, m_IniPath);
     connect(m_choice, &QPushButton::clicked, this, [this] { m_selection->choice_Click(); });
     m_download = std::make_unique<ListDownload>(*m_systemProxy, *m_Inet1, *m_timer, *m_statusLine, *m_listBox,
                                                 m_proxylist, m_IniPath);
     connect(&m_Timer1, &QTimer::timeout, this, [this] { m_download->Timer1_Timer(); });
     m_submission = std::make_unique<ProxySubmission>(*m_Inet1, *m_statusLine, *m_listBox, *m_dialogs, m_IniPath);
     m_webBrowser = std::make_unique<DesktopWebBrowser>(m_services.shell, m_IniPath);
-    m_optionsPanel = std::make_unique<InternetOptionsDialog>(m_services.registry, *m_dialogs, this);
+    m_optionsPanel = std::make_unique<InternetOptionsDialog>(
+        m_services.registry, *m_dialogs, this, m_services.writtenSettings, m_services.openDesktopProxyPage);
     m_website = std::make_unique<Website>(*m_webBrowser, *m_optionsPanel, *m_dialogs, m_IniPath);
 
     Form_Load();
@@ -228,6 +232,22 @@ void Tamberly::RestoreWindow() {
     showNormal();
     raise();
     activateWindow();
+}
+
+void Tamberly::reportDesktopProblem(const std::string& text) {
+    // A command writes two values, and its own status text comes between them: show its problems after it ends.
+    if (std::find(m_desktopProblems.begin(), m_desktopProblems.end(), text) != m_desktopProblems.end())
+        return;
+    m_desktopProblems.push_back(text);
+    if (m_desktopProblems.size() > 1)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        std::string all;
+        for (const auto& problem : m_desktopProblems)
+            all += (all.empty() ? "" : " ") + problem;
+        m_desktopProblems.clear();
+        m_statusLine->setCaption(all);
+    });
 }
 
 void Tamberly::RemoveTrayIcon() {

@@ -6,7 +6,11 @@ namespace tamberly {
 
 void QtStatusLine::setCaption(const std::string& text) {
     m_text = text;
-    m_label.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    const QString full = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // A text wider than the line ends in an ellipsis, and the whole of it is the tool tip.
+    const QString shown = m_label.fontMetrics().elidedText(full, Qt::ElideRight, m_label.width());
+    m_label.setText(shown);
+    m_label.setToolTip(shown == full ? QString() : full);
 }
 
 } // namespace tamberly
