@@ -164,7 +164,8 @@ TEST_F(DesktopProxyTest, AnUnreachableGnomeSettingIsReportedInTimeAndRegistryReg
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::remove(m_dir.file("config/tamberly/registry.reg").c_str());
-        const Output out = run(c.script);
+        const Output out = run(c.script + "; echo rc=$?");
+        EXPECT_EQ(out["rc"], "0") << "the program did not end cleanly: " << readFile(m_dir.file("stderr"));
         EXPECT_EQ(out["status"], "Proxy changed to : 10.1.2.3:3128");
         EXPECT_EQ(out["problem"].rfind(c.problem, 0), 0u) << out.text;
         // Bounded: the limit is 1 s per write; a hung call would take minutes.
