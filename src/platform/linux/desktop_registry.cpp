@@ -47,7 +47,10 @@ bool exists(const std::string& path) {
 
 std::string seconds(std::chrono::milliseconds limit) {
     const auto tenths = (limit.count() + 50) / 100;
-    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s";
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10)
+        text.append(".").append(std::to_string(tenths % 10));
+    return text.append(" s");
 }
 
 } // namespace
@@ -199,7 +202,7 @@ std::optional<RegValue> DesktopRegistry::readDesktop(bool enable) {
             if (enable)
                 return state.mode == "manual" ? "=1" : "=0";
             if (state.mode == "manual" || !formatProxyServer(state.servers).empty())
-                return "=" + formatProxyServer(state.servers);
+                return std::string("=").append(formatProxyServer(state.servers));
             return "?";
         },
         m_options.limit);
