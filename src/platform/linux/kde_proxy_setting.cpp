@@ -152,16 +152,29 @@ std::string editProxyGroup(const std::optional<std::string>& old,
 }
 
 std::string writeServers(const std::string& path, const ProxyServers& servers) {
-    return update(path,
-                  {{"httpProxy", proxyUrl("http", servers.http)},
-                   {"httpsProxy", proxyUrl("http", servers.https)},
-                   {"ftpProxy", proxyUrl("http", servers.ftp)},
-                   {"socksProxy", proxyUrl("socks", servers.socks)}},
-                  {{"NoProxyFor", "localhost,127.0.0.1,::1"}});
+    std::string why = update(path,
+                             {{"httpProxy", proxyUrl("http", servers.http)},
+                              {"httpsProxy", proxyUrl("http", servers.https)},
+                              {"ftpProxy", proxyUrl("http", servers.ftp)},
+                              {"socksProxy", proxyUrl("socks", servers.socks)}},
+                             {{"NoProxyFor", "localhost,127.0.0.1,::1"}});
+    if (!why.empty())
+        return why;
+    // Read back as KIO reads it: another program may have replaced the file meanwhile.
+    const auto state = read(path);
+    if (!state || !(state->servers == servers))
+        return path + " reads back otherwise";
+    return {};
 }
 
 std::string writeMode(const std::string& path, bool manual) {
-    return update(path, {{"ProxyType", manual ? "1" : "0"}});
+    std::string why = update(path, {{"ProxyType", manual ? "1" : "0"}});
+    if (!why.empty())
+        return why;
+    const auto state = read(path);
+    if (!state || state->proxyType != (manual ? 1 : 0))
+        return path + " reads back otherwise";
+    return {};
 }
 
 std::optional<State> read(const std::string& path) {
