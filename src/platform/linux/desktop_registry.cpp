@@ -87,11 +87,11 @@ std::vector<std::string> DesktopRegistry::writtenSettings() const {
 }
 
 std::string DesktopRegistry::writeGnome(const std::function<std::string()>& work) {
-    if (m_gnomeBusy->load())
+    if (m_busBusy->load())
         return std::string("The ") + kGnomeName +
                " could not be changed: the session bus has not answered an earlier change yet.";
-    m_gnomeBusy->store(true);
-    auto busy = m_gnomeBusy;
+    m_busBusy->store(true);
+    auto busy = m_busBusy;
     const auto answer = runBounded(
         [work, busy] {
             std::string result = work();
@@ -107,16 +107,26 @@ std::string DesktopRegistry::writeGnome(const std::function<std::string()>& work
     return std::string("The ") + kGnomeName + " could not be changed: " + *answer + ".";
 }
 
-std::string DesktopRegistry::writeKde(const std::function<std::string()>& work) {
-    // The file edit is quick; the signal needs the bus, which may hang.
-    const auto answer = runBounded(work, m_options.limit);
+std::string DesktopRegistry::writeKde(const std::function<std::string(const std::string&)>& edit) {
+    const std::string prefix = "The KDE proxy setting (" + m_options.kioslavercPath + ") ";
+    // The file is edited here, at once; only the signal needs the bus, which may hang.
+    if (std::string why = edit(m_options.kioslavercPath); !why.empty())
+        return prefix + "could not be changed: " + why + ".";
+    const std::string notWarned = prefix + "was written, but running KDE programs could not be told: ";
+    if (m_busBusy->load())
+        return notWarned + "the session bus has not answered an earlier change yet.";
+    m_busBusy->store(true);
+    auto busy = m_busBusy;
+    const auto answer = runBounded(
+        [busy] {
+            std::string why = kde_proxy::notifyRunningPrograms();
+            busy->store(false);
+            return why;
+        },
+        m_options.limit);
     if (!answer)
-        return "The KDE proxy setting was written, but running KDE programs could not be told: the session bus "
-               "did not answer within " +
-               seconds(m_options.limit) + ".";
-    if (answer->empty())
-        return {};
-    return "The KDE proxy setting (" + m_options.kioslavercPath + ") " + *answer + ".";
+        return notWarned + "the session bus did not answer within " + seconds(m_options.limit) + ".";
+    return answer->empty() ? std::string() : notWarned + *answer + ".";
 }
 
 void DesktopRegistry::RegWrite(const std::string& fullName, const RegValue& value, const std::string& typeName) {
@@ -159,13 +169,7 @@ void DesktopRegistry::RegWrite(const std::string& fullName, const RegValue& valu
             problems.push_back(std::move(problem));
     }
     if (m_options.kde) {
-        std::string problem = writeKde([kdeWork, path = m_options.kioslavercPath] {
-            std::string why = kdeWork(path);
-            if (!why.empty())
-                return "could not be changed: " + why;
-            why = kde_proxy::notifyRunningPrograms();
-            return why.empty() ? std::string() : "was written, but " + why;
-        });
+        std::string problem = writeKde(kdeWork);
         if (!problem.empty())
             problems.push_back(std::move(problem));
     }
@@ -188,9 +192,9 @@ std::optional<RegValue> DesktopRegistry::readDesktop(bool enable) {
         }
         return std::nullopt;
     }
-    if (!m_options.gnome || !m_options.gnomeDesktop || m_gnomeBusy->load())
+    if (!m_options.gnome || !m_options.gnomeDesktop || m_busBusy->load())
         return std::nullopt;
-    auto busy = m_gnomeBusy;
+    auto busy = m_busBusy;
     busy->store(true);
     const auto answer = runBounded(
         [enable, busy]() -> std::string {

@@ -52,14 +52,15 @@ public:
 
 private:
     std::string writeGnome(const std::function<std::string()>& work);
-    std::string writeKde(const std::function<std::string()>& work);
+    std::string writeKde(const std::function<std::string(const std::string&)>& edit);
     std::optional<RegValue> readDesktop(bool enable);
 
     Registry& m_file;
     DesktopProxyOptions m_options;
     Reporter m_reporter;
-    // Set while a GNOME call is still running after its time ran out: the bus hangs, and another call would too.
-    std::shared_ptr<std::atomic<bool>> m_gnomeBusy = std::make_shared<std::atomic<bool>>(false);
+    // Set while a call on the session bus is still running after its time ran out: the bus hangs, and another
+    // call would too.
+    std::shared_ptr<std::atomic<bool>> m_busBusy = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace tamberly

@@ -218,7 +218,7 @@ std::string notifyRunningPrograms() {
                                              "reparseSlaveConfiguration", g_variant_new("(s)", ""), &error))
         g_dbus_connection_flush_sync(bus, nullptr, &error);
     if (error) {
-        why = std::string("running KDE programs could not be told: ") + error->message;
+        why = error->message;
         g_error_free(error);
     }
     if (bus)
