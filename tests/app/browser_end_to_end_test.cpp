@@ -249,6 +249,8 @@ int main(int argc, char* argv[]) {
         result = RUN_ALL_TESTS();
     }
     if (tamberly::g_bus > 0) {
+        // GIO ends a program whose session bus goes away (with SIGTERM), as at the end of a desktop session.
+        ::signal(SIGTERM, SIG_IGN);
         ::kill(tamberly::g_bus, SIGTERM);
         ::waitpid(tamberly::g_bus, nullptr, 0);
     }
