@@ -1,19 +1,23 @@
 // The desktop's proxy setting for real: the dconf service on a private session bus, checked with the separate
 // `gsettings` program; the failure cases each in an environment that lacks one piece; kioslaverc edited in place
 // with its signal watched on the bus.
+#include "platform/linux/desktop_proxy_page.h"
 #include "platform/linux/kde_proxy_setting.h"
 #include "platform/linux/proxy_servers.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -260,6 +264,49 @@ TEST(ProxyServerText, ReadsWhatTheDesktopsCanCarry) {
         EXPECT_EQ(servers->https.host.empty() ? "" : hostPort(servers->https), c.https);
         EXPECT_EQ(formatProxyServer(*servers), c.formatted);
     }
+}
+
+// "Show Internet Options" opens the desktop's own proxy page where its program is installed, else nothing here
+// (the program's own dialog then opens).
+TEST(DesktopProxyPage, IsTheDesktopsOwnProgramWhereItIsInstalled) {
+    TempDir bin;
+    for (const char* program : {"gnome-control-center", "kcmshell5", "systemsettings"}) {
+        writeFile(bin.file(program), "#!/bin/sh\n");
+        ::chmod(bin.file(program).c_str(), 0755);
+    }
+    const char* savedPath = std::getenv("PATH");
+    const std::string path = savedPath ? savedPath : "";
+    ::setenv("PATH", bin.path().c_str(), 1);
+    struct Case {
+        const char* desktop;
+        const char* kdeVersion;
+        const char* program; // "" for none
+        const char* argument;
+    };
+    const Case cases[] = {
+        {"ubuntu:GNOME", "", "gnome-control-center", "network"},
+        {"KDE", "5", "kcmshell5", "proxy"},
+        {"KDE", "6", "systemsettings", "kcm_proxy"},
+        {"X-Cinnamon", "", "", ""}, // cinnamon-settings is not installed here
+        {"XFCE", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.desktop) + " " + c.kdeVersion);
+        ::setenv("XDG_CURRENT_DESKTOP", c.desktop, 1);
+        ::setenv("KDE_SESSION_VERSION", c.kdeVersion, 1);
+        test::FakeShell shell;
+        EXPECT_EQ(openDesktopProxyPage(shell), *c.program != 0);
+        if (*c.program) {
+            ASSERT_EQ(shell.requests.size(), 1u);
+            EXPECT_EQ(shell.requests[0].file, c.program);
+            EXPECT_EQ(shell.requests[0].parameters, c.argument);
+        } else {
+            EXPECT_TRUE(shell.requests.empty());
+        }
+    }
+    ::setenv("PATH", path.c_str(), 1);
+    ::unsetenv("XDG_CURRENT_DESKTOP");
+    ::unsetenv("KDE_SESSION_VERSION");
 }
 
 } // namespace
