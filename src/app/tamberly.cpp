@@ -26,9 +26,7 @@
 #include <algorithm>
 
 // The icon lives in a resource of this static library; the linker drops it unless something refers to it.
-static void initResources() {
-    Q_INIT_RESOURCE(resources);
-}
+static void initResources() { Q_INIT_RESOURCE(resources); }
 
 namespace tamberly {
 namespace {
@@ -48,7 +46,8 @@ constexpr int WM_MBUTTONDOWN = 0x207;
 
 } // namespace
 
-Tamberly::Tamberly(TamberlyServices services, QWidget* parent) : QMainWindow(parent), m_services(std::move(services)) {
+Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
+    : QMainWindow(parent), m_services(std::move(services)) {
     initResources();
     m_imgIcon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("Tamberly"));
@@ -72,8 +71,8 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent) : QMainWindow(par
 
     m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
     m_browserLaunch = std::make_unique<BrowserLaunch>(m_services.shell, *m_dialogs, m_IniPath);
-    m_selection =
-        std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch, m_services.random, m_IniPath);
+    m_selection = std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch,
+                                                      m_services.random, m_IniPath);
     connect(m_choice, &QPushButton::clicked, this, [this] { m_selection->choice_Click(); });
     m_download = std::make_unique<ListDownload>(*m_systemProxy, *m_Inet1, *m_timer, *m_statusLine, *m_listBox,
                                                 m_proxylist, m_IniPath);
