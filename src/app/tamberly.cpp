@@ -25,6 +25,8 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
+
 // The icon lives in a resource of this static library; the linker drops it unless something refers to it.
 static void initResources() { Q_INIT_RESOURCE(resources); }
 
@@ -79,7 +81,8 @@ Tamberly::Tamberly(TamberlyServices services, QWidget* parent)
     connect(&m_Timer1, &QTimer::timeout, this, [this] { m_download->Timer1_Timer(); });
     m_submission = std::make_unique<ProxySubmission>(*m_Inet1, *m_statusLine, *m_listBox, *m_dialogs, m_IniPath);
     m_webBrowser = std::make_unique<DesktopWebBrowser>(m_services.shell, m_IniPath);
-    m_optionsPanel = std::make_unique<InternetOptionsDialog>(m_services.registry, *m_dialogs, this);
+    m_optionsPanel = std::make_unique<InternetOptionsDialog>(
+        m_services.registry, *m_dialogs, this, m_services.writtenSettings, m_services.openDesktopProxyPage);
     m_website = std::make_unique<Website>(*m_webBrowser, *m_optionsPanel, *m_dialogs, m_IniPath);
     m_check = std::make_unique<CheckCommand>(
         *m_listBox, *m_statusLine, *m_proxyModel,
@@ -251,6 +254,22 @@ void Tamberly::RestoreWindow() {
     showNormal();
     raise();
     activateWindow();
+}
+
+void Tamberly::reportDesktopProblem(const std::string& text) {
+    // A command writes two values, and its own status text comes between them: show its problems after it ends.
+    if (std::find(m_desktopProblems.begin(), m_desktopProblems.end(), text) != m_desktopProblems.end())
+        return;
+    m_desktopProblems.push_back(text);
+    if (m_desktopProblems.size() > 1)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        std::string all;
+        for (const auto& problem : m_desktopProblems)
+            all += (all.empty() ? "" : " ") + problem;
+        m_desktopProblems.clear();
+        m_statusLine->setCaption(all);
+    });
 }
 
 void Tamberly::RemoveTrayIcon() {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QListView;
@@ -51,6 +52,10 @@ struct TamberlyServices {
     std::function<bool()> trayAvailable = {};
     std::function<TrayHost()> trayHost = {};
     std::function<void()> endProcess = {};
+    /// The desktop proxy settings a change writes, shown in the Internet Options dialog.
+    std::vector<std::string> writtenSettings = {};
+    /// Opens the desktop's own proxy page; false when there is none (the program's own dialog opens instead).
+    std::function<bool()> openDesktopProxyPage = {};
 };
 
 /// The main window: status line, proxy list, "Use and launch", the menus and the notification-area icon.
@@ -71,6 +76,8 @@ public:
     /// Dispatches a mouse message of the notification-area icon: 0x203 restores the window, 0x205 opens the pop-up.
     void pichook_MouseDown(int message);
     void RestoreWindow();
+    /// Shows in the status line, once the running command has ended, that a desktop setting could not be changed.
+    void reportDesktopProblem(const std::string& text);
 
     const std::string& IniPath() const { return m_IniPath; }
     bool checkRunning() const { return m_check && m_check->running(); }
@@ -101,6 +108,7 @@ private:
     TrayHost m_trayHost = TrayHost::XEmbed;
     QTimer m_Timer1;
     int m_trayRemovals = 0;
+    std::vector<std::string> m_desktopProblems;
 
     ProxyListModel* m_proxyModel = nullptr;
     std::unique_ptr<QtStatusLine> m_statusLine;

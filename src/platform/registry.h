@@ -35,4 +35,10 @@ public:
     virtual std::optional<RegValue> RegRead(const std::string& fullName) = 0;
 };
 
+/// Full names of the two per-user Internet Settings values that decide the browser's proxy.
+inline constexpr const char* kProxyServerName =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ProxyServer";
+inline constexpr const char* kProxyEnableName =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ProxyEnable";
+
 } // namespace tamberly

@@ -9,12 +9,6 @@ namespace tamberly {
 class Dialogs;
 class StatusLine;
 
-/// Full names of the two per-user Internet Settings values that decide the browser's proxy.
-inline constexpr const char* kProxyServerName =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ProxyServer";
-inline constexpr const char* kProxyEnableName =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ProxyEnable";
-
 /// Writes and reports the system proxy settings; the registry is the only record of the proxy in force.
 class SystemProxy final {
 public:

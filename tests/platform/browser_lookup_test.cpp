@@ -152,9 +152,24 @@ TEST(BrowserLookupExec, ProgramOfAnExecLine) {
         {"/usr/bin/env GDK_BACKEND=x11 chromium", "chromium"},
         {"", ""},
         {"%u", ""},
+        {"/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=firefox --file-forwarding "
+         "org.mozilla.firefox @@u %u @@",
+         "/var/lib/flatpak/exports/bin/org.mozilla.firefox"},
+        {"flatpak run", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(BrowserLookup::execProgram(c.exec), c.program) << c.exec;
+}
+
+// A browser installed with Flatpak for this user starts through the launcher Flatpak exports for it.
+TEST_F(BrowserLookupTest, AFlatpakBrowserStartsThroughItsExportedLauncher) {
+    const std::string launcher = m_dir.file("home") + "/flatpak/exports/bin/org.mozilla.firefox";
+    writeFile(launcher, "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(launcher.c_str(), 0755), 0);
+    defaultBrowser("org.mozilla.firefox.desktop");
+    desktopFile("home", "org.mozilla.firefox.desktop",
+                "/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=firefox org.mozilla.firefox %u");
+    EXPECT_EQ(BrowserLookup().findBrowser(), launcher);
 }
 
 } // namespace

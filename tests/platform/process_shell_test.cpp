@@ -1,5 +1,6 @@
 #include "platform/linux/process_shell.h"
 
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,7 @@ protected:
                                    "  read -r stat < /proc/$$/stat\n"
                                    "  set -- $stat\n"
                                    "  printf 'pid=%s\\nsid=%s\\n' \"$1\" \"$6\"\n"
+                                   "  /usr/bin/env | /bin/grep -i '^[a-z]*_proxy=' | /bin/sed 's/^/env:/'\n"
                                    "} > '" +
                                        m_output + ".tmp' && /bin/mv '" + m_output + ".tmp' '" + m_output + "'\n");
     }
@@ -184,6 +186,60 @@ TEST(ProcessShellParameters, SplitOnBlanksWithQuotesGrouping) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ProcessShell::splitParameters(c.text), c.args) << c.text;
+}
+
+} // namespace
+} // namespace tamberly
+
+namespace tamberly {
+namespace {
+
+// The launched browser uses the proxy in force: the variables when it is on (whatever the caller's environment
+// said), none of them when it is off.
+TEST_F(ProcessShellTest, TheStartedProgramsEnvironmentCarriesTheProxyInForce) {
+    ::setenv("http_proxy", "http://stale.example:1", 1);
+    ::setenv("NO_PROXY", "stale.example", 1);
+    test::FakeRegistry registry;
+    ProcessShell shell(&registry);
+    struct Case {
+        const char* server;
+        std::uint32_t enable;
+        std::map<std::string, std::string> expected;
+    };
+    const std::string local = "localhost,127.0.0.1,::1";
+    const Case cases[] = {
+        {"10.1.2.3:3128",
+         1,
+         {{"env:http_proxy", "http://10.1.2.3:3128"},
+          {"env:HTTP_PROXY", "http://10.1.2.3:3128"},
+          {"env:https_proxy", "http://10.1.2.3:3128"},
+          {"env:HTTPS_PROXY", "http://10.1.2.3:3128"},
+          {"env:ftp_proxy", "http://10.1.2.3:3128"},
+          {"env:FTP_PROXY", "http://10.1.2.3:3128"},
+          {"env:no_proxy", local},
+          {"env:NO_PROXY", local}}},
+        {"http=[::1]:8080",
+         1,
+         {{"env:http_proxy", "http://[::1]:8080"},
+          {"env:HTTP_PROXY", "http://[::1]:8080"},
+          {"env:no_proxy", local},
+          {"env:NO_PROXY", local}}},
+        {"10.1.2.3:3128", 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.server) + (c.enable ? " on" : " off"));
+        std::filesystem::remove(m_output);
+        registry.values[kProxyServerName] = std::string(c.server);
+        registry.values[kProxyEnableName] = c.enable;
+        ASSERT_GT(shell.ShellExecute(0, "Open", m_recorder, "", "C:\\", 1), 32);
+        std::map<std::string, std::string> proxyVariables;
+        for (const auto& [key, value] : waitForRecord().fields)
+            if (key.rfind("env:", 0) == 0)
+                proxyVariables[key] = value;
+        EXPECT_EQ(proxyVariables, c.expected);
+    }
+    ::unsetenv("http_proxy");
+    ::unsetenv("NO_PROXY");
 }
 
 } // namespace

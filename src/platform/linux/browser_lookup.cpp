@@ -252,6 +252,20 @@ std::string BrowserLookup::execProgram(const std::string& exec) {
         while (i < words.size() && words[i].find('=') != std::string::npos)
             ++i;
     }
+    // "flatpak run [options] APP-ID" needs its arguments; Flatpak exports a launcher per application that
+    // carries them, so the browser path stays one program: the user's installation first, then the system's.
+    if (i + 1 < words.size() && baseName(words[i]) == "flatpak" && words[i + 1] == "run") {
+        std::size_t app = i + 2;
+        while (app < words.size() && words[app][0] == '-')
+            ++app;
+        if (app == words.size())
+            return {};
+        const char* dataHome = std::getenv("XDG_DATA_HOME");
+        const std::string user =
+            (dataHome && dataHome[0] == '/' ? std::string(dataHome) : homeDir() + "/.local/share") +
+            "/flatpak/exports/bin/" + words[app];
+        return isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
+    }
     return i < words.size() ? words[i] : std::string();
 }
 

@@ -19,7 +19,9 @@ public:
     std::string findBrowser() override;
 
     /// The program that a desktop file's Exec value starts: its first word with escapes, quotes and field codes
-    /// resolved, looking through a leading "env VAR=value ..."; the empty text when there is none.
+    /// resolved, looking through a leading "env VAR=value ..."; for "flatpak run ... APP-ID", Flatpak's exported
+    /// launcher of that application (the user's when installed there, else the system's); the empty text when there is
+    /// none.
     static std::string execProgram(const std::string& exec);
     /// Full path of an executable program: a path as given, a bare name searched on PATH; empty when not found.
     static std::string findOnPath(const std::string& program);

@@ -1,5 +1,7 @@
 #include "platform/linux/process_shell.h"
 
+#include "platform/linux/proxy_servers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -143,6 +145,33 @@ long ProcessShell::codeForErrno(int error, const std::string& file) {
     }
 }
 
+std::optional<std::vector<std::string>> ProcessShell::launchEnvironment(Registry& registry, char** base) {
+    std::vector<std::string> proxy;
+    try {
+        const auto enable = registry.RegRead(kProxyEnableName);
+        if (enable && regValueText(*enable) == "1") {
+            const auto server = registry.RegRead(kProxyServerName);
+            std::string why;
+            if (const auto servers = parseProxyServer(server ? regValueText(*server) : std::string(), why))
+                proxy = proxyEnvironment(*servers);
+        }
+    } catch (const RegistryError&) {
+        return std::nullopt;
+    }
+    std::vector<std::string> out;
+    for (char** entry = base; entry && *entry; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('='));
+        bool isProxy = false;
+        for (const auto& proxyName : proxyEnvironmentNames())
+            isProxy = isProxy || name == proxyName;
+        if (!isProxy)
+            out.push_back(variable);
+    }
+    out.insert(out.end(), proxy.begin(), proxy.end());
+    return out;
+}
+
 long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& verb, const std::string& file,
                                 const std::string& parameters, const std::string& directory, int /*showCommand*/) {
     // The show command is not used: a new X11 or Wayland program is placed and shown by the window manager, and
@@ -174,13 +203,24 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
+    std::optional<std::vector<std::string>> environment;
+    if (m_proxyInForce)
+        environment = launchEnvironment(*m_proxyInForce, environ);
+    std::vector<char*> envp;
+    if (environment) {
+        for (auto& variable : *environment)
+            envp.push_back(variable.data());
+        envp.push_back(nullptr);
+    }
+    char** childEnvironment = environment ? envp.data() : environ;
+
     SpawnAttributes attributes;
     FileActions actions(folder);
     pid_t pid = -1;
     // Never through a shell: the arguments reach the program exactly as split.
-    const int error = searchPath
-                          ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ)
-                          : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ);
+    const int error =
+        searchPath ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment)
+                   : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment);
     if (error != 0)
         return codeForErrno(error, program);
 

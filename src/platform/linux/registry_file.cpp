@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-
 namespace tamberly {
 namespace {
 
@@ -166,7 +165,8 @@ RegValue parseData(const std::string& data) {
             return text;
     } else if (data.rfind("dword:", 0) == 0) {
         const std::string digits = trim(data.substr(6));
-        if (!digits.empty() && digits.size() <= 8 && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+        if (!digits.empty() && digits.size() <= 8 &&
+            digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
             return static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
     } else if (data.rfind("hex(1):", 0) == 0) {
         if (auto bytes = hexBytes(data.substr(7)))

@@ -27,9 +27,13 @@ std::string xdgDir(const char* variable, const char* fallbackUnderHome) {
 
 } // namespace
 
-std::string configDir() { return xdgDir("XDG_CONFIG_HOME", ".config") + "/tamberly"; }
+std::string configDir() {
+    return xdgDir("XDG_CONFIG_HOME", ".config") + "/tamberly";
+}
 
-std::string dataDir() { return xdgDir("XDG_DATA_HOME", ".local/share") + "/tamberly"; }
+std::string dataDir() {
+    return xdgDir("XDG_DATA_HOME", ".local/share") + "/tamberly";
+}
 
 bool ensureDir(const std::string& folder) {
     std::error_code ec;

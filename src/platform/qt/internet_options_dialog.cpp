@@ -2,11 +2,11 @@
 
 #include "platform/dialogs.h"
 #include "platform/registry.h"
-#include "proxy/system_proxy.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -16,7 +16,8 @@
 namespace tamberly {
 
 InternetOptionsWindow::InternetOptionsWindow(Registry& registry, Dialogs& dialogs, const std::string& server,
-                                             bool useProxy, QWidget* parent)
+                                             bool useProxy, QWidget* parent,
+                                             const std::vector<std::string>& writtenSettings)
     : QDialog(parent), m_registry(registry), m_dialogs(dialogs), m_server(new QLineEdit(this)),
       m_useProxy(new QCheckBox(tr("Use a proxy server"), this)),
       m_buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)) {
@@ -33,6 +34,16 @@ InternetOptionsWindow::InternetOptionsWindow(Registry& registry, Dialogs& dialog
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_useProxy);
     layout->addLayout(form);
+    if (!writtenSettings.empty()) {
+        QString text = tr("A change is written to registry.reg and to:");
+        for (const auto& setting : writtenSettings)
+            text += QStringLiteral("\n\u2022 ") + QString::fromStdString(setting);
+        auto* written = new QLabel(text, this);
+        written->setObjectName(QStringLiteral("writtenSettings"));
+        written->setTextFormat(Qt::PlainText);
+        written->setWordWrap(true);
+        layout->addWidget(written);
+    }
     layout->addWidget(m_buttons);
     connect(m_buttons, &QDialogButtonBox::accepted, this, &InternetOptionsWindow::accept);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &InternetOptionsWindow::reject);
@@ -50,10 +61,15 @@ void InternetOptionsWindow::accept() {
     QDialog::accept();
 }
 
-InternetOptionsDialog::InternetOptionsDialog(Registry& registry, Dialogs& dialogs, QWidget* parent)
-    : m_registry(registry), m_dialogs(dialogs), m_parent(parent) {}
+InternetOptionsDialog::InternetOptionsDialog(Registry& registry, Dialogs& dialogs, QWidget* parent,
+                                             std::vector<std::string> writtenSettings,
+                                             std::function<bool()> desktopPage)
+    : m_registry(registry), m_dialogs(dialogs), m_parent(parent), m_writtenSettings(std::move(writtenSettings)),
+      m_desktopPage(std::move(desktopPage)) {}
 
 void InternetOptionsDialog::open() {
+    if (m_desktopPage && m_desktopPage())
+        return;
     std::string server;
     bool useProxy = false;
     try {
@@ -67,7 +83,7 @@ void InternetOptionsDialog::open() {
         m_dialogs.MsgBox(std::string("The proxy settings could not be read: ") + e.what());
         return;
     }
-    auto* window = new InternetOptionsWindow(m_registry, m_dialogs, server, useProxy, m_parent);
+    auto* window = new InternetOptionsWindow(m_registry, m_dialogs, server, useProxy, m_parent, m_writtenSettings);
     window->show();
 }
 

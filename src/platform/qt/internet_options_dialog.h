@@ -4,7 +4,9 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QDialogButtonBox;
@@ -21,7 +23,7 @@ class InternetOptionsWindow final : public QDialog {
 
 public:
     InternetOptionsWindow(Registry& registry, Dialogs& dialogs, const std::string& server, bool useProxy,
-                          QWidget* parent = nullptr);
+                          QWidget* parent = nullptr, const std::vector<std::string>& writtenSettings = {});
 
     QLineEdit* serverEdit() const { return m_server; }
     QCheckBox* useProxyBox() const { return m_useProxy; }
@@ -38,12 +40,14 @@ private:
     QDialogButtonBox* m_buttons;
 };
 
-/// The program's own Internet Options panel over the registry: each open() shows a new non-modal window with the
-/// values of that moment and returns at once; the window is deleted when it closes.
+/// The Internet Options panel: the desktop's own proxy page where desktopPage opens one, else the program's own
+/// window over the registry: each open() shows a new non-modal window with the values of that moment and returns
+/// at once; the window is deleted when it closes, and it names the desktop settings a change writes.
 class InternetOptionsDialog final : public OptionsPanel {
 public:
     /// Windows are shown over parent (may be null) and message boxes go through dialogs.
-    InternetOptionsDialog(Registry& registry, Dialogs& dialogs, QWidget* parent = nullptr);
+    InternetOptionsDialog(Registry& registry, Dialogs& dialogs, QWidget* parent = nullptr,
+                          std::vector<std::string> writtenSettings = {}, std::function<bool()> desktopPage = {});
 
     void open() override;
 
@@ -51,6 +55,8 @@ private:
     Registry& m_registry;
     Dialogs& m_dialogs;
     QWidget* m_parent;
+    std::vector<std::string> m_writtenSettings;
+    std::function<bool()> m_desktopPage;
 };
 
 } // namespace tamberly

@@ -1,0 +1,229 @@
+#include "platform/linux/kde_proxy_setting.h"
+
+#include "platform/file_store.h"
+
+#include <gio/gio.h>
+
+#include <cstdlib>
+
+namespace tamberly::kde_proxy {
+namespace {
+
+constexpr const char* kGroup = "[Proxy Settings]";
+
+std::string trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The key of a "key=value" line ("key[$e]" and localised "key[de]" count as key); empty for other lines.
+std::string keyOf(const std::string& line) {
+    const std::string t = trim(line);
+    if (t.empty() || t[0] == '#' || t[0] == '[')
+        return {};
+    const auto equals = t.find('=');
+    if (equals == std::string::npos)
+        return {};
+    std::string key = trim(t.substr(0, equals));
+    if (const auto bracket = key.find('['); bracket != std::string::npos)
+        key = key.substr(0, bracket);
+    return key;
+}
+
+// "http://HOST PORT" as KDE's own page writes it; KIO and Chromium also read "http://HOST:PORT".
+std::string proxyUrl(const char* scheme, const ProxyHost& proxy) {
+    if (proxy.host.empty())
+        return {};
+    const bool v6 = proxy.host.find(':') != std::string::npos;
+    return std::string(scheme) + "://" + (v6 ? "[" + proxy.host + "]" : proxy.host) + " " + std::to_string(proxy.port);
+}
+
+ProxyHost parseProxyUrl(std::string value) {
+    ProxyHost proxy;
+    value = trim(value);
+    if (const auto scheme = value.find("://"); scheme != std::string::npos)
+        value = value.substr(scheme + 3);
+    if (value.empty())
+        return proxy;
+    std::string portText;
+    if (const auto blank = value.rfind(' '); blank != std::string::npos) {
+        portText = trim(value.substr(blank + 1));
+        value = trim(value.substr(0, blank));
+    } else if (const auto colon = value.rfind(':');
+               colon != std::string::npos && (value[0] != '[' || value.rfind(']') < colon)) {
+        portText = value.substr(colon + 1);
+        value = value.substr(0, colon);
+    }
+    if (value.size() > 1 && value.front() == '[' && value.back() == ']')
+        value = value.substr(1, value.size() - 2);
+    if (const auto slash = value.find('/'); slash != std::string::npos)
+        value = value.substr(0, slash);
+    proxy.host = value;
+    proxy.port = std::atoi(portText.c_str());
+    return proxy;
+}
+
+std::string update(const std::string& path, const std::vector<std::pair<std::string, std::string>>& keys,
+                   const std::vector<std::pair<std::string, std::string>>& addIfMissing = {}) {
+    const std::string why = file_store::update(
+        path, [&](const std::optional<std::string>& old) { return editProxyGroup(old, keys, addIfMissing); });
+    return why.empty() ? std::string() : "cannot write " + path + ": " + why;
+}
+
+} // namespace
+
+std::string defaultPath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return std::string(config) + "/kioslaverc";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/kioslaverc";
+}
+
+std::string editProxyGroup(const std::optional<std::string>& old,
+                           const std::vector<std::pair<std::string, std::string>>& keys,
+                           const std::vector<std::pair<std::string, std::string>>& addIfMissing) {
+    std::vector<std::string> lines = old ? splitLines(*old) : std::vector<std::string>{};
+    std::vector<bool> done(keys.size(), false);
+    std::vector<bool> present(addIfMissing.size(), false);
+    std::optional<std::size_t> groupEnd; // just past the group's last non-blank line
+    bool inGroup = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string t = trim(lines[i]);
+        if (!t.empty() && t[0] == '[') {
+            inGroup = t == kGroup;
+            if (inGroup)
+                groupEnd = i + 1;
+            continue;
+        }
+        if (!inGroup)
+            continue;
+        if (!t.empty())
+            groupEnd = i + 1;
+        const std::string key = keyOf(lines[i]);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (key != keys[k].first)
+                continue;
+            if (done[k]) { // a repeated key: the first one stands for all
+                lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i--));
+                break;
+            }
+            lines[i] = keys[k].first + "=" + keys[k].second;
+            done[k] = true;
+        }
+        for (std::size_t k = 0; k < addIfMissing.size(); ++k)
+            if (key == addIfMissing[k].first)
+                present[k] = true;
+    }
+    std::vector<std::string> added;
+    for (std::size_t k = 0; k < keys.size(); ++k)
+        if (!done[k])
+            added.push_back(keys[k].first + "=" + keys[k].second);
+    for (std::size_t k = 0; k < addIfMissing.size(); ++k)
+        if (!present[k])
+            added.push_back(addIfMissing[k].first + "=" + addIfMissing[k].second);
+    if (groupEnd) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*groupEnd), added.begin(), added.end());
+    } else {
+        if (!lines.empty() && !trim(lines.back()).empty())
+            lines.emplace_back();
+        lines.emplace_back(kGroup);
+        lines.insert(lines.end(), added.begin(), added.end());
+    }
+    std::string out;
+    for (const auto& line : lines)
+        out += line + "\n";
+    return out;
+}
+
+std::string writeServers(const std::string& path, const ProxyServers& servers) {
+    std::string why = update(path,
+                             {{"httpProxy", proxyUrl("http", servers.http)},
+                              {"httpsProxy", proxyUrl("http", servers.https)},
+                              {"ftpProxy", proxyUrl("http", servers.ftp)},
+                              {"socksProxy", proxyUrl("socks", servers.socks)}},
+                             {{"NoProxyFor", "localhost,127.0.0.1,::1"}});
+    if (!why.empty())
+        return why;
+    // Read back as KIO reads it: another program may have replaced the file meanwhile.
+    const auto state = read(path);
+    if (!state || !(state->servers == servers))
+        return path + " reads back otherwise";
+    return {};
+}
+
+std::string writeMode(const std::string& path, bool manual) {
+    std::string why = update(path, {{"ProxyType", manual ? "1" : "0"}});
+    if (!why.empty())
+        return why;
+    const auto state = read(path);
+    if (!state || state->proxyType != (manual ? 1 : 0))
+        return path + " reads back otherwise";
+    return {};
+}
+
+std::optional<State> read(const std::string& path) {
+    const auto text = file_store::read(path);
+    if (!text)
+        return std::nullopt;
+    State state;
+    bool found = false, inGroup = false;
+    for (const auto& line : splitLines(*text)) {
+        const std::string t = trim(line);
+        if (!t.empty() && t[0] == '[') {
+            inGroup = t == kGroup;
+            found = found || inGroup;
+            continue;
+        }
+        const std::string key = inGroup ? keyOf(line) : std::string();
+        if (key.empty())
+            continue;
+        const std::string value = trim(t.substr(t.find('=') + 1));
+        if (key == "ProxyType")
+            state.proxyType = std::atoi(value.c_str());
+        else if (key == "httpProxy")
+            state.servers.http = parseProxyUrl(value);
+        else if (key == "httpsProxy")
+            state.servers.https = parseProxyUrl(value);
+        else if (key == "ftpProxy")
+            state.servers.ftp = parseProxyUrl(value);
+        else if (key == "socksProxy")
+            state.servers.socks = parseProxyUrl(value);
+    }
+    if (!found)
+        return std::nullopt;
+    return state;
+}
+
+std::string notifyRunningPrograms() {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    std::string why;
+    if (bus && g_dbus_connection_emit_signal(bus, nullptr, "/KIO/Scheduler", "org.kde.KIO.Scheduler",
+                                             "reparseSlaveConfiguration", g_variant_new("(s)", ""), &error))
+        g_dbus_connection_flush_sync(bus, nullptr, &error);
+    if (error) {
+        why = error->message;
+        g_error_free(error);
+    }
+    if (bus)
+        g_object_unref(bus);
+    return why;
+}
+
+} // namespace tamberly::kde_proxy

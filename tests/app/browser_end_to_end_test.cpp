@@ -1,0 +1,262 @@
+// "Use and launch" as a user would see it, with a real browser: the window over the real registry file, the
+// desktop's real proxy setting (dconf on a private session bus) and the real launch, which starts headless
+// Chromium on http://tamberly.test/ (a name nobody resolves). A recording proxy of the test's own on 127.0.0.1
+// must receive that request, and nothing once the proxy is off. The whole test program runs in a network
+// namespace of its own, where only loopback exists, so no request can leave the machine.
+#include "app/tamberly.h"
+#include "platform/linux/browser_lookup.h"
+#include "platform/linux/clock_random_source.h"
+#include "platform/linux/desktop_registry.h"
+#include "platform/linux/process_shell.h"
+#include "platform/linux/registry_file.h"
+#include "platform/linux/user_paths.h"
+#include "storage/ini_file.h"
+#include "storage/proxy_list_store.h"
+#include "support/fakes.h"
+#include "support/http_test_server.h"
+#include "support/temp_dir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tamberly {
+namespace {
+
+std::string g_isolation; // empty when the namespace and the bus are ready, otherwise why not
+std::string g_home;
+pid_t g_bus = -1;
+
+bool loopbackUp() {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = s >= 0 && ::ioctl(s, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ::ioctl(s, SIOCSIFFLAGS, &request) == 0;
+    if (s >= 0)
+        ::close(s);
+    return up;
+}
+
+// A session bus of the test's own, started in the temporary home so the dconf service it starts writes there.
+bool startBus() {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr};
+    const int error = posix_spawnp(&g_bus, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string address;
+    char c;
+    while (error == 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
+        address += c;
+    ::close(out[0]);
+    if (error != 0 || address.empty())
+        return false;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    return true;
+}
+
+void isolate() {
+    if (::unshare(CLONE_NEWNET) != 0) {
+        g_isolation = std::string("no network namespace of its own: ") + std::strerror(errno);
+        return;
+    }
+    if (!loopbackUp()) {
+        g_isolation = "loopback could not be brought up";
+        return;
+    }
+    char pattern[] = "/tmp/tamberly-e2e-XXXXXX";
+    g_home = ::mkdtemp(pattern) ? pattern : "";
+    for (const char* sub : {"/config", "/data", "/run"})
+        std::filesystem::create_directories(g_home + sub);
+    ::chmod((g_home + "/run").c_str(), 0700);
+    ::setenv("HOME", g_home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (g_home + "/config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (g_home + "/data").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (g_home + "/run").c_str(), 1);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DCONF_PROFILE", "GSETTINGS_BACKEND", "GIO_MODULE_DIR",
+                             "KDE_SESSION_VERSION", "DESKTOP_SESSION", "http_proxy", "https_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "all_proxy", "no_proxy", "NO_PROXY"})
+        ::unsetenv(name);
+    if (!startBus())
+        g_isolation = "no private session bus (is dbus-daemon installed?)";
+}
+
+class BrowserEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!g_isolation.empty())
+            GTEST_SKIP() << g_isolation;
+        m_proxy.get(R"(.*)", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body>through the proxy</body></html>", "text/html");
+        });
+        m_proxy.start();
+        const std::string dir = m_dir.path();
+        // The stored browser path: Chromium with no background traffic, a throwaway profile, the page, and a mark
+        // when it has finished.
+        test::writeFile(dir + "/browser.sh",
+                        "#!/bin/sh\n"
+                        "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                        "--no-default-browser-check --disable-background-networking --disable-component-update "
+                        "--disable-sync --disable-default-apps --disable-extensions --disable-breakpad "
+                        "--disable-domain-reliability --metrics-recording-only --disable-features=HttpsUpgrades,"
+                        "HttpsFirstBalancedModeAutoEnable,OptimizationHints,MediaRouter --user-data-dir=" +
+                            dir + "/profile-$$ --timeout=20000 --dump-dom http://tamberly.test/ >" + dir +
+                            "/out-$$.txt 2>&1\n"
+                            "echo $? >" +
+                            dir + "/done-$$\n");
+        ::chmod((dir + "/browser.sh").c_str(), 0755);
+        m_iniPath = configDir() + "/prefs.ini";
+        SaveList("127.0.0.1:" + std::to_string(m_proxy.port()) + "*", m_iniPath);
+        WriteINI("Path", "IE", dir + "/browser.sh", m_iniPath);
+    }
+
+    // Opens the window as the program does; desktop says whether the desktop's setting is written, environment
+    // whether the launched browser gets the proxy in its environment.
+    Tamberly& open(const char* currentDesktop, bool desktop, bool environment) {
+        ::setenv("XDG_CURRENT_DESKTOP", currentDesktop, 1);
+        m_file = std::make_unique<RegistryFile>(configDir() + "/registry.reg");
+        m_registry = std::make_unique<DesktopRegistry>(
+            *m_file, desktop ? DesktopProxyOptions::fromEnvironment() : DesktopProxyOptions{},
+            [this](const std::string& problem) { m_problems += problem; });
+        m_shell = std::make_unique<ProcessShell>(environment ? m_registry.get() : nullptr);
+        TamberlyServices services{*m_registry, *m_shell, m_lookup, m_random, &m_dialogs};
+        services.trayAvailable = [] { return false; };
+        services.endProcess = [] {};
+        m_window = std::make_unique<Tamberly>(services);
+        return *m_window;
+    }
+
+    // Runs a command and waits until the browser it started has finished with the page.
+    void andWaitForTheBrowser(const std::function<void()>& command) {
+        const auto before = finishedBrowsers();
+        command();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (finishedBrowsers() == before && std::chrono::steady_clock::now() < deadline)
+            QTest::qWait(100);
+        ASSERT_GT(finishedBrowsers(), before) << "the browser did not finish";
+        EXPECT_TRUE(m_dialogs.messages.empty()) << m_dialogs.messages.front().text;
+        EXPECT_EQ(m_problems, "");
+    }
+
+    std::size_t finishedBrowsers() const {
+        std::size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+            n += entry.path().filename().string().rfind("done-", 0) == 0;
+        return n;
+    }
+
+    std::size_t requestsForThePage() const {
+        std::size_t n = 0;
+        for (const auto& request : m_proxy.requests())
+            n += request.target.find("tamberly.test") != std::string::npos;
+        return n;
+    }
+
+    // What the browsers printed of the pages they loaded.
+    std::string pagesShown() const {
+        std::string all;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+            if (entry.path().filename().string().rfind("out-", 0) == 0)
+                all += test::readFile(entry.path().string());
+        return all;
+    }
+
+    void click(const char* name) { m_window->findChild<QPushButton*>(QString::fromUtf8(name))->click(); }
+    void trigger(const char* name) { m_window->findChild<QAction*>(QString::fromUtf8(name))->trigger(); }
+
+    test::TempDir m_dir;
+    test::HttpTestServer m_proxy;
+    std::string m_iniPath;
+    std::string m_problems;
+    std::unique_ptr<RegistryFile> m_file;
+    std::unique_ptr<DesktopRegistry> m_registry;
+    std::unique_ptr<ProcessShell> m_shell;
+    BrowserLookup m_lookup;
+    ClockRandomSource m_random;
+    test::FakeDialogs m_dialogs;
+    std::unique_ptr<Tamberly> m_window;
+};
+
+TEST_F(BrowserEndToEndTest, UseAndLaunchGoesThroughTheGnomeSetting) {
+    open("GNOME", true, false);
+    andWaitForTheBrowser([this] { click("choice"); });
+    EXPECT_GE(requestsForThePage(), 1u);
+    EXPECT_NE(pagesShown().find("through the proxy"), std::string::npos) << pagesShown();
+}
+
+TEST_F(BrowserEndToEndTest, UseAndLaunchGoesThroughTheEnvironmentWhereThereIsNoDesktopSetting) {
+    open("XFCE", false, true);
+    andWaitForTheBrowser([this] { click("choice"); });
+    EXPECT_GE(requestsForThePage(), 1u);
+    EXPECT_NE(pagesShown().find("through the proxy"), std::string::npos) << pagesShown();
+}
+
+TEST_F(BrowserEndToEndTest, AfterNoProxyTheLaunchedBrowserSendsNothingToTheProxy) {
+    open("GNOME", true, true);
+    andWaitForTheBrowser([this] { click("choice"); });
+    const auto seen = requestsForThePage();
+    EXPECT_GE(seen, 1u);
+    trigger("Mnunoproxy");
+    andWaitForTheBrowser([this] { trigger("Mnulaunch"); });
+    EXPECT_EQ(requestsForThePage(), seen);
+    EXPECT_EQ(pagesShown().find("through the proxy"), pagesShown().rfind("through the proxy")) << pagesShown();
+}
+
+} // namespace
+} // namespace tamberly
+
+int main(int argc, char* argv[]) {
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
+    if (!listing)
+        tamberly::isolate();
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    int result;
+    {
+        QApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    if (tamberly::g_bus > 0) {
+        // GIO ends a program whose session bus goes away (with SIGTERM), as at the end of a desktop session.
+        ::signal(SIGTERM, SIG_IGN);
+        ::kill(tamberly::g_bus, SIGTERM);
+        ::waitpid(tamberly::g_bus, nullptr, 0);
+    }
+    if (!tamberly::g_home.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(tamberly::g_home, ec);
+    }
+    return result;
+}
