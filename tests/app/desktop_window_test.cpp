@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QTextDocument>
-#include <QTextDocument>
 #include <QListView>
 #include <QWidget>
 
