@@ -46,6 +46,7 @@ bench:
 	@scripts/install-deps --bench
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAMBERLY_BENCH=ON -DTAMBERLY_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j$(JOBS)
+	@$(MAKE) windows
 	@bench/run build-bench
 
 # Each fuzz target for FUZZ_SECONDS, from the seeds in fuzz/corpus; fails when one finds something.

@@ -14,6 +14,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AppPathsBrowserLocator browserLocator(registry);
     ClockRandomSource random;
     win32::Tamberly window(instance, {registry, shell, browserLocator, random, settingsFilePath(programFolder())});
+#ifdef TAMBERLY_END_WHEN_SHOWN
+    // The start-up benchmark: the window is shown and painted by now.
+    ::ExitProcess(0);
+#endif
 
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -135,9 +135,9 @@ void Tamberly::createControls() {
     ::SetWindowLongPtrW(m_pichook, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     m_choice = child(m_window, L"BUTTON", L"Use and launch", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, kChoice,
                      IDC_CHOICE, m_instance);
-    m_Proxydisplay = child(m_window, L"LISTBOX", L"",
-                           WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY,
-                           kProxydisplay, IDC_PROXYDISPLAY, m_instance);
+    m_Proxydisplay =
+        child(m_window, L"LISTBOX", L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | Win32ListBox::kStyle,
+              kProxydisplay, IDC_PROXYDISPLAY, m_instance);
     m_status = child(m_window, L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, kStatus, IDC_STATUS, m_instance);
     for (const HWND control : {m_choice, m_Proxydisplay, m_status})
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
@@ -175,6 +175,12 @@ LRESULT Tamberly::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         command(LOWORD(wParam));
         return 0;
+    case WM_DRAWITEM:
+        if (wParam == IDC_PROXYDISPLAY && m_listBox) {
+            m_listBox->draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        }
+        break;
     case WM_TIMER:
         if (wParam == kTimer1)
             m_download->Timer1_Timer();

@@ -5,23 +5,49 @@
 
 namespace tamberly::win32 {
 
+Win32ListBox::Win32ListBox(HWND box) : m_box(box) {
+    const HDC dc = ::GetDC(box);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(box, WM_GETFONT, 0, 0));
+    const HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    if (old)
+        ::SelectObject(dc, old);
+    ::ReleaseDC(box, dc);
+    ::SendMessageW(box, LB_SETITEMHEIGHT, 0, metrics.tmHeight + 1);
+}
+
+void Win32ListBox::draw(const DRAWITEMSTRUCT& item) const {
+    if (item.itemID == static_cast<UINT>(-1) || item.itemID >= m_rows.size()) {
+        if (item.itemState & ODS_FOCUS)
+            ::DrawFocusRect(item.hDC, &item.rcItem);
+        return;
+    }
+    const bool selected = item.itemState & ODS_SELECTED;
+    ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    RECT text = item.rcItem;
+    text.left += 2;
+    const std::wstring row = widen(m_rows[item.itemID]);
+    ::DrawTextW(item.hDC, row.c_str(), static_cast<int>(row.size()), &text,
+                DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER | DT_END_ELLIPSIS);
+    if (item.itemState & ODS_FOCUS)
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+}
+
 void Win32ListBox::AddItem(const std::string& text) {
-    ::SendMessageW(m_box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(text).c_str()));
+    m_rows.push_back(text);
+    ::SendMessageW(m_box, LB_ADDSTRING, 0, 0);
 }
 
 template <typename Rows> void Win32ListBox::addAll(const Rows& rows) {
-    std::size_t chars = 0;
+    if (rows.empty())
+        return;
+    m_rows.reserve(m_rows.size() + rows.size());
     for (const auto& row : rows)
-        chars += row.size() + 1;
-    ::SendMessageW(m_box, LB_INITSTORAGE, rows.size(), static_cast<LPARAM>(chars * sizeof(wchar_t)));
-    ::SendMessageW(m_box, WM_SETREDRAW, FALSE, 0);
-    std::wstring wide;
-    for (const auto& row : rows) {
-        wide = widen(std::string(row));
-        ::SendMessageW(m_box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-    }
-    ::SendMessageW(m_box, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(m_box, nullptr, TRUE);
+        m_rows.emplace_back(row);
+    ::SendMessageW(m_box, LB_SETCOUNT, m_rows.size(), 0);
 }
 
 void Win32ListBox::AddItems(const std::vector<std::string>& rows) {
@@ -33,6 +59,7 @@ void Win32ListBox::AddItemViews(const std::vector<std::string_view>& rows) {
 }
 
 void Win32ListBox::Clear() {
+    m_rows.clear();
     ::SendMessageW(m_box, LB_RESETCONTENT, 0, 0);
 }
 
@@ -42,18 +69,11 @@ int Win32ListBox::ListIndex() const {
 }
 
 int Win32ListBox::ListCount() const {
-    return static_cast<int>(::SendMessageW(m_box, LB_GETCOUNT, 0, 0));
+    return static_cast<int>(m_rows.size());
 }
 
 std::string Win32ListBox::List(int i) const {
-    const LRESULT length = ::SendMessageW(m_box, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-    if (i < 0 || length == LB_ERR)
-        return {};
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT got =
-        ::SendMessageW(m_box, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(got == LB_ERR ? 0 : static_cast<std::size_t>(got));
-    return narrow(text);
+    return i >= 0 && static_cast<std::size_t>(i) < m_rows.size() ? m_rows[static_cast<std::size_t>(i)] : std::string();
 }
 
 void Win32StatusLine::setCaption(const std::string& text) {

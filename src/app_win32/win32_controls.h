@@ -9,10 +9,19 @@
 
 namespace tamberly::win32 {
 
-/// `Proxydisplay` over a LISTBOX without LBS_SORT: rows stay in the order added.
+/// `Proxydisplay` over an owner-data LISTBOX (LBS_NODATA | LBS_OWNERDRAWFIXED, no LBS_SORT): the rows live here in
+/// the order added and the box only counts them, so 100,000 rows fill without a visible stall. The window hands its
+/// WM_DRAWITEM for the box to draw().
 class Win32ListBox final : public ListBox {
 public:
-    explicit Win32ListBox(HWND box) : m_box(box) {}
+    /// The window styles the box must be created with.
+    static constexpr DWORD kStyle = LBS_NODATA | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
+
+    /// Sets the box's row height to fit its font.
+    explicit Win32ListBox(HWND box);
+    /// Paints one row.
+    void draw(const DRAWITEMSTRUCT& item) const;
+
     void AddItem(const std::string& text) override;
     /// Reserves the rows and their text at once and repaints once: 100,000 rows fill without a visible stall.
     void AddItems(const std::vector<std::string>& rows) override;
@@ -25,6 +34,7 @@ public:
 private:
     template <typename Rows> void addAll(const Rows& rows);
     HWND m_box;
+    std::vector<std::string> m_rows;
 };
 
 /// The `status` label: a STATIC without prefix processing, so an "&" shows as itself.
