@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 # The builds' own makes need not announce every folder they enter.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test test-sanitize bench fuzz format clean
+.PHONY: all deps build run test test-sanitize bench fuzz format clean windows test-windows
 
 all: build
 
@@ -30,10 +30,23 @@ test-sanitize: deps
 		UBSAN_OPTIONS=$${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
 		$(MAKE) --no-print-directory test BUILD=build-sanitize CMAKE_FLAGS="-DTAMBERLY_SANITIZE=ON"
 
+# The native Windows program, cross-built with mingw-w64: build-windows/bin/tamberly.exe and its zip and installer.
+windows:
+	@scripts/install-deps --windows
+	@cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+		-DTAMBERLY_GUI=OFF -DTAMBERLY_SERVER=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-windows -j$(JOBS)
+	@scripts/package-windows build-windows
+
+# The core tests and the Windows platform and window tests, under Wine in a prefix of the build folder's own.
+test-windows: windows
+	@scripts/test-windows build-windows
+
 bench:
 	@scripts/install-deps --bench
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTAMBERLY_BENCH=ON -DTAMBERLY_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j$(JOBS)
+	@$(MAKE) windows
 	@bench/run build-bench
 
 # Each fuzz target for FUZZ_SECONDS, from the seeds in fuzz/corpus; fails when one finds something.
@@ -48,4 +61,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-bench build-fuzz
+	rm -rf build build-sanitize build-bench build-fuzz build-windows

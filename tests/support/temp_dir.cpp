@@ -4,12 +4,39 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <random>
 #include <stdexcept>
 
 namespace tamberly::test {
 namespace {
 const char* const kVariables[3] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"};
+
+#ifdef _WIN32
+// The C runtime's environment is the one getenv reads.
+void setenv(const char* name, const char* value, int) {
+    _putenv_s(name, value);
 }
+void unsetenv(const char* name) {
+    _putenv_s(name, "");
+}
+
+char* mkdtemp(char* pattern) {
+    std::random_device seed;
+    std::mt19937 generator(seed());
+    std::string path(pattern);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (auto i = path.size() - 6; i < path.size(); ++i)
+            path[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[generator() % 36];
+        std::error_code ec;
+        if (std::filesystem::create_directory(path, ec)) {
+            path.copy(pattern, path.size());
+            return pattern;
+        }
+    }
+    return nullptr;
+}
+#endif
+} // namespace
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tamberly-test-XXXXXX").string();
@@ -23,8 +50,8 @@ TempDir::~TempDir() {
     // Tests may leave read-only folders behind; give write access back so everything can go.
     for (auto it = std::filesystem::recursive_directory_iterator(m_path, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                     ec);
     std::filesystem::remove_all(m_path, ec);
 }
 

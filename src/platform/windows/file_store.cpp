@@ -1,0 +1,180 @@
+#include "platform/file_store.h"
+
+#include "platform/windows/wide_text.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+
+#include <windows.h>
+
+namespace tamberly::file_store {
+namespace {
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : m_handle(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return m_handle; }
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    void reset(HANDLE handle) {
+        close();
+        m_handle = handle;
+    }
+    bool close() {
+        const bool ok = !valid() || ::CloseHandle(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+std::string failure(const std::string& what, const std::string& path, DWORD error) {
+    return what + " " + path + ": " + systemErrorText(error);
+}
+
+void setErrno(DWORD error) {
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+}
+
+constexpr const char* kTempMark = ".tmp-";
+constexpr std::size_t kTempRandomChars = 6;
+
+// A writer killed between creating its temporary file and the replace leaves that file behind. Temporary files
+// are only made under the lock, so whoever holds it may remove any it finds.
+void removeLeftovers(const std::filesystem::path& folder, const std::wstring& fileName) {
+    const std::wstring prefix = fileName + widen(kTempMark);
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::wstring name = it->path().filename().wstring();
+        if (name.size() == prefix.size() + kTempRandomChars && name.compare(0, prefix.size(), prefix) == 0)
+            ::DeleteFileW(it->path().c_str());
+    }
+}
+
+std::wstring randomSuffix() {
+    static constexpr wchar_t kChars[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}() ^ ::GetCurrentProcessId()};
+    std::uniform_int_distribution<std::size_t> pick(0, 35);
+    std::wstring suffix;
+    for (std::size_t i = 0; i < kTempRandomChars; ++i)
+        suffix += kChars[pick(generator)];
+    return suffix;
+}
+
+bool writeAll(HANDLE file, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, data.data() + done, chunk, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Replacing fails while another process has the file open (a reader between its open and close): such a hold is
+// short, so try again for a while before giving up.
+bool replaceWithRetry(const std::wstring& from, const std::wstring& to, DWORD& error) {
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        error = ::GetLastError();
+        const bool busy =
+            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!busy || attempt >= 200)
+            return false;
+        ::Sleep(attempt < 20 ? 1 : 20);
+    }
+}
+
+} // namespace
+
+std::optional<std::string> read(const std::string& path) {
+    // Others may read, write and replace the file meanwhile: the replace is what keeps it whole.
+    Handle file(::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.valid()) {
+        setErrno(::GetLastError());
+        return std::nullopt;
+    }
+    LARGE_INTEGER size{};
+    const bool sized = ::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0;
+    std::string data(sized ? static_cast<std::size_t>(size.QuadPart) + 1 : 65536, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == data.size())
+            data.resize(data.size() * 2);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - used, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), data.data() + used, want, &got, nullptr)) {
+            setErrno(::GetLastError());
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        used += got;
+    }
+    data.resize(used);
+    return data;
+}
+
+std::string update(const std::string& path,
+                   const std::function<std::string(const std::optional<std::string>&)>& change) {
+    const std::filesystem::path target(widen(path));
+    const std::filesystem::path folder =
+        target.parent_path().empty() ? std::filesystem::path(L".") : target.parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+
+    // The lock lives in a file of its own: the data file is replaced, so a lock on it would be lost.
+    Handle lock(::CreateFileW((target.wstring() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!lock.valid())
+        return failure("cannot open the lock file for", path, ::GetLastError());
+    OVERLAPPED whole{};
+    if (!::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
+        return failure("cannot lock", path, ::GetLastError());
+    // The lock ends when its handle is closed, on every way out.
+
+    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value.
+    const auto current = read(path);
+    if (!current && errno != ENOENT)
+        return failure("cannot read", path, ::GetLastError()) + ", so it was left as it is";
+    const std::string next = change(current);
+
+    removeLeftovers(folder, target.filename().wstring());
+    std::wstring temp;
+    Handle out(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
+        temp = target.wstring() + widen(kTempMark) + randomSuffix();
+        out.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.valid() && ::GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (!out.valid())
+        return failure("cannot create a temporary file beside", path, ::GetLastError());
+    if (!writeAll(out.get(), next) || !::FlushFileBuffers(out.get())) {
+        const DWORD error = ::GetLastError();
+        out.close();
+        ::DeleteFileW(temp.c_str());
+        return failure("cannot write", path, error);
+    }
+    DWORD error = 0;
+    if (!out.close() || !replaceWithRetry(temp, target.wstring(), error)) {
+        if (error == 0)
+            error = ::GetLastError();
+        ::DeleteFileW(temp.c_str());
+        return failure("cannot replace", path, error);
+    }
+    return {};
+}
+
+} // namespace tamberly::file_store

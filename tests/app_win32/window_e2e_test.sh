@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The real tamberly.exe under Wine on a virtual X display, driven with xdotool:
+#   window_e2e_test.sh BIN_FOLDER LISTSERVER SCREENSHOT_FOLDER
+# Needs WINEPREFIX and DISPLAY from scripts/test-windows (a prefix whose windows are unmanaged); exits 77 (skipped)
+# without them or without the list server.
+set -euo pipefail
+bin=$1 listserver=$2 shots=$3
+[ -n "${WINEPREFIX:-}" ] && [ -n "${DISPLAY:-}" ] && [ -x "$listserver" ] || {
+    echo "skipped: needs scripts/test-windows (WINEPREFIX, DISPLAY) and the list server $listserver"
+    exit 77
+}
+export WINEDEBUG=-all
+work=$(mktemp -d)
+mkdir -p "$shots"
+server=
+cleanup() {
+    local status=$?
+    [ -z "$server" ] || kill "$server" 2>/dev/null || true
+    [ -z "${app:-}" ] || kill "$app" 2>/dev/null || true
+    rm -rf "$work"
+    exit $status
+}
+trap cleanup EXIT
+fail() {
+    echo "FAILED: $*" >&2
+    import -window root "$shots/failure.png" 2>/dev/null || true
+    exit 1
+}
+windows_path() { echo "Z:${1//\//\\}"; }
+settings='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+reg_value() { wine reg query "$settings" /v "$1" 2>/dev/null | awk -v name="$1" '$1 == name { $1 = $2 = ""; sub(/^ +/, ""); print }' | tr -d '\r'; }
+wait_for() { # seconds, command...
+    local until=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $until ] || return 1
+        sleep 0.2
+    done
+}
+visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+running() { kill -0 "$app" 2>/dev/null; }
+stopped() { ! running; }
+start() {
+    wine "$work/app/tamberly.exe" >/dev/null 2>&1 &
+    app=$!
+    wait_for 30 visible '^Tamberly$' || fail "the window did not appear"
+    sleep 0.5
+}
+
+# The list server on a port of its own choice, with two entries published.
+printf 'served.example:8000*other.example:9000*' >"$work/list.txt"
+"$listserver" import "$work/list.txt" --db "$work/list.db" >/dev/null
+"$listserver" serve --listen 127.0.0.1:0 --db "$work/list.db" >"$work/server.out" 2>&1 &
+server=$!
+wait_for 10 grep -q 'listening on' "$work/server.out" || fail "the list server did not start"
+url="http://$(sed -n 's/^listening on //p' "$work/server.out" | head -1)"
+
+# A portable copy: the program, a browser that records its start, and a classic prefs.ini beside them.
+mkdir -p "$work/app"
+cp "$bin/tamberly.exe" "$work/app/"
+cp "$bin/tamberly_windows_helper.exe" "$work/app/browser.exe"
+wine "$bin/tamberly_prefs_writer.exe" "$(windows_path "$work/app/prefs.ini")" "$url" \
+    "$(windows_path "$work/app/browser.exe")" 'first.example:8080' 'second.example:3128' 'third & co:1' ||
+    fail "cannot write prefs.ini"
+wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+# The stored list fills the window; the second row and "Use and launch" put it in force and start the browser.
+start
+import -window root "$shots/1-started.png"
+xdotool mousemove 80 93 click 1
+sleep 0.3
+xdotool mousemove 147 204 click 1
+wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started"
+grep -qi 'browser.exe' "$work/app/started.txt" || fail "another program was started: $(cat "$work/app/started.txt")"
+[ "$(reg_value ProxyServer)" = "second.example:3128" ] || fail "ProxyServer is '$(reg_value ProxyServer)'"
+[ "$(reg_value ProxyEnable)" = "0x1" ] || fail "ProxyEnable is '$(reg_value ProxyEnable)'"
+import -window root "$shots/2-use-and-launch.png"
+
+# "Proxy", "Download List" against the real server stores the list and shows it.
+before=$(md5sum <"$work/app/prefs.ini")
+xdotool mousemove 59 32 click 1
+sleep 0.4
+xdotool key Down Return
+prefs_changed() { [ "$(md5sum <"$work/app/prefs.ini")" != "$before" ]; }
+wait_for 20 prefs_changed || fail "the downloaded list was not stored"
+sleep 0.5
+import -window root "$shots/3-downloaded.png"
+rm -f "$work/app/started.txt"
+xdotool mousemove 80 80 click 1
+sleep 0.3
+xdotool mousemove 147 204 click 1
+wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started after the download"
+[ "$(reg_value ProxyServer)" = "served.example:8000" ] || fail "the first row after the download is '$(reg_value ProxyServer)'"
+
+# Ctrl+Q ends the process.
+xdotool mousemove 80 80 click 1
+xdotool key ctrl+q
+wait_for 10 stopped || fail "Ctrl+Q did not end the program"
+
+# "Hide" puts the icon in the notification area; a double click brings the window back; the icon's pop-up offers
+# the three commands, of which "No proxy and launch" switches the proxy off and "Quit" ends the program.
+start
+hide() {
+    xdotool mousemove 19 32 click 1
+    sleep 0.4
+    xdotool mousemove 35 69 click 1
+}
+hide
+wait_for 10 visible 'Wine System Tray' || fail "no notification-area icon"
+sleep 0.5
+visible '^Tamberly$' && fail "the window was not hidden"
+import -window root "$shots/4-hidden.png"
+xdotool mousemove 12 31 click --repeat 2 --delay 80 1
+wait_for 10 visible '^Tamberly$' || fail "a double click did not bring the window back"
+hide
+hidden() { ! visible '^Tamberly$'; }
+wait_for 10 hidden || fail "the window was not hidden again"
+rm -f "$work/app/started.txt"
+xdotool mousemove 12 31 click 3
+sleep 0.8
+import -window root "$shots/5-popup.png"
+xdotool mousemove 40 42 click 1
+wait_for 20 test -f "$work/app/started.txt" || fail "\"No proxy and launch\" did not start the browser"
+[ "$(reg_value ProxyEnable)" = "0x0" ] || fail "\"No proxy and launch\" left ProxyEnable at '$(reg_value ProxyEnable)'"
+xdotool mousemove 12 31 click 3
+sleep 0.8
+xdotool mousemove 40 75 click 1
+wait_for 10 stopped || fail "the pop-up's \"Quit\" did not end the program"
+echo "passed; screenshots in $shots"

@@ -1,0 +1,227 @@
+// The WinINet transfer control against a real HTTP server on 127.0.0.1, under Wine.
+#include "platform/windows/wininet_transfer_control.h"
+
+#include "platform/windows/win32_registry.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+namespace tamberly {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kStall = 1000ms;
+constexpr auto kTotal = 4000ms;
+constexpr std::int64_t kCap = 1024;
+
+// A small HTTP server on 127.0.0.1 (a port the system picks) over Winsock: each connection gets the raw answer the
+// route gives for the request's path and is then closed.
+class RawServer {
+public:
+    using Route = std::function<std::string(const std::string& path)>;
+
+    explicit RawServer(Route route) : m_route(std::move(route)) {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 16) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        int size = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~RawServer() {
+        m_stopping = true;
+        ::closesocket(m_listener);
+        m_thread.join();
+        for (auto& worker : m_workers)
+            worker.join();
+        ::WSACleanup();
+    }
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    int port() const { return m_port; }
+    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+    int requestCount() const { return m_requests; }
+    bool stopping() const { return m_stopping; }
+
+private:
+    void serve() {
+        for (;;) {
+            const SOCKET client = ::accept(m_listener, nullptr, nullptr);
+            if (client == INVALID_SOCKET)
+                return;
+            m_workers.emplace_back([this, client] { answer(client); });
+        }
+    }
+    void answer(SOCKET client) {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const int got = ::recv(client, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        ++m_requests;
+        const auto start = request.find(' ') + 1;
+        const std::string reply = m_route(request.substr(start, request.find(' ', start) - start));
+        ::send(client, reply.data(), static_cast<int>(reply.size()), 0);
+        ::shutdown(client, SD_SEND);
+        while (::recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::closesocket(client);
+    }
+
+    Route m_route;
+    SOCKET m_listener = INVALID_SOCKET;
+    int m_port = 0;
+    std::atomic<int> m_requests{0};
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+    std::vector<std::thread> m_workers;
+};
+
+std::string ok(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string redirect(const std::string& location) {
+    return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// A port on 127.0.0.1 where nothing listens.
+int closedPort() {
+    RawServer server([](const std::string&) { return std::string(); });
+    return server.port();
+}
+
+struct Route {
+    const char* path;
+    std::string error; // empty: the answer is ok
+    std::string body;
+};
+
+TEST(WinInetTransferControl, OutcomesAndTextsAsOnEveryPlatform) {
+    const std::string cap(static_cast<std::size_t>(kCap), 'x');
+    std::atomic<bool> stopping{false};
+    RawServer server([&](const std::string& path) -> std::string {
+        if (path == "/Tamberly/update.php")
+            return ok("a:1*b:2*");
+        if (path == "/full")
+            return ok(cap);
+        if (path == "/large")
+            return ok(cap + "x");
+        if (path == "/silent") {
+            for (int i = 0; i < 60 && !stopping; ++i)
+                std::this_thread::sleep_for(50ms);
+            return ok("late");
+        }
+        if (path.starts_with("/hop/")) {
+            const int left = std::stoi(path.substr(5));
+            return left == 0 ? ok("10.0.0.1:80*") : redirect("/hop/" + std::to_string(left - 1));
+        }
+        if (path == "/loop")
+            return redirect("/loop");
+        if (path == "/to-file")
+            return redirect("file:///C:/x");
+        return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    });
+    WinInetTransferControl inet(kStall, kTotal, kCap);
+
+    const Route routes[] = {
+        {"/Tamberly/update.php", "", "a:1*b:2*"},
+        {"/full", "", cap},
+        {"/hop/5", "", "10.0.0.1:80*"},
+        {"/missing", "the server answered 404 Not Found", ""},
+        {"/large", "the answer is larger than 1 KiB", ""},
+        {"/silent", "the server sent nothing for 1 second", ""},
+        {"/loop", "the server redirected more than 5 times", ""},
+        {"/to-file", "the server redirected to \"file:///C:/x\"", ""},
+    };
+    for (const auto& route : routes) {
+        const TransferResult result = inet.OpenURL(server.baseUrl() + route.path);
+        EXPECT_EQ(result.ok, route.error.empty()) << route.path << ": " << result.error;
+        EXPECT_EQ(result.error, route.error) << route.path;
+        EXPECT_EQ(result.body, route.body) << route.path;
+        EXPECT_FALSE(inet.StillExecuting());
+    }
+    stopping = true;
+    const TransferResult refused = inet.OpenURL("http://127.0.0.1:" + std::to_string(closedPort()) + "/x");
+    EXPECT_EQ(refused.error, "the server refused the connection");
+    for (const char* url : {"", "not a url", "ftp://127.0.0.1/Tamberly/update.php", "file:///C:/x", "http://"})
+        EXPECT_THAT(inet.OpenURL(url).error, ::testing::HasSubstr("is not an http or https address")) << url;
+}
+
+// The program switches the system proxy itself, often to a dead one; its own requests must not go through it.
+TEST(WinInetTransferControl, GoesDirectWhateverProxyIsInForce) {
+    RawServer server([](const std::string&) { return ok("direct"); });
+    const std::string settings = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
+    Win32Registry registry;
+    const auto savedServer = registry.RegRead(settings + "ProxyServer");
+    const auto savedEnable = registry.RegRead(settings + "ProxyEnable");
+    registry.RegWrite(settings + "ProxyServer", "127.0.0.1:" + std::to_string(closedPort()), "REG_SZ");
+    registry.RegWrite(settings + "ProxyEnable", std::uint32_t{1}, "REG_DWORD");
+
+    const TransferResult result = WinInetTransferControl(kStall, kTotal, kCap).OpenURL(server.baseUrl() + "/x");
+
+    registry.RegWrite(settings + "ProxyServer", savedServer ? *savedServer : RegValue{std::string()}, "REG_SZ");
+    registry.RegWrite(settings + "ProxyEnable", savedEnable ? *savedEnable : RegValue{std::uint32_t{0}}, "REG_DWORD");
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.body, "direct");
+}
+
+// While one request waits, the thread's messages are dispatched (the window repaints and takes commands); a second
+// request started from one of them is refused.
+WinInetTransferControl* g_inet = nullptr;
+bool g_seenBusy = false;
+TransferResult g_second;
+std::string g_base;
+
+void CALLBACK duringTheRequest(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    g_seenBusy = g_inet->StillExecuting();
+    g_second = g_inet->OpenURL(g_base + "/slow");
+}
+
+TEST(WinInetTransferControl, DispatchesMessagesAndIsStillExecutingWhileItWaits) {
+    RawServer server([](const std::string&) {
+        std::this_thread::sleep_for(600ms);
+        return ok("late");
+    });
+    WinInetTransferControl inet(kStall, kTotal, kCap);
+    g_inet = &inet;
+    g_base = server.baseUrl();
+    ::SetTimer(nullptr, 0, 100, duringTheRequest);
+
+    const TransferResult first = inet.OpenURL(server.baseUrl() + "/slow");
+
+    EXPECT_TRUE(first.ok) << first.error;
+    EXPECT_EQ(first.body, "late");
+    EXPECT_TRUE(g_seenBusy);
+    EXPECT_EQ(g_second.error, "another request is still running");
+    EXPECT_EQ(server.requestCount(), 1);
+    EXPECT_FALSE(inet.StillExecuting());
+}
+
+} // namespace
+} // namespace tamberly
