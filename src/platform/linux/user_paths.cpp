@@ -1,8 +1,6 @@
 #include "platform/linux/user_paths.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -29,16 +27,6 @@ std::string xdgDir(const char* variable, const char* fallbackUnderHome) {
 
 std::string configDir() {
     return xdgDir("XDG_CONFIG_HOME", ".config") + "/tamberly";
-}
-
-std::string dataDir() {
-    return xdgDir("XDG_DATA_HOME", ".local/share") + "/tamberly";
-}
-
-bool ensureDir(const std::string& folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return !ec && std::filesystem::is_directory(folder, ec);
 }
 
 } // namespace tamberly

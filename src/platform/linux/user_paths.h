@@ -8,10 +8,4 @@ namespace tamberly {
 /// Not created here: writers create it when they first write.
 std::string configDir();
 
-/// The per-user data folder: $XDG_DATA_HOME/tamberly, by default ~/.local/share/tamberly.
-std::string dataDir();
-
-/// Creates folder and its parents when missing; returns false when that fails.
-bool ensureDir(const std::string& folder);
-
 } // namespace tamberly
