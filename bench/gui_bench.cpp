@@ -25,6 +25,11 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -151,6 +156,42 @@ void plainGet(benchmark::State& state, QtTransferControl& inet, const std::strin
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
+// The least a correct program can do to replace a file durably: a temporary file written and flushed, renamed
+// over the old one, and the folder flushed, so a crash leaves the old or the new file whole.
+bool durableReplace(const std::string& dir, const std::string& name, const std::string& bytes) {
+    const std::string tmp = dir + "/" + name + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && std::rename(tmp.c_str(), (dir + "/" + name).c_str()) == 0;
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = ok && dfd >= 0 && ::fsync(dfd) == 0;
+    if (dfd >= 0)
+        ::close(dfd);
+    return ok;
+}
+
+// The floor of "Download List": the same GET, one durable replace of a file the size of the stored list (the
+// stored prefs.ini, or the list text if none is stored yet) and one of a registry.reg-sized file.
+void downloadFloor(benchmark::State& state, QtTransferControl& inet, const std::string& url, std::size_t bytes,
+                   const std::string& iniPath, const std::string& dir) {
+    struct stat st {};
+    const std::size_t stored =
+        ::stat(iniPath.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) > bytes ? st.st_size : bytes;
+    const std::string list(stored, 'x');
+    const std::string registry(200, 'r');
+    for (auto _ : state) {
+        const TransferResult result = inet.OpenURL(url);
+        if (!result.ok || result.body.size() != bytes || !durableReplace(dir, "registry.reg", registry) ||
+            !durableReplace(dir, "list.ini", list)) {
+            state.SkipWithError(("the floor failed: " + result.error).c_str());
+            break;
+        }
+    }
+}
+
 // "Download List" as the user runs it: the menu command, then the tick of Timer1, then the rows on screen. The
 // tick comes at once (the timer's interval is set to 0 here): its fixed 250 ms wait is no work of the program.
 // It includes switching the proxy off and storing the list, both atomic file replacements.
@@ -202,6 +243,9 @@ int main(int argc, char* argv[]) {
     add("BM_QStringList", [&](benchmark::State& s) { splitToQStringList(s, text); });
     add("BM_FillList", [&](benchmark::State& s) { fillList(s, parts, text); });
     add("BM_PlainGet", [&](benchmark::State& s) { plainGet(s, inet, url, text.size()); });
+    TempDir floorDir;
+    add("BM_DownloadFloor",
+        [&](benchmark::State& s) { downloadFloor(s, inet, url, text.size(), iniPath, floorDir.path()); });
     add("BM_DownloadList", [&](benchmark::State& s) { downloadList(s, parts); });
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
