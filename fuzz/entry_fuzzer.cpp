@@ -48,16 +48,15 @@ bool goodPort(std::string_view port) {
     return value >= 1 && value <= 65535;
 }
 
+// The C library's reading of an IPv4 address, not the server's own: four decimal parts of 0 to 255. A part with a
+// leading zero is refused on top, since some resolvers read it as octal.
 bool dottedQuad(std::string_view host) {
-    const auto parts = split(host, '.');
-    if (parts.size() != 4)
+    in_addr address{};
+    if (inet_pton(AF_INET, std::string(host).c_str(), &address) != 1)
         return false;
-    for (auto part : parts) {
-        if (!digits(part) || part.size() > 3 || (part.size() > 1 && part[0] == '0'))
+    for (auto part : split(host, '.'))
+        if (part.size() > 1 && part[0] == '0')
             return false;
-        if (std::stoi(std::string(part)) > 255)
-            return false;
-    }
     return true;
 }
 
