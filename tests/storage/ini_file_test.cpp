@@ -12,6 +12,12 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace tamberly {
 namespace {
 
@@ -269,31 +275,81 @@ TEST_F(IniFileTest, FailedWritesReportAndLeaveTheOldFileWhole) {
     EXPECT_TRUE(sameFolderEntries(m_dir.path(), {"prefs.ini", "prefs.ini.lock", "folder.ini", "folder.ini.lock"}));
 }
 
-TEST_F(IniFileTest, WriteIntoReadOnlyFolderOrUnreadableFileFails) {
-    const std::string folder = m_dir.file("locked");
+constexpr const char* kNotBinding = "file permissions do not bind this user";
+
+// A read-only folder, then an unreadable file in a writable one: each write fails with a reason and the stored value
+// stays. Returns what went wrong, empty when nothing did. Needs a user that file permissions bind.
+std::string readOnlyCases(const std::string& folder) {
     const std::string file = folder + "/prefs.ini";
-    ASSERT_TRUE(WriteINI("Proxy", "Proxylist", "old", file));
+    if (!WriteINI("Proxy", "Proxylist", "old", file))
+        return "the first write failed";
     const std::string before = readFile(file);
 
     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
     if (std::FILE* probe = std::fopen((folder + "/probe").c_str(), "w")) {
         std::fclose(probe);
-        GTEST_SKIP() << "file permissions do not bind this user";
+        return kNotBinding;
     }
     std::string why;
-    EXPECT_FALSE(WriteINI("Proxy", "Proxylist", "new", file, why));
-    EXPECT_FALSE(why.empty());
-    EXPECT_EQ(ReadINI("Proxy", "Proxylist", file), "old");
+    if (WriteINI("Proxy", "Proxylist", "new", file, why) || why.empty())
+        return "a write into a read-only folder did not fail with a reason";
+    if (ReadINI("Proxy", "Proxylist", file) != "old")
+        return "a failed write into a read-only folder changed the value";
 
     // The file unreadable in a writable folder: not replaced by one holding only the new value.
     fs::permissions(folder, fs::perms::owner_all);
     fs::permissions(file, fs::perms::none);
     why.clear();
-    EXPECT_FALSE(WriteINI("Proxy", "Proxylist", "new", file, why));
-    EXPECT_FALSE(why.empty());
+    if (WriteINI("Proxy", "Proxylist", "new", file, why) || why.empty())
+        return "a write over an unreadable file did not fail with a reason";
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(file), before);
-    EXPECT_TRUE(sameFolderEntries(folder, {"prefs.ini", "prefs.ini.lock"}));
+    if (readFile(file) != before)
+        return "an unreadable file was replaced";
+    if (!sameFolderEntries(folder, {"prefs.ini", "prefs.ini.lock"}))
+        return "a failed write left files behind";
+    return {};
+}
+
+TEST_F(IniFileTest, WriteIntoReadOnlyFolderOrUnreadableFileFails) {
+    const std::string folder = m_dir.file("locked");
+    fs::create_directories(folder);
+#ifdef _WIN32
+    const std::string result = readOnlyCases(folder);
+    if (result == kNotBinding)
+        GTEST_SKIP() << result;
+    EXPECT_EQ(result, "");
+#else
+    if (geteuid() != 0) {
+        EXPECT_EQ(readOnlyCases(folder), "");
+        return;
+    }
+    // Root ignores file permissions: the cases run in a child that drops to an unprivileged user.
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(chown(m_dir.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chown(folder.c_str(), kNobody, kNobody), 0);
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        std::string result = "could not drop to an unprivileged user";
+        if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0)
+            result = readOnlyCases(folder);
+        const ssize_t written = write(channel[1], result.data(), result.size());
+        _exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string result;
+    char buffer[256];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(result, "");
+#endif
 }
 
 } // namespace
