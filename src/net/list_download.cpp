@@ -8,6 +8,8 @@
 #include "proxy/system_proxy.h"
 #include "storage/proxy_list_store.h"
 
+#include <utility>
+
 namespace tamberly {
 
 ListDownload::ListDownload(SystemProxy& proxy, TransferControl& inet, Timer& timer, StatusLine& status,
@@ -23,7 +25,7 @@ void ListDownload::Mnulist_Click() {
         return;
     }
     m_status.setCaption("Retreiving list, please wait ...");
-    const TransferResult result = m_inet.OpenURL(listServerUrl(m_iniPath) + "/Tamberly/update.php");
+    TransferResult result = m_inet.OpenURL(listServerUrl(m_iniPath) + "/Tamberly/update.php");
     if (!result.ok) {
         // Nothing of an error answer may become the stored list.
         m_status.setCaption("List download failed: " + transferFailureText(result));
@@ -41,7 +43,8 @@ void ListDownload::Mnulist_Click() {
         return;
     }
     m_timer.setEnabled(true);
-    m_proxylist = result.body;
+    // Moved, not copied: the list is megabytes long.
+    m_proxylist = std::move(result.body);
 }
 
 void ListDownload::Timer1_Timer() {
@@ -50,9 +53,8 @@ void ListDownload::Timer1_Timer() {
         return;
     }
     m_timer.setEnabled(false);
-    const std::string text = m_proxylist;
     m_status.setCaption("List downloaded from server.");
-    if (std::string why; !SaveList(text, m_iniPath, why))
+    if (std::string why; !SaveList(m_proxylist, m_iniPath, why))
         m_status.setCaption("List downloaded from server and shown, but it could not be saved: " + why);
     m_display.Clear();
     FillList(m_proxylist, m_display);

@@ -197,51 +197,20 @@ std::string checkNames(std::string_view section, std::string_view key) {
     return {};
 }
 
-std::string withValue(const std::optional<std::string>& current, std::string_view section, std::string_view key,
-                      std::string_view value) {
-    // A view, not a copy: the file may hold a stored list of megabytes.
-    const std::string_view data = current ? std::string_view(*current) : std::string_view();
-    const std::string eol = data.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
-    const std::vector<Line> lines = splitLines(data);
-    const Found found = find(data, lines, section, key);
-    const std::string encoded = ini::encodeValue(value);
-
-    if (found.keyLine >= 0) {
-        const Line& line = lines[static_cast<std::size_t>(found.keyLine)];
-        // Keep the line's indentation and the key as spelt in the file; replace only what follows "=".
-        const std::size_t eq = data.find('=', line.begin);
-        std::string out;
-        out.reserve(eq + 1 + encoded.size() + (data.size() - line.textEnd));
-        out.append(data.substr(0, eq + 1)).append(encoded).append(data.substr(line.textEnd));
-        return out;
-    }
-    const std::string keyLine = std::string(key) + "=" + encoded;
-    if (found.sectionLine >= 0) {
-        const Line& last = lines[static_cast<std::size_t>(found.lastLine)];
-        const bool hasEnd = last.next > 0 && data[last.next - 1] == '\n';
-        return std::string(data.substr(0, last.next)) + (hasEnd ? "" : eol) + keyLine + eol +
-               std::string(data.substr(last.next));
-    }
-    std::string out(data);
-    if (!out.empty() && out.back() != '\n')
-        out += eol;
-    if (!lines.empty() && parseLine(data, lines.back()).kind != Kind::Blank)
-        out += eol;
-    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "[" + std::string(section).
-    out.append(1, '[').append(section).append(1, ']').append(eol).append(keyLine).append(eol);
-    return out;
+// Room for value encoded: escapes are rare in a stored list, so one eighth more is plenty.
+std::size_t encodedCapacity(std::string_view value) {
+    return value.size() + value.size() / 8 + 2;
 }
 
-} // namespace
-
-namespace ini {
-
-std::string encodeValue(std::string_view value) {
-    if (!needsQuotes(value))
-        return std::string(value);
+// Appends what encodeValue gives for value to out: written straight into the new file's text, since a stored list
+// is megabytes long and each extra copy of it costs a fresh buffer.
+void appendEncoded(std::string& out, std::string_view value) {
+    if (!needsQuotes(value)) {
+        out.append(value);
+        return;
+    }
     static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(value.size() + value.size() / 8 + 2);
+    out.reserve(out.size() + encodedCapacity(value));
     out.push_back('"');
     // Runs of bytes that need no escape are copied whole: a stored list is megabytes long.
     std::size_t run = 0;
@@ -263,6 +232,52 @@ std::string encodeValue(std::string_view value) {
     }
     out.append(value.substr(run));
     out.push_back('"');
+}
+
+std::string withValue(const std::optional<std::string>& current, std::string_view section, std::string_view key,
+                      std::string_view value) {
+    // A view, not a copy: the file may hold a stored list of megabytes.
+    const std::string_view data = current ? std::string_view(*current) : std::string_view();
+    const std::string eol = data.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    const std::vector<Line> lines = splitLines(data);
+    const Found found = find(data, lines, section, key);
+
+    if (found.keyLine >= 0) {
+        const Line& line = lines[static_cast<std::size_t>(found.keyLine)];
+        // Keep the line's indentation and the key as spelt in the file; replace only what follows "=".
+        const std::size_t eq = data.find('=', line.begin);
+        std::string out;
+        out.reserve(eq + 1 + encodedCapacity(value) + (data.size() - line.textEnd));
+        out.append(data.substr(0, eq + 1));
+        appendEncoded(out, value);
+        out.append(data.substr(line.textEnd));
+        return out;
+    }
+    std::string keyLine = std::string(key) + "=";
+    appendEncoded(keyLine, value);
+    if (found.sectionLine >= 0) {
+        const Line& last = lines[static_cast<std::size_t>(found.lastLine)];
+        const bool hasEnd = last.next > 0 && data[last.next - 1] == '\n';
+        return std::string(data.substr(0, last.next)) + (hasEnd ? "" : eol) + keyLine + eol +
+               std::string(data.substr(last.next));
+    }
+    std::string out(data);
+    if (!out.empty() && out.back() != '\n')
+        out += eol;
+    if (!lines.empty() && parseLine(data, lines.back()).kind != Kind::Blank)
+        out += eol;
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "[" + std::string(section).
+    out.append(1, '[').append(section).append(1, ']').append(eol).append(keyLine).append(eol);
+    return out;
+}
+
+} // namespace
+
+namespace ini {
+
+std::string encodeValue(std::string_view value) {
+    std::string out;
+    appendEncoded(out, value);
     return out;
 }
 

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace tamberly {
 namespace {
@@ -58,7 +59,7 @@ struct Hop {
     std::string reason;
     QUrl location;
     QString contentType;
-    QByteArray body;
+    std::string body;
 };
 
 // The server's explanation of a refusal: only a short text/plain body, never an error page.
@@ -67,7 +68,7 @@ std::string refusalReason(const Hop& hop) {
     if (hop.status < 400 || hop.status > 499 || mediaType.compare(QLatin1String("text/plain"), Qt::CaseInsensitive) ||
         hop.body.size() > QtTransferControl::kMaxReasonBytes)
         return {};
-    return hop.body.toStdString();
+    return hop.body;
 }
 
 constexpr qint64 kReadBufferBytes = 1024 * 1024;
@@ -120,14 +121,29 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
         const qlonglong length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
         if (known && length > limits.maxBodyBytes)
             fail(tooLarge);
+        else if (known && length > 0)
+            hop.body.reserve(static_cast<std::size_t>(length)); // one buffer for a list of megabytes
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, progress);
     QObject::connect(reply, &QNetworkReply::uploadProgress, reply, progress);
-    // Read as the data comes, so an oversized body is refused before it is all in memory.
+    // Read as the data comes, so an oversized body is refused before it is all in memory. Read straight into the
+    // body: each copy of a list of megabytes costs a fresh buffer.
+    // Returns false, reading nothing, when the body would grow beyond the limit.
+    const auto readAvailable = [&] {
+        const qint64 available = reply->bytesAvailable();
+        if (available <= 0)
+            return true;
+        const std::size_t used = hop.body.size();
+        if (static_cast<std::int64_t>(used) + available > limits.maxBodyBytes)
+            return false;
+        hop.body.resize(used + static_cast<std::size_t>(available));
+        const qint64 got = reply->read(hop.body.data() + used, available);
+        hop.body.resize(used + static_cast<std::size_t>(std::max<qint64>(got, 0)));
+        return true;
+    };
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
         progress();
-        hop.body += reply->readAll();
-        if (hop.body.size() > limits.maxBodyBytes)
+        if (!readAvailable())
             fail(tooLarge);
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -141,11 +157,8 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
     // The loop also ends when the application quits while the request runs.
     if (!reply->isFinished())
         fail("the request was cancelled");
-    if (hop.failure.empty()) {
-        hop.body += reply->readAll();
-        if (hop.body.size() > limits.maxBodyBytes)
-            hop.failure = tooLarge;
-    }
+    if (hop.failure.empty() && !readAvailable())
+        hop.failure = tooLarge;
 
     hop.error = reply->error();
     if (hop.error != QNetworkReply::NoError)
@@ -219,7 +232,7 @@ TransferResult QtTransferControl::OpenURL(const std::string& url) {
             return {false, {}, hop.errorText};
         if (!hop.hasStatus)
             return {false, {}, "the server gave no HTTP answer"};
-        return {true, hop.body.toStdString(), {}};
+        return {true, std::move(hop.body), {}};
     }
 }
 

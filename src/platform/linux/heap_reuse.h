@@ -1,0 +1,20 @@
+#pragma once
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace tamberly {
+
+/// A download, a save and a list box fill each hold the list in buffers of megabytes for a moment. By default
+/// glibc gives such buffers back to the system when they are freed and the next command faults every page in
+/// again, which costs more than the copying itself (tens of microseconds a page on a virtual machine) and makes a
+/// long list cost more per entry than a short one. Kept up to these sizes, freed buffers are reused instead.
+inline void keepFreedBuffersForReuse() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+}
+
+} // namespace tamberly
