@@ -1,5 +1,6 @@
 #include "net/proxy_check.h"
 
+#include "net/curl_library.h"
 #include "net/list_server.h"
 #include "storage/ini_file.h"
 
@@ -139,9 +140,10 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-void initCurlOnce() {
-    static const bool done = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
-    (void)done;
+// libcurl, which run() has loaded before any transfer.
+const CurlLibrary& curl() {
+    std::string unused;
+    return *loadCurl(unused);
 }
 
 // One transfer slot: an easy handle reused for entry after entry, so memory stays bounded by the transfers at once.
@@ -154,7 +156,7 @@ struct Slot {
 
     ~Slot() {
         if (easy)
-            curl_easy_cleanup(easy);
+            curl().easy_cleanup(easy);
     }
 };
 
@@ -173,9 +175,9 @@ std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* u
 // Sets every option of one GET; proxy empty means direct. Returns false when libcurl refused an option.
 bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const CheckLimits& limits) {
     if (!slot.easy)
-        slot.easy = curl_easy_init();
+        slot.easy = curl().easy_init();
     else
-        curl_easy_reset(slot.easy);
+        curl().easy_reset(slot.easy);
     if (!slot.easy)
         return false;
     slot.body.clear();
@@ -183,32 +185,32 @@ bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const
     slot.maxBody = limits.maxBodyBytes;
     CURL* e = slot.easy;
     const long limit = static_cast<long>(std::max<std::int64_t>(1, limits.timeLimit.count()));
-    bool ok = curl_easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    bool ok = curl().easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK;
     // An empty proxy means none; either way the environment's proxy variables are not consulted, and no_proxy
     // cannot make a proxied request go direct.
-    ok = ok && curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(e, CURLOPT_NOPROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limit);
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, limit);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    ok = ok && curl().easy_setopt(e, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK;
+    ok = ok && curl().easy_setopt(e, CURLOPT_NOPROXY, "") == CURLE_OK;
+    ok = ok && curl().easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    curl().easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl().easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limit);
+    curl().easy_setopt(e, CURLOPT_TIMEOUT_MS, limit);
+    curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     // One request per entry: never a connection kept or taken over from another transfer.
-    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+    curl().easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl().easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     // Abandoning a check must not wait for name look-ups still running.
-    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "tamberly-check");
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &slot);
-    curl_easy_setopt(e, CURLOPT_PRIVATE, &slot);
+    curl().easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+    curl().easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl().easy_setopt(e, CURLOPT_USERAGENT, "tamberly-check");
+    curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, collectBody);
+    curl().easy_setopt(e, CURLOPT_WRITEDATA, &slot);
+    curl().easy_setopt(e, CURLOPT_PRIVATE, &slot);
     return ok;
 }
 
 long millis(CURL* easy, CURLINFO what) {
     curl_off_t micros = 0;
-    if (curl_easy_getinfo(easy, what, &micros) != CURLE_OK)
+    if (curl().easy_getinfo(easy, what, &micros) != CURLE_OK)
         return -1;
     return static_cast<long>(micros / 1000);
 }
@@ -216,8 +218,8 @@ long millis(CURL* easy, CURLINFO what) {
 Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
     long status = 0;
     long connectStatus = 0;
-    curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(slot.easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl().easy_getinfo(slot.easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
     if (status == 407 || connectStatus == 407)
         return Verdict::NeedsPassword;
     switch (code) {
@@ -239,7 +241,7 @@ Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
         return Verdict::TimedOut;
     case CURLE_PROXY: {
         long proxyError = 0;
-        curl_easy_getinfo(slot.easy, CURLINFO_PROXY_ERROR, &proxyError);
+        curl().easy_getinfo(slot.easy, CURLINFO_PROXY_ERROR, &proxyError);
         if (proxyError == CURLPX_NO_AUTH || proxyError == CURLPX_REQUEST_FAILED)
             return Verdict::NeedsPassword;
         return Verdict::Refused;
@@ -252,10 +254,10 @@ Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
 
 // Removes and cleans up handles on every way out of run().
 struct Multi {
-    CURLM* handle = curl_multi_init();
+    CURLM* handle = curl().multi_init();
     ~Multi() {
         if (handle)
-            curl_multi_cleanup(handle);
+            curl().multi_cleanup(handle);
     }
 };
 
@@ -328,7 +330,6 @@ std::string checkUrl(const std::string& iniPath) {
 
 ProxyCheck::ProxyCheck(std::string testUrl, CheckLimits limits) : m_testUrl(std::move(testUrl)), m_limits(limits) {
     m_limits.atOnce = std::max(1, m_limits.atOnce);
-    initCurlOnce();
 }
 
 ProxyCheck::~ProxyCheck() = default;
@@ -337,7 +338,7 @@ void ProxyCheck::cancel() {
     m_cancelled = true;
     std::lock_guard lock(m_multiMutex);
     if (m_multi)
-        curl_multi_wakeup(static_cast<CURLM*>(m_multi));
+        curl().multi_wakeup(static_cast<CURLM*>(m_multi));
 }
 
 ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, const Progress& progress) {
@@ -369,6 +370,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         return outcome;
     }
 
+    if (std::string why; !loadCurl(why)) {
+        outcome.error = why;
+        return outcome;
+    }
     Multi multi;
     if (!multi.handle) {
         outcome.error = "the transfer library could not start";
@@ -400,23 +405,23 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         std::vector<Slot*>& running;
         ~Detach() {
             for (Slot* slot : running)
-                curl_multi_remove_handle(multi, slot->easy);
+                curl().multi_remove_handle(multi, slot->easy);
         }
     } detach{multi.handle, running};
 
     // Waits for finished transfers and hands each to done(); false when cancelled.
     const auto pump = [&](const auto& done) {
         int still = 0;
-        if (curl_multi_perform(multi.handle, &still) != CURLM_OK)
+        if (curl().multi_perform(multi.handle, &still) != CURLM_OK)
             return false;
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.handle, &queued)) {
+        while (CURLMsg* message = curl().multi_info_read(multi.handle, &queued)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             Slot* slot = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&slot));
+            curl().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&slot));
             const CURLcode code = message->data.result;
-            curl_multi_remove_handle(multi.handle, slot->easy);
+            curl().multi_remove_handle(multi.handle, slot->easy);
             running.erase(std::find(running.begin(), running.end(), slot));
             idle.push_back(slot);
             done(*slot, code);
@@ -424,12 +429,13 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         if (m_cancelled)
             return false;
         if (!running.empty())
-            curl_multi_poll(multi.handle, nullptr, 0, 1000, nullptr);
+            curl().multi_poll(multi.handle, nullptr, 0, 1000, nullptr);
         return !m_cancelled;
     };
     const auto start = [&](const std::string& proxy) -> Slot* {
         Slot* slot = idle.back();
-        if (!prepare(*slot, m_testUrl, proxy, m_limits) || curl_multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
+        if (!prepare(*slot, m_testUrl, proxy, m_limits) ||
+            curl().multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
             return nullptr;
         idle.pop_back();
         running.push_back(slot);
@@ -448,7 +454,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
             const bool going = pump([&](Slot& slot, CURLcode code) {
                 fetched = true;
                 long status = 0;
-                curl_easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+                curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
                 if (code == CURLE_OK && status >= 200 && status <= 299)
                     expected = slot.body;
                 else if (slot.overflow)
@@ -457,7 +463,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 else if (code == CURLE_OK)
                     outcome.error = "the test URL " + m_testUrl + " answers " + std::to_string(status);
                 else
-                    outcome.error = "the test URL " + m_testUrl + " does not answer: " + curl_easy_strerror(code);
+                    outcome.error = "the test URL " + m_testUrl + " does not answer: " + curl().easy_strerror(code);
             });
             if (!going && !fetched) {
                 outcome.cancelled = true;
