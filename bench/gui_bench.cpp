@@ -3,7 +3,7 @@
 
 #include "bench_support.h"
 
-#include "app/tamberly.h"
+#include "app/app.h"
 #include "platform/dialogs.h"
 #include "platform/linux/browser_lookup.h"
 #include "platform/linux/clock_random_source.h"
@@ -13,6 +13,7 @@
 #include "platform/qt/proxy_list_model.h"
 #include "platform/qt/qt_list_box.h"
 #include "platform/qt/qt_transfer_control.h"
+#include "platform/qt/tray_icon.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
 
@@ -102,7 +103,9 @@ struct WindowParts {
     BrowserLookup browserLookup;
     ClockRandomSource random;
     NoDialogs dialogs;
-    std::unique_ptr<Tamberly> window;
+    QtTrayIcon tray;
+    std::unique_ptr<App> app;
+    Tamberly* window = nullptr;
     QListView* view = nullptr;
     QLabel* status = nullptr;
     QTimer* timer1 = nullptr;
@@ -110,7 +113,8 @@ struct WindowParts {
     std::unique_ptr<QtListBox> box;
 
     WindowParts(const std::string& configDir, TransferControl& inet) : registry(configDir + "/registry.reg") {
-        window = std::make_unique<Tamberly>(TamberlyServices{registry, shell, browserLookup, random, &dialogs, &inet});
+        app = std::make_unique<App>(AppPlatform{registry, shell, browserLookup, random, dialogs, inet, tray, [] {}});
+        window = &app->window();
         window->show();
         QCoreApplication::processEvents();
         view = window->findChild<QListView*>(QStringLiteral("Proxydisplay"));

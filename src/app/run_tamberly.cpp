@@ -1,6 +1,6 @@
 #include "app/run_tamberly.h"
 
-#include "app/tamberly.h"
+#include "app/app.h"
 #include "platform/linux/browser_lookup.h"
 #include "platform/linux/clock_random_source.h"
 #include "platform/linux/desktop_proxy_page.h"
@@ -8,6 +8,9 @@
 #include "platform/linux/process_shell.h"
 #include "platform/linux/registry_file.h"
 #include "platform/linux/user_paths.h"
+#include "platform/qt/qt_dialogs.h"
+#include "platform/qt/qt_transfer_control.h"
+#include "platform/qt/tray_icon.h"
 #include "storage/ini_file.h"
 
 #include <QApplication>
@@ -15,13 +18,14 @@
 namespace tamberly {
 
 int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& show) {
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tamberly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tamberly"));
     QApplication::setDesktopFileName(QStringLiteral("tamberly"));
     // Hidden to the notification area the window is not closed; only the program's own Quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The platform pieces, built here and nowhere else.
     RegistryFile registryFile(configDir() + "/registry.reg");
     // [Desktop] LeaveAlone=1 in prefs.ini keeps the desktop's proxy setting out of it: registry.reg only.
     const bool leaveDesktopAlone = ReadINI("Desktop", "LeaveAlone", configDir() + "/prefs.ini") == "1";
@@ -30,16 +34,26 @@ int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& sho
     ProcessShell shell(&registry);
     BrowserLookup browserLookup;
     ClockRandomSource random;
-    TamberlyServices services{registry, shell, browserLookup, random};
+    QtDialogs dialogs;
+    QtTransferControl transfer;
+    QtTrayIcon tray;
+    AppPlatform platform{registry, shell,    browserLookup, random,
+                         dialogs,  transfer, tray,          [] { QApplication::exit(0); }};
     if (!leaveDesktopAlone) {
-        services.writtenSettings = registry.writtenSettings();
-        services.openDesktopProxyPage = [&shell] { return openDesktopProxyPage(shell); };
+        platform.writtenSettings = registry.writtenSettings();
+        platform.openDesktopProxyPage = [&shell] { return openDesktopProxyPage(shell); };
     }
-    Tamberly window(services);
+
+    App app(std::move(platform));
+    Tamberly& window = app.window();
+    dialogs.setParent(&window);
     registry.setReporter([&window](const std::string& problem) { window.reportDesktopProblem(problem); });
     QApplication::setWindowIcon(window.windowIcon());
     show(window);
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    // The window goes before the registry that reports to it.
+    registry.setReporter({});
+    return result;
 }
 
 } // namespace tamberly

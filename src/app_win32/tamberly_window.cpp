@@ -4,15 +4,9 @@
 #include "net/list_download.h"
 #include "net/proxy_submission.h"
 #include "net/website.h"
-#include "platform/browser_locator.h"
-#include "platform/windows/control_panel_options.h"
-#include "platform/windows/shell_web_browser.h"
-#include "platform/windows/wininet_transfer_control.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"
 #include "proxy/system_proxy.h"
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
 
 namespace tamberly::win32 {
 namespace {
@@ -55,8 +49,7 @@ HWND child(HWND parent, const wchar_t* className, const wchar_t* text, DWORD sty
 
 } // namespace
 
-Tamberly::Tamberly(HINSTANCE instance, TamberlyServices services)
-    : m_instance(instance), m_services(std::move(services)) {
+Tamberly::Tamberly(HINSTANCE instance) : m_instance(instance) {
     m_imgIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_TAMBERLY), IMAGE_ICON,
                                                 ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
     m_smallIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_TAMBERLY), IMAGE_ICON,
@@ -99,22 +92,13 @@ Tamberly::Tamberly(HINSTANCE instance, TamberlyServices services)
     m_listBox = std::make_unique<Win32ListBox>(m_Proxydisplay);
     m_timer = std::make_unique<Win32Timer>(m_window, kTimer1, 250);
     m_dialogs = std::make_unique<Win32Dialogs>(instance, m_window);
-    m_Inet1 = std::make_unique<WinInetTransferControl>();
-    m_Inet1->setPreTranslate([this](MSG& message) { return preTranslate(message); });
+}
 
-    m_IniPath = m_services.iniPath;
-    m_systemProxy = std::make_unique<SystemProxy>(m_services.registry, *m_statusLine, *m_dialogs);
-    m_browserLaunch = std::make_unique<BrowserLaunch>(m_services.shell, *m_dialogs, m_IniPath);
-    m_selection =
-        std::make_unique<SelectionCommands>(*m_listBox, *m_systemProxy, *m_browserLaunch, m_services.random, m_IniPath);
-    m_download = std::make_unique<ListDownload>(*m_systemProxy, *m_Inet1, *m_timer, *m_statusLine, *m_listBox,
-                                                m_proxylist, m_IniPath);
-    m_submission = std::make_unique<ProxySubmission>(*m_Inet1, *m_statusLine, *m_listBox, *m_dialogs, m_IniPath);
-    m_webBrowser = std::make_unique<ShellWebBrowser>(m_services.shell, m_IniPath);
-    m_optionsPanel = std::make_unique<ControlPanelOptions>();
-    m_website = std::make_unique<Website>(*m_webBrowser, *m_optionsPanel, *m_dialogs, m_IniPath);
+void Tamberly::forwardTo(const TamberlyHandlers& handlers) {
+    m_handlers.emplace(handlers);
+}
 
-    Form_Load();
+void Tamberly::show() {
     ::ShowWindow(m_window, SW_SHOWNORMAL);
     ::UpdateWindow(m_window);
     ::SetFocus(m_Proxydisplay);
@@ -182,8 +166,8 @@ LRESULT Tamberly::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_TIMER:
-        if (wParam == kTimer1)
-            m_download->Timer1_Timer();
+        if (wParam == kTimer1 && m_handlers)
+            m_handlers->download.Timer1_Timer();
         return 0;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == m_status) {
@@ -202,49 +186,41 @@ LRESULT Tamberly::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Tamberly::command(int id) {
+    if (!m_handlers)
+        return;
     switch (id) {
     case IDC_CHOICE:
-        return m_selection->choice_Click();
+        return m_handlers->selection.choice_Click();
     case ID_MNUNOPROXY2:
-        return m_selection->Mnunoproxy2_Click();
+        return m_handlers->selection.Mnunoproxy2_Click();
     case ID_MNUSWITCH:
-        return m_selection->MnuSwitch_Click();
+        return m_handlers->selection.MnuSwitch_Click();
     case ID_MNUQUIT2:
     case ID_MNUQUIT:
         RemoveTrayIcon();
         endProcess();
     case ID_MNUVISIT:
-        return m_website->Mnuvisit_Click();
+        return m_handlers->website.Mnuvisit_Click();
     case ID_MNUHIDE:
         return Mnuhide_Click();
     case ID_MNULIST:
-        return m_download->Mnulist_Click();
+        return m_handlers->download.Mnulist_Click();
     case ID_MNULAUNCH:
-        return m_browserLaunch->Mnulaunch_Click();
+        return m_handlers->browserLaunch.Mnulaunch_Click();
     case ID_MNUNOPROXY:
-        return m_systemProxy->Mnunoproxy_Click();
+        return m_handlers->systemProxy.Mnunoproxy_Click();
     case ID_MNUTHISPROXY:
-        return m_selection->Mnuthisproxy_Click();
+        return m_handlers->selection.Mnuthisproxy_Click();
     case ID_MNUCLOSE:
-        return m_website->Mnuclose_Click();
+        return m_handlers->website.Mnuclose_Click();
     case ID_CURRPROXY:
-        return m_systemProxy->currproxy_Click();
+        return m_handlers->systemProxy.currproxy_Click();
     case ID_MNUDEAD:
-        return m_submission->Mnudead_Click();
+        return m_handlers->submission.Mnudead_Click();
     case ID_MNUADD:
-        return m_submission->Mnuadd_Click();
+        return m_handlers->submission.Mnuadd_Click();
     default:
         return;
-    }
-}
-
-void Tamberly::Form_Load() {
-    FillList(LoadList(m_IniPath), *m_listBox);
-    // A stored path is trusted as it is, even when the file has gone; the lookup runs only while none is stored.
-    if (ReadINI("Path", "IE", m_IniPath).empty()) {
-        const std::string browser = m_services.browserLocator.findBrowser();
-        if (!browser.empty())
-            WriteINI("Path", "IE", browser, m_IniPath);
     }
 }
 

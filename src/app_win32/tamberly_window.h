@@ -3,7 +3,7 @@
 #include "app_win32/win32_controls.h"
 
 #include <memory>
-#include <string>
+#include <optional>
 
 #include <windows.h>
 
@@ -11,44 +11,48 @@
 
 namespace tamberly {
 class BrowserLaunch;
-class BrowserLocator;
-class ControlPanelOptions;
 class ListDownload;
 class ProxySubmission;
-class RandomSource;
-class Registry;
 class SelectionCommands;
-class Shell;
-class ShellWebBrowser;
 class SystemProxy;
-class WinInetTransferControl;
 class Website;
 } // namespace tamberly
 
 namespace tamberly::win32 {
 
-/// What the window is given from outside.
-struct TamberlyServices {
-    Registry& registry;
-    Shell& shell;
-    BrowserLocator& browserLocator;
-    RandomSource& random;
-    /// The settings file, decided before the window exists.
-    std::string iniPath;
+/// The handlers the window's events go to.
+struct TamberlyHandlers {
+    SystemProxy& systemProxy;
+    BrowserLaunch& browserLaunch;
+    SelectionCommands& selection;
+    ListDownload& download;
+    ProxySubmission& submission;
+    Website& website;
 };
 
 /// The main window `Tamberly` on Win32: the controls and menus of the program's window, its events forwarded to the
-/// same handlers as on every platform, and the notification-area icon.
+/// same handlers as on every platform, and the notification-area icon. The handlers are built over its controls and
+/// handed back with forwardTo().
 class Tamberly final {
 public:
     static constexpr UINT_PTR kTimer1 = 1;
 
-    Tamberly(HINSTANCE instance, TamberlyServices services);
+    /// Makes the window and its controls, not shown yet.
+    explicit Tamberly(HINSTANCE instance);
     ~Tamberly();
     Tamberly(const Tamberly&) = delete;
     Tamberly& operator=(const Tamberly&) = delete;
 
-    HWND window() const { return m_window; }
+    // The controls the handlers work on.
+    Win32StatusLine& statusLine() { return *m_statusLine; }
+    Win32ListBox& listBox() { return *m_listBox; }
+    Win32Timer& timer() { return *m_timer; }
+    Win32Dialogs& dialogs() { return *m_dialogs; }
+
+    /// Sends the window's events to handlers from now on; once, before the window is shown.
+    void forwardTo(const TamberlyHandlers& handlers);
+    /// Shows the window with the focus in the list.
+    void show();
     /// The main loop's filter: the Ctrl+Q accelerator, then Tab between the list and the button.
     bool preTranslate(MSG& message);
 
@@ -59,7 +63,6 @@ private:
     void createControls();
     void command(int id);
 
-    void Form_Load();
     void Mnuhide_Click();
     void pichook_MouseDown(int message);
     void RestoreWindow();
@@ -67,9 +70,7 @@ private:
     [[noreturn]] void endProcess();
 
     HINSTANCE m_instance;
-    TamberlyServices m_services;
-    std::string m_IniPath;
-    std::string m_proxylist = "Label1";
+    std::optional<TamberlyHandlers> m_handlers;
     HWND m_window = nullptr;
     HWND m_status = nullptr;
     HWND m_Proxydisplay = nullptr;
@@ -86,15 +87,6 @@ private:
     std::unique_ptr<Win32ListBox> m_listBox;
     std::unique_ptr<Win32Timer> m_timer;
     std::unique_ptr<Win32Dialogs> m_dialogs;
-    std::unique_ptr<WinInetTransferControl> m_Inet1;
-    std::unique_ptr<ShellWebBrowser> m_webBrowser;
-    std::unique_ptr<ControlPanelOptions> m_optionsPanel;
-    std::unique_ptr<SystemProxy> m_systemProxy;
-    std::unique_ptr<BrowserLaunch> m_browserLaunch;
-    std::unique_ptr<SelectionCommands> m_selection;
-    std::unique_ptr<ListDownload> m_download;
-    std::unique_ptr<ProxySubmission> m_submission;
-    std::unique_ptr<Website> m_website;
 };
 
 } // namespace tamberly::win32

@@ -3,13 +3,15 @@
 // Chromium on http://tamberly.test/ (a name nobody resolves). A recording proxy of the test's own on 127.0.0.1
 // must receive that request, and nothing once the proxy is off. The whole test program runs in a network
 // namespace of its own, where only loopback exists, so no request can leave the machine.
-#include "app/tamberly.h"
+#include "app/app.h"
 #include "platform/linux/browser_lookup.h"
 #include "platform/linux/clock_random_source.h"
 #include "platform/linux/desktop_registry.h"
 #include "platform/linux/process_shell.h"
 #include "platform/linux/registry_file.h"
 #include "platform/linux/user_paths.h"
+#include "platform/qt/qt_transfer_control.h"
+#include "platform/qt/tray_icon.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
 #include "support/fakes.h"
@@ -142,18 +144,15 @@ protected:
 
     // Opens the window as the program does; desktop says whether the desktop's setting is written, environment
     // whether the launched browser gets the proxy in its environment.
-    Tamberly& open(const char* currentDesktop, bool desktop, bool environment) {
+    void open(const char* currentDesktop, bool desktop, bool environment) {
         ::setenv("XDG_CURRENT_DESKTOP", currentDesktop, 1);
         m_file = std::make_unique<RegistryFile>(configDir() + "/registry.reg");
         m_registry = std::make_unique<DesktopRegistry>(
             *m_file, desktop ? DesktopProxyOptions::fromEnvironment() : DesktopProxyOptions{},
             [this](const std::string& problem) { m_problems += problem; });
         m_shell = std::make_unique<ProcessShell>(environment ? m_registry.get() : nullptr);
-        TamberlyServices services{*m_registry, *m_shell, m_lookup, m_random, &m_dialogs};
-        services.trayAvailable = [] { return false; };
-        services.endProcess = [] {};
-        m_window = std::make_unique<Tamberly>(services);
-        return *m_window;
+        m_app = std::make_unique<App>(
+            AppPlatform{*m_registry, *m_shell, m_lookup, m_random, m_dialogs, m_inet, m_tray, [] {}});
     }
 
     // Runs a command and waits until the browser it started has finished with the page.
@@ -191,8 +190,8 @@ protected:
         return all;
     }
 
-    void click(const char* name) { m_window->findChild<QPushButton*>(QString::fromUtf8(name))->click(); }
-    void trigger(const char* name) { m_window->findChild<QAction*>(QString::fromUtf8(name))->trigger(); }
+    void click(const char* name) { m_app->window().findChild<QPushButton*>(QString::fromUtf8(name))->click(); }
+    void trigger(const char* name) { m_app->window().findChild<QAction*>(QString::fromUtf8(name))->trigger(); }
 
     test::TempDir m_dir;
     test::HttpTestServer m_proxy;
@@ -204,7 +203,9 @@ protected:
     BrowserLookup m_lookup;
     ClockRandomSource m_random;
     test::FakeDialogs m_dialogs;
-    std::unique_ptr<Tamberly> m_window;
+    QtTransferControl m_inet;
+    QtTrayIcon m_tray{[] { return false; }, [] { return TrayHost::XEmbed; }};
+    std::unique_ptr<App> m_app;
 };
 
 TEST_F(BrowserEndToEndTest, UseAndLaunchGoesThroughTheGnomeSetting) {

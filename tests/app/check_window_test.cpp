@@ -1,9 +1,10 @@
 // "Check proxies" in the window: counting in the status line while the window keeps answering, the verdicts beside
 // the rows without touching their text, "Busy", and quitting in the middle.
-#include "app/tamberly.h"
+#include "app/app.h"
 
 #include "platform/browser_locator.h"
 #include "platform/qt/proxy_list_model.h"
+#include "platform/qt/tray_icon.h"
 #include "storage/ini_file.h"
 #include "support/fakes.h"
 #include "support/http_test_server.h"
@@ -41,8 +42,10 @@ struct CheckWindowTest : ::testing::Test {
     FakeDialogs dialogs;
     FakeTransferControl inet;
     HttpTestServer target;
+    QtTrayIcon tray{[] { return true; }, [] { return TrayHost::XEmbed; }};
     int ends = 0;
-    std::unique_ptr<Tamberly> window;
+    std::unique_ptr<App> app;
+    Tamberly* window = nullptr;
 
     CheckWindowTest() {
         target.get("/Tamberly/check.php", [](const httplib::Request&, httplib::Response& res) {
@@ -53,10 +56,9 @@ struct CheckWindowTest : ::testing::Test {
     }
 
     void open() {
-        TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
-        services.trayAvailable = [] { return true; };
-        services.endProcess = [this] { ++ends; };
-        window = std::make_unique<Tamberly>(services);
+        app = std::make_unique<App>(
+            AppPlatform{registry, shell, locator, random, dialogs, inet, tray, [this] { ++ends; }});
+        window = &app->window();
     }
     // The list arrives as a download does.
     void download(const std::string& listText, int rows) {
@@ -69,6 +71,12 @@ struct CheckWindowTest : ::testing::Test {
     QModelIndex row(int i) { return view()->model()->index(i, 0); }
     QString mark(int i) { return row(i).data(ProxyListModel::MarkRole).toString(); }
     void check() { window->findChild<QAction*>("Mnucheck")->trigger(); }
+    bool counting() { return status().startsWith("Checking "); }
+    // A check still running answers another "Check proxies" with "Busy"; where none runs, this starts one.
+    bool busy() {
+        check();
+        return status() == "Busy";
+    }
 };
 
 TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
@@ -87,13 +95,13 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     QStringList seen;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (window->checkRunning())
+        if (counting())
             ++ticks;
         seen << status();
     });
     ticker.start(10);
     check();
-    EXPECT_TRUE(window->checkRunning());
+    EXPECT_TRUE(counting()) << status().toStdString();
     check();
     EXPECT_EQ(status(), "Busy");
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Checked"), 30000);
@@ -136,13 +144,13 @@ TEST_F(CheckWindowTest, QuittingDuringACheckAbandonsItAtOnce) {
     download(silent1.entry() + "*" + silent2.entry() + "*", 2);
     check();
     QTest::qWait(200);
-    ASSERT_TRUE(window->checkRunning());
+    ASSERT_TRUE(busy());
     QElapsedTimer quitting;
     quitting.start();
     window->findChild<QAction*>("Mnuquit")->trigger();
     EXPECT_EQ(ends, 1);
-    EXPECT_FALSE(window->checkRunning());
-    window.reset();
+    EXPECT_FALSE(busy()) << "the check outlived Quit";
+    app.reset();
     EXPECT_LT(quitting.elapsed(), 2000) << "the 5 s limit of the silent proxies was not waited for";
 }
 
@@ -153,21 +161,22 @@ TEST_F(CheckWindowTest, ANewListDropsARunningCheck) {
     check();
     QTRY_VERIFY(status() == "Checking 1 of 2: 1 work");
     download("10.0.0.1:80*", 1);
-    EXPECT_FALSE(window->checkRunning());
     EXPECT_EQ(status(), "List downloaded from server.");
     QTest::qWait(100);
     EXPECT_TRUE(mark(0).isEmpty()); // nothing of the old check lands on the new rows
     EXPECT_EQ(status(), "List downloaded from server.");
+    EXPECT_FALSE(busy()) << "the old check still runs";
 }
 
 TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
     open();
     check();
     EXPECT_EQ(status(), "No proxies to check.");
-    EXPECT_FALSE(window->checkRunning());
+    EXPECT_FALSE(busy());
+    EXPECT_EQ(status(), "No proxies to check.");
 
     TestProxy working(Mode::Forward), nothing(Mode::Refusing);
-    WriteINI("Check", "URL", "http://" + nothing.entry() + "/Tamberly/check.php", window->IniPath());
+    WriteINI("Check", "URL", "http://" + nothing.entry() + "/Tamberly/check.php", home.configDir() + "/prefs.ini");
     download(working.entry() + "*", 1);
     check();
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Check failed: "), 10000);

@@ -1,11 +1,12 @@
 // What the window shows of the desktop's proxy setting: problems in the status line once a command has ended,
 // long texts whole in the tool tip, the Internet Options panel that names what is written or opens the
 // desktop's own page.
-#include "app/tamberly.h"
+#include "app/app.h"
 #include "platform/browser_locator.h"
 #include "platform/linux/desktop_registry.h"
 #include "platform/qt/internet_options_dialog.h"
 #include "platform/qt/qt_status_line.h"
+#include "platform/qt/tray_icon.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -64,10 +65,9 @@ TEST(DesktopProblems, AreShownOnceInTheStatusLineAfterTheCommand) {
     FakeRandom random;
     FakeDialogs dialogs;
     FakeTransferControl inet;
-    TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
-    services.trayAvailable = [] { return false; };
-    services.endProcess = [] {};
-    Tamberly window(services);
+    QtTrayIcon tray([] { return false; }, [] { return TrayHost::XEmbed; });
+    App app(AppPlatform{registry, shell, locator, random, dialogs, inet, tray, [] {}});
+    Tamberly& window = app.window();
     registry.setReporter([&window](const std::string& problem) { window.reportDesktopProblem(problem); });
 
     window.findChild<QAction*>(QStringLiteral("Mnuthisproxy"))->trigger();

@@ -1,8 +1,9 @@
-#include "app/tamberly.h"
+#include "app/app.h"
 
 #include "platform/browser_locator.h"
 #include "platform/linux/browser_lookup.h"
 #include "platform/qt/qt_status_line.h"
+#include "platform/qt/tray_icon.h"
 #include "storage/ini_file.h"
 #include "storage/proxy_list_store.h"
 #include "support/fakes.h"
@@ -43,6 +44,25 @@ public:
     }
 };
 
+// The real icon over the host the test picks, counting the removals that way.
+class RecordingTray final : public TrayIcon {
+public:
+    RecordingTray(bool available, TrayHost host) : m_real([available] { return available; }, [host] { return host; }) {}
+    int removals = 0;
+    bool available() override { return m_real.available(); }
+    void show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) override { m_real.show(icon, popup, onMouse); }
+    void remove() override {
+        ++removals;
+        m_real.remove();
+    }
+    /// The icons made so far.
+    QList<QSystemTrayIcon*> icons() const { return m_real.findChildren<QSystemTrayIcon*>(); }
+    QSystemTrayIcon* icon() const { return icons().value(0); }
+
+private:
+    QtTrayIcon m_real;
+};
+
 struct WindowTest : ::testing::Test {
     ScopedUserHome home;
     FakeRegistry registry;
@@ -54,18 +74,22 @@ struct WindowTest : ::testing::Test {
     bool trayAvailable = true;
     TrayHost trayHost = TrayHost::XEmbed;
     int ends = 0;
-    std::unique_ptr<Tamberly> window;
+    std::unique_ptr<App> app;
+    std::unique_ptr<RecordingTray> tray;
+    Tamberly* window = nullptr;
 
     std::string iniPath() const { return home.configDir() + "/prefs.ini"; }
 
-    Tamberly& open() {
-        TamberlyServices services{registry, shell, locator, random, &dialogs, &inet};
-        services.trayAvailable = [this] { return trayAvailable; };
-        services.trayHost = [this] { return trayHost; };
-        services.endProcess = [this] { ++ends; };
-        window = std::make_unique<Tamberly>(services);
+    Tamberly& open(BrowserLocator& browserLocator) {
+        app.reset();
+        tray = std::make_unique<RecordingTray>(trayAvailable, trayHost);
+        app = std::make_unique<App>(
+            AppPlatform{registry, shell, browserLocator, random, dialogs, inet, *tray, [this] { ++ends; }});
+        window = &app->window();
         return *window;
     }
+    Tamberly& open() { return open(locator); }
+    QMenu* popupMenu() { return child<QMenu>("Mnupopup"); }
     template <typename T> T* child(const char* name) { return window->findChild<T*>(QString::fromUtf8(name)); }
     QAction* action(const char* name) { return child<QAction>(name); }
     std::vector<std::string> rows() {
@@ -93,7 +117,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
                            "Add a new proxy", "Check proxies"}));
     EXPECT_EQ(captions(child<QMenu>("MnuIE")->actions()),
               (QStringList{"Launch", "No proxy", "Use this proxy", "Show Internet Options"}));
-    EXPECT_EQ(captions(window->popupMenu()->actions()),
+    EXPECT_EQ(captions(popupMenu()->actions()),
               (QStringList{"No proxy and launch", "Random proxy and launch", "Quit"}));
 
     // No access keys, nothing checked or disabled; Ctrl+Q on "File", "Quit" only.
@@ -111,7 +135,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
 TEST_F(WindowTest, LayoutControlsAndFocus) {
     open();
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->windowTitle(), "Tamberly");
     EXPECT_EQ(window->centralWidget()->size(), QSize(298, 209));
     EXPECT_EQ(window->minimumSize(), window->maximumSize()); // fixed size
@@ -231,7 +255,6 @@ TEST_F(WindowTest, FirstStartWithoutSettingsOpensEmptyAndStoresTheBrowser) {
     locator.found = "/usr/bin/firefox-esr";
     open();
     EXPECT_TRUE(rows().empty());
-    EXPECT_EQ(window->IniPath(), home.configDir() + "/prefs.ini");
     EXPECT_EQ(ReadINI("Path", "IE", iniPath()), "/usr/bin/firefox-esr");
     EXPECT_EQ(locator.lookups, 1);
 }
@@ -265,11 +288,7 @@ TEST_F(WindowTest, StartUpLookupIsBoundedAndSkippedWhenAPathIsStored) {
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     ::setenv("PATH", bin.path().c_str(), 1);
     BrowserLookup lookup;
-    const auto start = [&] {
-        TamberlyServices services{registry, shell, lookup, random, &dialogs, &inet};
-        services.endProcess = [] {};
-        window = std::make_unique<Tamberly>(services);
-    };
+    const auto start = [&] { open(lookup); };
 
     ASSERT_TRUE(WriteINI("Path", "IE", "/opt/browser/bin/browser", iniPath()));
     start();
@@ -292,29 +311,29 @@ TEST_F(WindowTest, HideAddsOneIconAndTheIconDispatchesOnMessageNumbers) {
     window->show();
     child<QLabel>("status")->setText("kept");
     action("Mnuhide")->trigger();
-    ASSERT_NE(window->trayIcon(), nullptr);
-    EXPECT_TRUE(window->trayIcon()->isVisible());
-    EXPECT_EQ(window->trayIcon()->toolTip(), ":-)");
+    ASSERT_NE(tray->icon(), nullptr);
+    EXPECT_TRUE(tray->icon()->isVisible());
+    EXPECT_EQ(tray->icon()->toolTip(), ":-)");
     EXPECT_FALSE(window->isVisible());
 
     // Every message but a double click (0x203) and a right-button release (0x205) is ignored.
     for (int message : {0x200, 0x201, 0x202, 0x204, 0x206, 0x207, 0x208, 0x209}) {
         window->pichook_MouseDown(message);
         EXPECT_FALSE(window->isVisible()) << message;
-        EXPECT_FALSE(window->popupMenu()->isVisible()) << message;
+        EXPECT_FALSE(popupMenu()->isVisible()) << message;
     }
     window->pichook_MouseDown(0x205);
-    EXPECT_TRUE(window->popupMenu()->isVisible());
-    window->popupMenu()->hide();
+    EXPECT_TRUE(popupMenu()->isVisible());
+    popupMenu()->hide();
 
     window->pichook_MouseDown(0x203);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->trayIcon()->isVisible());
+    EXPECT_TRUE(tray->icon()->isVisible());
     EXPECT_EQ(child<QLabel>("status")->text(), "kept");
     EXPECT_EQ(rows(), (std::vector<std::string>{"a:1", "b:2"}));
 
     action("Mnuhide")->trigger();
-    EXPECT_EQ(window->findChildren<QSystemTrayIcon*>().size(), 1);
+    EXPECT_EQ(tray->icons().size(), 1);
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -345,12 +364,12 @@ TEST_F(WindowTest, IconActivationsMapOntoMessageNumbersAfterTheKindOfHost) {
         action("Mnuhide")->trigger();
         ASSERT_FALSE(window->isVisible()) << name;
 
-        QMetaObject::invokeMethod(window->trayIcon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason, c.reason));
+        QMetaObject::invokeMethod(tray->icon(), "activated", Q_ARG(QSystemTrayIcon::ActivationReason, c.reason));
 
         EXPECT_EQ(window->isVisible(), c.outcome == Restores) << name;
-        EXPECT_EQ(window->popupMenu()->isVisible(), c.outcome == PopsUp) << name;
-        EXPECT_TRUE(window->trayIcon()->isVisible()) << name;
-        window->popupMenu()->hide();
+        EXPECT_EQ(popupMenu()->isVisible(), c.outcome == PopsUp) << name;
+        EXPECT_TRUE(tray->icon()->isVisible()) << name;
+        popupMenu()->hide();
     }
 }
 
@@ -359,20 +378,20 @@ TEST_F(WindowTest, IconActivationsMapOntoMessageNumbersAfterTheKindOfHost) {
 TEST_F(WindowTest, TheHostGetsThePopupCommandsOnlyWhereItShowsTheMenu) {
     open();
     action("Mnuhide")->trigger();
-    EXPECT_EQ(window->trayIcon()->contextMenu(), nullptr);
+    EXPECT_EQ(tray->icon()->contextMenu(), nullptr);
 
     trayHost = TrayHost::StatusNotifierItem;
     open();
     action("Mnuhide")->trigger();
-    QMenu* hostMenu = window->trayIcon()->contextMenu();
+    QMenu* hostMenu = tray->icon()->contextMenu();
     ASSERT_NE(hostMenu, nullptr);
-    EXPECT_EQ(hostMenu->actions(), window->popupMenu()->actions());
+    EXPECT_EQ(hostMenu->actions(), popupMenu()->actions());
     EXPECT_EQ(captions(hostMenu->actions()), QStringList({"No proxy and launch", "Random proxy and launch", "Quit"}));
 
     ends = 0;
     hostMenu->actions().last()->trigger();
     EXPECT_EQ(ends, 1);
-    EXPECT_FALSE(window->trayIcon()->isVisible());
+    EXPECT_FALSE(tray->icon()->isVisible());
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaHideMinimises) {
@@ -380,14 +399,14 @@ TEST_F(WindowTest, WithoutANotificationAreaHideMinimises) {
     open();
     window->show();
     action("Mnuhide")->trigger();
-    EXPECT_EQ(window->trayIcon(), nullptr);
+    EXPECT_EQ(tray->icon(), nullptr);
     EXPECT_TRUE(window->isMinimized());
 }
 
 TEST_F(WindowTest, EveryWayOutRemovesTheIconOnceAndEnds) {
     const std::function<void(WindowTest&)> ways[] = {
         [](WindowTest& t) { t.action("Mnuquit")->trigger(); },
-        [](WindowTest& t) { QTest::keyClick(t.window.get(), Qt::Key_Q, Qt::ControlModifier); },
+        [](WindowTest& t) { QTest::keyClick(t.window, Qt::Key_Q, Qt::ControlModifier); },
         [](WindowTest& t) { t.action("Mnuquit2")->trigger(); },
         [](WindowTest& t) { t.window->close(); },
     };
@@ -396,14 +415,14 @@ TEST_F(WindowTest, EveryWayOutRemovesTheIconOnceAndEnds) {
         ends = 0;
         open();
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         window->activateWindow();
         action("Mnuhide")->trigger();
         window->pichook_MouseDown(0x203);
         way(*this);
         EXPECT_EQ(ends, 1) << "way " << n;
-        EXPECT_EQ(window->trayRemovals(), 1) << "way " << n;
-        EXPECT_FALSE(window->trayIcon()->isVisible()) << "way " << n;
+        EXPECT_EQ(tray->removals, 1) << "way " << n;
+        EXPECT_FALSE(tray->icon()->isVisible()) << "way " << n;
         ++n;
     }
 }

@@ -1,0 +1,80 @@
+#include "platform/qt/tray_icon.h"
+
+#include <QIcon>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace tamberly {
+namespace {
+
+// Mouse message numbers of the notification-area icon.
+constexpr int WM_LBUTTONDOWN = 0x201;
+constexpr int WM_LBUTTONDBLCLK = 0x203;
+constexpr int WM_RBUTTONUP = 0x205;
+constexpr int WM_MBUTTONDOWN = 0x207;
+
+} // namespace
+
+QtTrayIcon::QtTrayIcon() : QtTrayIcon(&QSystemTrayIcon::isSystemTrayAvailable, &currentTrayHost) {}
+
+QtTrayIcon::QtTrayIcon(std::function<bool()> available, std::function<TrayHost()> host)
+    : m_available(std::move(available)), m_host(std::move(host)) {}
+
+QtTrayIcon::~QtTrayIcon() {
+    // The icon before the menu it refers to.
+    delete m_icon;
+}
+
+bool QtTrayIcon::available() {
+    return m_available();
+}
+
+void QtTrayIcon::show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) {
+    m_onMouse = std::move(onMouse);
+    if (!m_icon) {
+        // Asked once: Qt, too, picks the kind of host when the icon is made and keeps it.
+        m_kind = m_host();
+        m_icon = new QSystemTrayIcon(icon, this);
+        m_icon->setToolTip(QStringLiteral(":-)"));
+        if (m_kind == TrayHost::StatusNotifierItem) {
+            // Such a host shows the icon's menu itself, where it chooses (the pointer's place is unknown on
+            // Wayland): hand it the pop-up's three commands.
+            m_hostMenu = std::make_unique<QMenu>();
+            m_hostMenu->setObjectName(QStringLiteral("MnupopupForHost"));
+            m_hostMenu->addActions(popup.actions());
+            m_icon->setContextMenu(m_hostMenu.get());
+        }
+        connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            int message = 0;
+            switch (reason) {
+            case QSystemTrayIcon::DoubleClick:
+                message = WM_LBUTTONDBLCLK;
+                break;
+            case QSystemTrayIcon::Context:
+                // Only a host that does not show the menu itself asks for it this way.
+                message = WM_RBUTTONUP;
+                break;
+            case QSystemTrayIcon::Trigger:
+                // A StatusNotifierItem host never reports a double click, only this activation: the one way back
+                // to the window there.
+                message = m_kind == TrayHost::StatusNotifierItem ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN;
+                break;
+            case QSystemTrayIcon::MiddleClick:
+                message = WM_MBUTTONDOWN;
+                break;
+            case QSystemTrayIcon::Unknown:
+                return;
+            }
+            if (m_onMouse)
+                m_onMouse(message);
+        });
+    }
+    m_icon->show();
+}
+
+void QtTrayIcon::remove() {
+    if (m_icon)
+        m_icon->hide();
+}
+
+} // namespace tamberly
