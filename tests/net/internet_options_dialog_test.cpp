@@ -71,6 +71,26 @@ TEST_F(InternetOptionsTest, EachOpenShowsANewWindowWithTheCurrentValues) {
     EXPECT_FALSE(shown[1]->useProxyBox()->isChecked());
 }
 
+// The panel's box and "Show current proxy" read ProxyEnable alike, odd stored texts included.
+TEST_F(InternetOptionsTest, UseProxyBoxAgreesWithShowCurrentProxy) {
+    const RegValue values[] = {std::uint32_t{1},   std::uint32_t{0},  std::string("1"),   std::string("\n1"),
+                               std::string(" 1"),  std::string("+1"), std::string("01"),  std::string("1 "),
+                               std::string("\r1"), std::string("2"),  std::string("yes"), std::string("")};
+    FakeStatusLine status;
+    SystemProxy proxy(registry, status, dialogs);
+    for (const auto& value : values) {
+        registry.values[kProxyEnableName] = value;
+        proxy.currproxy_Click();
+        panel.open();
+        const auto shown = windows();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0]->useProxyBox()->isChecked(), status.text != "Proxy desactivated")
+            << "ProxyEnable \"" << regValueText(value) << "\" shows " << status.text;
+        shown[0]->close();
+        flushDeletes();
+    }
+}
+
 TEST_F(InternetOptionsTest, OkWritesBothValuesAndCloses) {
     panel.open();
     QPointer<InternetOptionsWindow> window = windows().at(0);

@@ -1,5 +1,7 @@
 #include "platform/linux/browser_lookup.h"
 
+#include "text/ascii_text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -27,12 +29,7 @@ const char* const kKnownBrowsers[] = {
     "midori",
 };
 
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
+constexpr std::string_view kBlanks = " \t\r\n";
 
 bool isExecutableFile(const std::string& path) {
     struct stat st {};
@@ -73,7 +70,7 @@ std::string desktopExec(const std::string& path) {
     std::string line;
     bool inEntry = false;
     while (std::getline(in, line)) {
-        line = trim(line);
+        line = std::string(trim(line, kBlanks));
         if (line.empty() || line[0] == '#')
             continue;
         if (line[0] == '[') {
@@ -81,8 +78,8 @@ std::string desktopExec(const std::string& path) {
             continue;
         }
         const auto equals = line.find('=');
-        if (inEntry && equals != std::string::npos && trim(line.substr(0, equals)) == "Exec")
-            return trim(line.substr(equals + 1));
+        if (inEntry && equals != std::string::npos && trim(line.substr(0, equals), kBlanks) == "Exec")
+            return std::string(trim(line.substr(equals + 1), kBlanks));
     }
     return {};
 }
@@ -292,7 +289,7 @@ std::string BrowserLookup::findOnPath(const std::string& program) {
 
 std::string BrowserLookup::defaultBrowserId() const {
     // xdg-settings may be missing, may fail without a desktop session, or may hang; each means "no answer".
-    const std::string id = trim(captureOutput({"xdg-settings", "get", "default-web-browser"}, m_settingsWait));
+    const std::string id(trim(captureOutput({"xdg-settings", "get", "default-web-browser"}, m_settingsWait), kBlanks));
     const std::string suffix = ".desktop";
     if (id.size() <= suffix.size() || id.compare(id.size() - suffix.size(), suffix.size(), suffix) != 0 ||
         id.find('/') != std::string::npos || id.find('\n') != std::string::npos)

@@ -3,6 +3,7 @@
 #include "platform/shell.h"
 #include "proxy/browser_launch.h"
 #include "storage/ini_file.h"
+#include "text/ascii_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,9 +34,7 @@ DesktopWebBrowser::DesktopWebBrowser(Shell& shell, const std::string& iniPath) :
 
 bool DesktopWebBrowser::takesNewWindow(const std::string& program) {
     const auto slash = program.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string name = lowerAscii(slash == std::string::npos ? program : program.substr(slash + 1));
     for (const char* prefix : {"firefox", "chromium", "google-chrome", "brave", "microsoft-edge"})
         if (name.starts_with(prefix))
             return true;

@@ -1,6 +1,7 @@
 #include "platform/linux/process_shell.h"
 
 #include "platform/linux/proxy_servers.h"
+#include "text/ascii_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,12 +32,6 @@ constexpr long kBadFormat = 11;
 constexpr long kSharingViolation = 26;
 constexpr long kNoAssociation = 31;
 
-bool equalsIgnoreCase(const std::string& a, const char* b) {
-    return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 bool isDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -44,7 +39,7 @@ bool isDirectory(const std::string& path) {
 
 // Windows launches name the system drive as their working folder; its counterpart here is the root.
 std::string workingFolder(const std::string& directory) {
-    if (directory.size() == 3 && std::tolower(static_cast<unsigned char>(directory[0])) == 'c' && directory[1] == ':' &&
+    if (directory.size() == 3 && lowerAscii(directory[0]) == 'c' && directory[1] == ':' &&
         (directory[2] == '\\' || directory[2] == '/'))
         return "/";
     return directory;
@@ -176,7 +171,7 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
                                 const std::string& parameters, const std::string& directory, int /*showCommand*/) {
     // The show command is not used: a new X11 or Wayland program is placed and shown by the window manager, and
     // there is no portable way to ask for another start state. The owner window has no counterpart either.
-    if (!verb.empty() && !equalsIgnoreCase(verb, "open"))
+    if (!verb.empty() && !equalsIgnoringCase(verb, "open"))
         return kNoAssociation;
     if (file.empty())
         return kFileNotFound;
