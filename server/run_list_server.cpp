@@ -1,6 +1,7 @@
 #include "run_list_server.h"
 
 #include "admin_commands.h"
+#include "platform/linux/user_paths.h"
 #include "command_line.h"
 #include "program_output.h"
 #include "proxy_store.h"
@@ -66,17 +67,8 @@ int runCommand(const CommandLine& commandLine) {
 } // namespace
 
 std::string defaultDatabasePath() {
-    std::string data;
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    // A relative XDG_DATA_HOME is to be ignored.
-    if (xdg && xdg[0] == '/')
-        data = xdg;
-    else if (home && home[0] != '\0')
-        data = std::string(home) + "/.local/share";
-    else
-        return {};
-    return data + "/tamberly/listserver.db";
+    const std::string data = xdgBaseDir("XDG_DATA_HOME", ".local/share");
+    return data.empty() ? std::string() : data + "/tamberly/listserver.db";
 }
 
 int runListServer(int argc, char** argv) {

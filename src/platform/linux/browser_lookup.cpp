@@ -1,5 +1,6 @@
 #include "platform/linux/browser_lookup.h"
 
+#include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
 #include <cerrno>
@@ -36,19 +37,11 @@ bool isExecutableFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string homeDir() {
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
-}
-
 // The XDG base folders that hold applications/, most important first; relative entries are invalid and skipped.
 std::vector<std::string> dataDirs() {
     std::vector<std::string> dirs;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && dataHome[0] == '/')
-        dirs.emplace_back(dataHome);
-    else if (!homeDir().empty())
-        dirs.push_back(homeDir() + "/.local/share");
+    if (const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share"); !dataHome.empty())
+        dirs.push_back(dataHome);
     const char* value = std::getenv("XDG_DATA_DIRS");
     const std::string list = value && *value ? value : "/usr/local/share:/usr/share";
     std::size_t start = 0;
@@ -257,11 +250,9 @@ std::string BrowserLookup::execProgram(const std::string& exec) {
             ++app;
         if (app == words.size())
             return {};
-        const char* dataHome = std::getenv("XDG_DATA_HOME");
-        const std::string user =
-            (dataHome && dataHome[0] == '/' ? std::string(dataHome) : homeDir() + "/.local/share") +
-            "/flatpak/exports/bin/" + words[app];
-        return isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
+        const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share");
+        const std::string user = dataHome + "/flatpak/exports/bin/" + words[app];
+        return !dataHome.empty() && isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
     }
     return i < words.size() ? words[i] : std::string();
 }

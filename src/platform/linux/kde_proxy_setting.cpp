@@ -1,6 +1,7 @@
 #include "platform/linux/kde_proxy_setting.h"
 
 #include "platform/file_store.h"
+#include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
 #include <gio/gio.h>
@@ -84,11 +85,7 @@ std::string update(const std::string& path, const std::vector<std::pair<std::str
 } // namespace
 
 std::string defaultPath() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::string(config) + "/kioslaverc";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/kioslaverc";
+    return xdgBaseDir("XDG_CONFIG_HOME", ".config") + "/kioslaverc";
 }
 
 std::string editProxyGroup(const std::optional<std::string>& old,
