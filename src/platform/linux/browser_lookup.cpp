@@ -1,5 +1,6 @@
 #include "platform/linux/browser_lookup.h"
 
+#include "platform/linux/spawn_process.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
@@ -12,12 +13,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tamberly {
 namespace {
@@ -155,33 +153,11 @@ std::string captureOutput(const std::vector<std::string>& command, std::chrono::
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return {};
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // A process group of its own, so that whatever it starts can be stopped with it.
-    posix_spawnattr_setpgroup(&attr, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    SpawnOptions options;
+    options.output = pipeFds[1];
+    options.quietErrors = true;
     pid_t pid = -1;
-    const int error = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int error = spawnProcess(command.front(), command, options, pid);
     ::close(pipeFds[1]);
     if (error != 0) {
         ::close(pipeFds[0]);

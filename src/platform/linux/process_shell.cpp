@@ -1,6 +1,7 @@
 #include "platform/linux/process_shell.h"
 
 #include "platform/linux/proxy_servers.h"
+#include "platform/linux/spawn_process.h"
 #include "text/ascii_text.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,50 +44,6 @@ std::string workingFolder(const std::string& directory) {
         return "/";
     return directory;
 }
-
-// The child should start clean: Tamberly's signal mask and ignored signals are not the browser's business.
-class SpawnAttributes {
-public:
-    SpawnAttributes() {
-        posix_spawnattr_init(&m_attr);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&m_attr, &none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
-            sigaddset(&defaults, sig);
-        posix_spawnattr_setsigdefault(&m_attr, &defaults);
-        // Its own session: the browser outlives Tamberly and is not hung up with Tamberly's terminal.
-        posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&m_attr); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    const posix_spawnattr_t* get() const { return &m_attr; }
-
-private:
-    posix_spawnattr_t m_attr;
-};
-
-class FileActions {
-public:
-    explicit FileActions(const std::string& folder) {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        // Descriptors Tamberly opened without close-on-exec (sockets, the settings file) stay ours.
-        posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
-        if (!folder.empty())
-            posix_spawn_file_actions_addchdir_np(&m_actions, folder.c_str());
-    }
-    ~FileActions() { posix_spawn_file_actions_destroy(&m_actions); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    const posix_spawn_file_actions_t* get() const { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-};
 
 } // namespace
 
@@ -144,7 +100,7 @@ std::optional<std::vector<std::string>> ProcessShell::launchEnvironment(Registry
     std::vector<std::string> proxy;
     try {
         const auto enable = registry.RegRead(kProxyEnableName);
-        if (enable && regValueText(*enable) == "1") {
+        if (enable && proxyEnableIsOn(*enable)) {
             const auto server = registry.RegRead(kProxyServerName);
             std::string why;
             if (const auto servers = parseProxyServer(server ? regValueText(*server) : std::string(), why))
@@ -182,8 +138,7 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
 
     // A relative path with a folder in it means the current folder, not the new working folder.
     std::string program = file;
-    const bool searchPath = file.find('/') == std::string::npos;
-    if (!searchPath && file.front() != '/') {
+    if (file.find('/') != std::string::npos && file.front() != '/') {
         std::error_code ec;
         program = std::filesystem::absolute(file, ec).string();
         if (ec)
@@ -192,11 +147,6 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
 
     std::vector<std::string> args = splitParameters(parameters);
     args.insert(args.begin(), file);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
 
     std::optional<std::vector<std::string>> environment;
     if (m_proxyInForce)
@@ -207,16 +157,13 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
             envp.push_back(variable.data());
         envp.push_back(nullptr);
     }
-    char** childEnvironment = environment ? envp.data() : environ;
 
-    SpawnAttributes attributes;
-    FileActions actions(folder);
+    SpawnOptions options;
+    options.folder = folder;
+    options.ownSession = true;
+    options.environment = environment ? envp.data() : nullptr;
     pid_t pid = -1;
-    // Never through a shell: the arguments reach the program exactly as split.
-    const int error =
-        searchPath ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment)
-                   : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment);
-    if (error != 0)
+    if (const int error = spawnProcess(program, args, options, pid); error != 0)
         return codeForErrno(error, program);
 
     // Someone has to collect the exit status, or the browser would linger as a zombie once it ends.
