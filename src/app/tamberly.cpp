@@ -1,6 +1,6 @@
 #include "app/tamberly.h"
 
-#include "platform/linux/desktop_web_browser.h"
+#include "net/desktop_web_browser.h"
 #include "platform/linux/user_paths.h"
 #include "platform/qt/check_mark_delegate.h"
 #include "platform/qt/internet_options_dialog.h"

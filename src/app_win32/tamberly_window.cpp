@@ -6,7 +6,7 @@
 #include "net/website.h"
 #include "platform/browser_locator.h"
 #include "platform/windows/control_panel_options.h"
-#include "platform/windows/shell_web_browser.h"
+#include "net/shell_web_browser.h"
 #include "platform/windows/wininet_transfer_control.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"
