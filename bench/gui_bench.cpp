@@ -6,7 +6,7 @@
 #include "app/app.h"
 #include "platform/dialogs.h"
 #include "platform/linux/browser_lookup.h"
-#include "platform/linux/clock_random_source.h"
+#include "platform/clock_random_source.h"
 #include "platform/linux/heap_reuse.h"
 #include "platform/linux/process_shell.h"
 #include "platform/linux/registry_file.h"

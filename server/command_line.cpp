@@ -1,38 +1,14 @@
 #include "command_line.h"
 
-#include "entry.h"
-#include "proxy_store.h"
-
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <mutex>
-#include <set>
-#include <sstream>
-#include <thread>
+#include <string>
+#include <utility>
 
 namespace tamberly {
 namespace {
 
-constexpr const char* kProgram = "tamberly-listserver";
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr int kMaxDeadAfter = 1000000;
 constexpr int kMaxThreads = 4096;
 constexpr int kMaxConnections = 1000000;
-constexpr std::size_t kMaxImportErrorsShown = 20;
 
 const char* const kUsage =
     "Usage: tamberly-listserver [serve] [--listen HOST:PORT] [--db PATH] [--dead-after N] [--moderate]\n"
@@ -68,229 +44,11 @@ bool parseNumber(std::string_view text, int low, int high, int& value) {
     return value >= low && value <= high;
 }
 
-void writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const auto n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// One write call per line, so lines from many threads never interleave.
-void logLine(const std::string& line) {
-    writeAll(STDERR_FILENO, line);
-}
-
-std::string displayAddress(const std::string& host, int port) {
-    const bool ipv6 = host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-int usageError(const std::string& message) {
-    std::cerr << kProgram << ": " << message << "\nTry '" << kProgram << " --help'.\n";
-    return kExitUsage;
-}
-
-int failure(const std::string& message) {
-    std::cerr << kProgram << ": " << message << "\n";
-    return kExitFailure;
-}
-
-std::string openDatabasePath(const std::string& given, std::string& error) {
-    namespace fs = std::filesystem;
-    std::string path = given.empty() ? defaultDatabasePath() : given;
-    if (path.empty()) {
-        error = "cannot find a place for the database: set XDG_DATA_HOME or HOME, or give --db PATH";
-        return {};
-    }
-    const fs::path folder = fs::path(path).parent_path();
-    std::error_code ec;
-    if (!folder.empty() && !fs::exists(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            error = "cannot create the folder " + folder.string() + ": " + ec.message();
-            return {};
-        }
-        // The default folder holds only this program's data.
-        if (given.empty())
-            fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-    }
-    return path;
-}
-
-int serve(ProxyStore& store, const CommandLine& commandLine) {
-    // Signals are taken by one thread with sigwait, so stopping never runs inside a signal handler. Blocked before
-    // any thread starts, so every thread inherits the mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    ListService service(store, commandLine.service);
-    service.setErrorSink([](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); });
-    HttpServer server(service, commandLine.http, logLine);
-    const int port = server.bind();
-    if (port <= 0)
-        return failure("cannot listen on " + displayAddress(commandLine.http.host, commandLine.http.port) +
-                       " (address in use or not available here)");
-
-    std::atomic<bool> runEnded{false};
-    std::atomic<bool> signalled{false};
-    std::thread signalThread([&] {
-        int number = 0;
-        sigwait(&signals, &number);
-        if (number == SIGUSR1) // woken because run() ended on its own
-            return;
-        signalled = true;
-        logLine(std::string(kProgram) + ": stopping on " + (number == SIGINT ? "SIGINT" : "SIGTERM") + "\n");
-        // stop() does nothing before the server runs, so wait until it does.
-        while (!server.running() && !runEnded)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        server.stop();
-    });
-
-    // Subcommands and other servers change the database behind the cached list.
-    std::thread pollThread([&] {
-        while (!runEnded) {
-            try {
-                service.waitForChange(std::chrono::milliseconds(250));
-                service.refreshIfChangedElsewhere();
-            } catch (const std::exception& error) {
-                logLine(std::string(kProgram) + ": " + error.what() + "\n");
-            }
-        }
-    });
-
-    std::cout << "listening on " << displayAddress(commandLine.http.host, port) << std::endl;
-    const bool ran = server.run();
-    runEnded = true;
-    pollThread.join();
-    if (!signalled)
-        pthread_kill(signalThread.native_handle(), SIGUSR1);
-    signalThread.join();
-    if (!ran && !signalled)
-        return failure("the server stopped unexpectedly");
-    return 0;
-}
-
-bool readInput(const std::string& file, std::string& text, std::string& error) {
-    if (file == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        error = "cannot read " + file + ": it is a folder";
-        return false;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + file + ": " + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream out;
-    out << in.rdbuf();
-    text = out.str();
-    return true;
-}
-
-int importFile(ProxyStore& store, const std::string& file) {
-    std::string text;
-    std::string error;
-    if (!readInput(file, text, error))
-        return failure(error);
-    std::vector<std::string> entries;
-    std::set<std::string> seen;
-    std::size_t refused = 0;
-    for (const auto& piece : splitImportText(text)) {
-        const auto check = checkEntry(piece.text);
-        if (!check.ok) {
-            if (++refused <= kMaxImportErrorsShown)
-                std::cerr << file << ":" << piece.line << ": " << check.reason << "\n";
-            continue;
-        }
-        if (seen.insert(check.entry).second)
-            entries.push_back(check.entry);
-    }
-    if (refused > 0) {
-        if (refused > kMaxImportErrorsShown)
-            std::cerr << file << ": " << (refused - kMaxImportErrorsShown) << " more entries refused\n";
-        return failure(std::to_string(refused) + (refused == 1 ? " entry" : " entries") +
-                       " refused; nothing was imported");
-    }
-    const auto count = store.importEntries(entries, static_cast<std::int64_t>(std::time(nullptr)));
-    std::cout << "imported " << entries.size() << (entries.size() == 1 ? " entry" : " entries") << ": " << count.added
-              << " new, " << count.republished << " published again, " << count.alreadyPublished
-              << " already on the list\n";
-    return 0;
-}
-
-int approveEntry(ProxyStore& store, const std::string& raw) {
-    const auto check = checkEntry(raw);
-    if (!check.ok)
-        return failure("invalid proxy entry: " + check.reason);
-    switch (store.approve(check.entry)) {
-    case ProxyStore::ApproveResult::Unknown:
-        return failure(check.entry + " is not known");
-    case ProxyStore::ApproveResult::AlreadyPublished:
-        std::cout << check.entry << " is already on the list\n";
-        break;
-    case ProxyStore::ApproveResult::Approved:
-        std::cout << check.entry << " is now on the list\n";
-        break;
-    }
-    return 0;
-}
-
-int removeEntry(ProxyStore& store, const std::string& raw) {
-    const auto check = checkEntry(raw);
-    // A row that is not a valid entry (edited in by hand) can still be removed by its exact text.
-    const std::string& entry = check.ok ? check.entry : raw;
-    if (!store.remove(entry))
-        return failure(check.ok ? entry + " is not known" : "invalid proxy entry: " + check.reason);
-    std::cout << "removed " << entry << "\n";
-    return 0;
-}
-
-int runCommand(const CommandLine& commandLine) {
-    std::string error;
-    const bool postgres = isPostgresLocation(commandLine.database);
-    const std::string path = postgres ? commandLine.database : openDatabasePath(commandLine.database, error);
-    if (path.empty())
-        return failure(error);
-    const auto opened = openProxyStore(path);
-    ProxyStore& store = *opened;
-    switch (commandLine.command) {
-    case CommandLine::Command::Serve:
-        return serve(store, commandLine);
-    case CommandLine::Command::Import:
-        return importFile(store, commandLine.argument);
-    case CommandLine::Command::Export: {
-        ListService service(store, commandLine.service);
-        std::cout << *service.listText() << std::flush;
-        return 0;
-    }
-    case CommandLine::Command::Pending:
-        for (const auto& record : store.entries(ProxyState::Pending))
-            std::cout << record.entry << "\n";
-        return 0;
-    case CommandLine::Command::Approve:
-        return approveEntry(store, commandLine.argument);
-    case CommandLine::Command::Remove:
-        return removeEntry(store, commandLine.argument);
-    case CommandLine::Command::Help:
-        break;
-    }
-    return 0;
-}
-
 } // namespace
+
+const char* usageText() {
+    return kUsage;
+}
 
 bool parseListenAddress(std::string_view text, std::string& host, int& port) {
     std::string_view portText;
@@ -310,20 +68,6 @@ bool parseListenAddress(std::string_view text, std::string& host, int& port) {
             return false;
     }
     return !host.empty() && parseNumber(portText, 0, 65535, port);
-}
-
-std::string defaultDatabasePath() {
-    std::string data;
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    // A relative XDG_DATA_HOME is to be ignored.
-    if (xdg && xdg[0] == '/')
-        data = xdg;
-    else if (home && home[0] != '\0')
-        data = std::string(home) + "/.local/share";
-    else
-        return {};
-    return data + "/tamberly/listserver.db";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine, std::string& error) {
@@ -435,23 +179,6 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         return false;
     }
     return true;
-}
-
-int runListServer(int argc, char** argv) {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    CommandLine commandLine;
-    std::string error;
-    if (!parseCommandLine(args, commandLine, error))
-        return usageError(error);
-    if (commandLine.command == CommandLine::Command::Help) {
-        std::cout << kUsage;
-        return 0;
-    }
-    try {
-        return runCommand(commandLine);
-    } catch (const std::exception& e) {
-        return failure(e.what());
-    }
 }
 
 } // namespace tamberly

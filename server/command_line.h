@@ -27,10 +27,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
 /// HOST:PORT or [IPV6]:PORT with a port from 0 to 65535.
 bool parseListenAddress(std::string_view text, std::string& host, int& port);
 
-/// $XDG_DATA_HOME/tamberly/listserver.db, or ~/.local/share/tamberly/listserver.db; empty when neither is set.
-std::string defaultDatabasePath();
-
-/// The whole program: exit code 0 on success, 1 on failure, 2 on bad usage.
-int runListServer(int argc, char** argv);
+/// The text of --help.
+const char* usageText();
 
 } // namespace tamberly

@@ -1,5 +1,7 @@
 #include "entry.h"
 
+#include "text/ascii_text.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -143,11 +145,8 @@ std::vector<ImportPiece> splitImportText(std::string_view text) {
     int line = 1;
     int pieceLine = 1;
     auto finish = [&] {
-        const auto first = current.find_first_not_of(" \t");
-        if (first != std::string::npos) {
-            const auto last = current.find_last_not_of(" \t");
-            pieces.push_back({current.substr(first, last - first + 1), pieceLine});
-        }
+        if (const std::string_view piece = trim(current, " \t"); !piece.empty())
+            pieces.push_back({std::string(piece), pieceLine});
         current.clear();
         pieceLine = line;
     };

@@ -6,6 +6,8 @@
 
 #include "http_server.h"
 
+#include "text/ascii_text.h"
+
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -107,23 +109,13 @@ void appendEscaped(std::string& out, const std::string& text, std::size_t limit)
         out += "...";
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string decodePercent(std::string_view text, bool plusIsBlank) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '%' && i + 2 < text.size()) {
-            const int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
+            const int high = hexDigitValue(text[i + 1]), low = hexDigitValue(text[i + 2]);
             if (high >= 0 && low >= 0) {
                 out += static_cast<char>(high * 16 + low);
                 i += 2;

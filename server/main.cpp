@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "run_list_server.h"
 
 int main(int argc, char** argv) {
     return tamberly::runListServer(argc, argv);

@@ -5,7 +5,7 @@
 #include "net/list_download.h"
 #include "net/proxy_submission.h"
 #include "net/website.h"
-#include "platform/linux/desktop_web_browser.h"
+#include "net/desktop_web_browser.h"
 #include "platform/qt/internet_options_dialog.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"

@@ -2,7 +2,7 @@
 
 #include "app/app.h"
 #include "platform/linux/browser_lookup.h"
-#include "platform/linux/clock_random_source.h"
+#include "platform/clock_random_source.h"
 #include "platform/linux/desktop_proxy_page.h"
 #include "platform/linux/desktop_registry.h"
 #include "platform/linux/process_shell.h"

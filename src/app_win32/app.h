@@ -5,7 +5,7 @@
 #include "net/proxy_submission.h"
 #include "net/website.h"
 #include "platform/windows/control_panel_options.h"
-#include "platform/windows/shell_web_browser.h"
+#include "net/shell_web_browser.h"
 #include "proxy/browser_launch.h"
 #include "proxy/selection_commands.h"
 #include "proxy/system_proxy.h"

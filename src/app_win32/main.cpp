@@ -3,8 +3,8 @@
 #include "platform/windows/program_folder.h"
 #include "platform/windows/win32_registry.h"
 #include "platform/windows/win32_shell.h"
+#include "platform/clock_random_source.h"
 #include "platform/windows/wininet_transfer_control.h"
-#include "platform/linux/clock_random_source.h"
 
 #include <windows.h>
 

@@ -3,6 +3,7 @@
 #include "net/curl_library.h"
 #include "net/list_server.h"
 #include "storage/ini_file.h"
+#include "text/ascii_text.h"
 
 #include <curl/curl.h>
 
@@ -26,13 +27,7 @@ bool isLetter(char c) {
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    }
-    return true;
+    return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool isIpv4(std::string_view text) {
@@ -131,13 +126,6 @@ bool isDnsName(std::string_view text) {
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 // libcurl, which run() has loaded before any transfer.
@@ -308,9 +296,9 @@ std::optional<ProxyTarget> parseCheckEntry(std::string_view entry) {
         const std::string_view address = host.substr(1, host.size() - 2);
         if (!isIpv6(address))
             return std::nullopt;
-        target.host = lower(address);
+        target.host = lowerAscii(address);
     } else if (isDnsName(host)) {
-        target.host = lower(host);
+        target.host = lowerAscii(host);
     } else {
         return std::nullopt;
     }

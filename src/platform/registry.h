@@ -41,4 +41,20 @@ inline constexpr const char* kProxyServerName =
 inline constexpr const char* kProxyEnableName =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ProxyEnable";
 
+/// Whether a ProxyEnable value says "use ProxyServer": its text read as a number the way the classic runtime's Val
+/// reads it (leading blanks, tabs and line feeds skipped, a sign, then digits; anything else reads as 0) is 1.
+inline bool proxyEnableIsOn(const RegValue& value) {
+    const std::string text = regValueText(value);
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long number = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && number < 1'000'000'000'000; ++i)
+        number = number * 10 + (text[i] - '0');
+    return (negative ? -number : number) == 1;
+}
+
 } // namespace tamberly

@@ -3,28 +3,7 @@
 #include "platform/dialogs.h"
 #include "platform/status_line.h"
 
-#include <cctype>
-
 namespace tamberly {
-namespace {
-
-// Reads a text as a number the way the classic runtime's Val does: leading blanks, a sign, then digits;
-// anything else reads as 0.
-long long valOf(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && value < 1'000'000'000'000; ++i)
-        value = value * 10 + (text[i] - '0');
-    return negative ? -value : value;
-}
-
-} // namespace
-
 SystemProxy::SystemProxy(Registry& registry, StatusLine& status, Dialogs& dialogs)
     : m_registry(registry), m_status(status), m_dialogs(dialogs) {}
 
@@ -54,7 +33,7 @@ void SystemProxy::currproxy_Click() {
     try {
         // A missing ProxyEnable, or one that is not a number, means the proxy is off.
         const auto enable = m_registry.RegRead(kProxyEnableName);
-        if (!enable || valOf(regValueText(*enable)) != 1) {
+        if (!enable || !proxyEnableIsOn(*enable)) {
             m_status.setCaption("Proxy desactivated");
             return;
         }

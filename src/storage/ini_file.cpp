@@ -1,6 +1,7 @@
 #include "storage/ini_file.h"
 
 #include "platform/file_store.h"
+#include "text/ascii_text.h"
 
 #include <optional>
 #include <vector>
@@ -21,31 +22,6 @@
 namespace tamberly {
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
-}
-
 bool isControl(unsigned char b) {
     return b < 0x20 || b == 0x7F;
 }
@@ -59,16 +35,6 @@ bool needsQuotes(std::string_view value) {
     if (value.front() == ' ' || value.back() == ' ')
         return true;
     return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::optional<std::string> unescape(std::string_view inner) {
@@ -87,8 +53,9 @@ std::optional<std::string> unescape(std::string_view inner) {
         const char e = inner[++i];
         if (e == '"' || e == '\\') {
             out.push_back(e);
-        } else if (e == 'x' && i + 2 < inner.size() && hexDigit(inner[i + 1]) >= 0 && hexDigit(inner[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexDigit(inner[i + 1]) * 16 + hexDigit(inner[i + 2])));
+        } else if (e == 'x' && i + 2 < inner.size() && hexDigitValue(inner[i + 1]) >= 0 &&
+                   hexDigitValue(inner[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexDigitValue(inner[i + 1]) * 16 + hexDigitValue(inner[i + 2])));
             i += 2;
         } else {
             return std::nullopt;
@@ -162,7 +129,7 @@ Found find(std::string_view data, const std::vector<Line>& lines, std::string_vi
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const Parsed p = parseLine(data, lines[i]);
         if (found.sectionLine < 0) {
-            if (p.kind == Kind::Section && sameName(p.name, section))
+            if (p.kind == Kind::Section && equalsIgnoringCase(p.name, section))
                 found.sectionLine = found.lastLine = static_cast<long>(i);
             continue;
         }
@@ -170,7 +137,7 @@ Found find(std::string_view data, const std::vector<Line>& lines, std::string_vi
             break;
         if (p.kind != Kind::Blank)
             found.lastLine = static_cast<long>(i);
-        if (p.kind == Kind::Key && sameName(p.name, key)) {
+        if (p.kind == Kind::Key && equalsIgnoringCase(p.name, key)) {
             found.keyLine = static_cast<long>(i);
             found.value = p.value;
             break;

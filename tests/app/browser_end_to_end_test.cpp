@@ -5,7 +5,7 @@
 // namespace of its own, where only loopback exists, so no request can leave the machine.
 #include "app/app.h"
 #include "platform/linux/browser_lookup.h"
-#include "platform/linux/clock_random_source.h"
+#include "platform/clock_random_source.h"
 #include "platform/linux/desktop_registry.h"
 #include "platform/linux/process_shell.h"
 #include "platform/linux/registry_file.h"

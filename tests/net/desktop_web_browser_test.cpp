@@ -1,5 +1,5 @@
 // Opening a page through the shell with the stored browser, or the desktop's default one.
-#include "platform/linux/desktop_web_browser.h"
+#include "net/desktop_web_browser.h"
 
 #include "storage/ini_file.h"
 #include "support/fakes.h"

@@ -23,6 +23,17 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// The window's controls, found as a user finds them: there is one of each.
+QLineEdit* serverEdit(QWidget* window) {
+    return window->findChild<QLineEdit*>();
+}
+QCheckBox* useProxyBox(QWidget* window) {
+    return window->findChild<QCheckBox*>();
+}
+QDialogButtonBox* buttons(QWidget* window) {
+    return window->findChild<QDialogButtonBox*>();
+}
+
 /// A registry whose store cannot be read.
 class UnreadableRegistry final : public Registry {
 public:
@@ -63,22 +74,42 @@ TEST_F(InternetOptionsTest, EachOpenShowsANewWindowWithTheCurrentValues) {
         EXPECT_TRUE(window->isVisible());
         EXPECT_FALSE(window->isModal());
         EXPECT_EQ(window->windowTitle(), "Internet Options");
-        EXPECT_EQ(window->useProxyBox()->text(), "Use a proxy server");
+        EXPECT_EQ(useProxyBox(window)->text(), "Use a proxy server");
     }
-    EXPECT_EQ(shown[0]->serverEdit()->text(), "10.0.0.1:80");
-    EXPECT_TRUE(shown[0]->useProxyBox()->isChecked());
-    EXPECT_EQ(shown[1]->serverEdit()->text(), "10.0.0.2:3128");
-    EXPECT_FALSE(shown[1]->useProxyBox()->isChecked());
+    EXPECT_EQ(serverEdit(shown[0])->text(), "10.0.0.1:80");
+    EXPECT_TRUE(useProxyBox(shown[0])->isChecked());
+    EXPECT_EQ(serverEdit(shown[1])->text(), "10.0.0.2:3128");
+    EXPECT_FALSE(useProxyBox(shown[1])->isChecked());
+}
+
+// The panel's box and "Show current proxy" read ProxyEnable alike, odd stored texts included.
+TEST_F(InternetOptionsTest, UseProxyBoxAgreesWithShowCurrentProxy) {
+    const RegValue values[] = {std::uint32_t{1},   std::uint32_t{0},  std::string("1"),   std::string("\n1"),
+                               std::string(" 1"),  std::string("+1"), std::string("01"),  std::string("1 "),
+                               std::string("\r1"), std::string("2"),  std::string("yes"), std::string("")};
+    FakeStatusLine status;
+    SystemProxy proxy(registry, status, dialogs);
+    for (const auto& value : values) {
+        registry.values[kProxyEnableName] = value;
+        proxy.currproxy_Click();
+        panel.open();
+        const auto shown = windows();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(useProxyBox(shown[0])->isChecked(), status.text != "Proxy desactivated")
+            << "ProxyEnable \"" << regValueText(value) << "\" shows " << status.text;
+        shown[0]->close();
+        flushDeletes();
+    }
 }
 
 TEST_F(InternetOptionsTest, OkWritesBothValuesAndCloses) {
     panel.open();
     QPointer<InternetOptionsWindow> window = windows().at(0);
-    window->serverEdit()->setText("proxy.example:3128");
-    window->useProxyBox()->setChecked(false);
+    serverEdit(window)->setText("proxy.example:3128");
+    useProxyBox(window)->setChecked(false);
     registry.log.clear();
 
-    window->buttons()->button(QDialogButtonBox::Ok)->click();
+    buttons(window)->button(QDialogButtonBox::Ok)->click();
     flushDeletes();
 
     EXPECT_THAT(registry.log, ElementsAre(std::string("write ") + kProxyServerName + "=proxy.example:3128 (REG_SZ)",
@@ -89,10 +120,10 @@ TEST_F(InternetOptionsTest, OkWritesBothValuesAndCloses) {
 TEST_F(InternetOptionsTest, CancelWritesNothing) {
     panel.open();
     QPointer<InternetOptionsWindow> window = windows().at(0);
-    window->serverEdit()->setText("changed:1");
+    serverEdit(window)->setText("changed:1");
     registry.log.clear();
 
-    window->buttons()->button(QDialogButtonBox::Cancel)->click();
+    buttons(window)->button(QDialogButtonBox::Cancel)->click();
     flushDeletes();
 
     EXPECT_THAT(registry.log, IsEmpty());
@@ -102,11 +133,11 @@ TEST_F(InternetOptionsTest, CancelWritesNothing) {
 TEST_F(InternetOptionsTest, AFailedWriteIsShownAndKeepsTheWindowOpen) {
     panel.open();
     QPointer<InternetOptionsWindow> window = windows().at(0);
-    window->serverEdit()->setText("proxy.example:3128");
+    serverEdit(window)->setText("proxy.example:3128");
     registry.failWritesTo = kProxyServerName;
     registry.log.clear();
 
-    window->buttons()->button(QDialogButtonBox::Ok)->click();
+    buttons(window)->button(QDialogButtonBox::Ok)->click();
     flushDeletes();
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
@@ -114,7 +145,7 @@ TEST_F(InternetOptionsTest, AFailedWriteIsShownAndKeepsTheWindowOpen) {
     EXPECT_EQ(registry.log.size(), 1u) << "the proxy is not switched on after its server could not be written";
     ASSERT_FALSE(window.isNull());
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->serverEdit()->text(), "proxy.example:3128") << "the typed text is kept for another try";
+    EXPECT_EQ(serverEdit(window)->text(), "proxy.example:3128") << "the typed text is kept for another try";
 }
 
 TEST_F(InternetOptionsTest, UnreadableSettingsAreReportedInsteadOfShownBlank) {

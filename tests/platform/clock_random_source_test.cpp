@@ -1,4 +1,4 @@
-#include "platform/linux/clock_random_source.h"
+#include "platform/clock_random_source.h"
 
 #include <gtest/gtest.h>
 

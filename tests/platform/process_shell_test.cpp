@@ -203,13 +203,13 @@ TEST_F(ProcessShellTest, TheStartedProgramsEnvironmentCarriesTheProxyInForce) {
     ProcessShell shell(&registry);
     struct Case {
         const char* server;
-        std::uint32_t enable;
+        RegValue enable;
         std::map<std::string, std::string> expected;
     };
     const std::string local = "localhost,127.0.0.1,::1";
     const Case cases[] = {
         {"10.1.2.3:3128",
-         1,
+         std::uint32_t{1},
          {{"env:http_proxy", "http://10.1.2.3:3128"},
           {"env:HTTP_PROXY", "http://10.1.2.3:3128"},
           {"env:https_proxy", "http://10.1.2.3:3128"},
@@ -219,15 +219,23 @@ TEST_F(ProcessShellTest, TheStartedProgramsEnvironmentCarriesTheProxyInForce) {
           {"env:no_proxy", local},
           {"env:NO_PROXY", local}}},
         {"http=[::1]:8080",
-         1,
+         std::uint32_t{1},
          {{"env:http_proxy", "http://[::1]:8080"},
           {"env:HTTP_PROXY", "http://[::1]:8080"},
           {"env:no_proxy", local},
           {"env:NO_PROXY", local}}},
-        {"10.1.2.3:3128", 0, {}},
+        {"10.1.2.3:3128", std::uint32_t{0}, {}},
+        // Read as "Show current proxy" reads ProxyEnable.
+        {"http=[::1]:8080",
+         std::string("\n+1"),
+         {{"env:http_proxy", "http://[::1]:8080"},
+          {"env:HTTP_PROXY", "http://[::1]:8080"},
+          {"env:no_proxy", local},
+          {"env:NO_PROXY", local}}},
+        {"10.1.2.3:3128", std::string("yes"), {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.server) + (c.enable ? " on" : " off"));
+        SCOPED_TRACE(std::string(c.server) + " with ProxyEnable " + regValueText(c.enable));
         std::filesystem::remove(m_output);
         registry.values[kProxyServerName] = std::string(c.server);
         registry.values[kProxyEnableName] = c.enable;

@@ -1,6 +1,6 @@
 #include "proxy/selection_commands.h"
 
-#include "platform/linux/clock_random_source.h"
+#include "platform/clock_random_source.h"
 #include "proxy/browser_launch.h"
 #include "proxy/system_proxy.h"
 #include "storage/ini_file.h"

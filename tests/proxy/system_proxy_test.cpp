@@ -54,8 +54,8 @@ TEST_F(SystemProxyTest, DisableProxyWritesOnlyEnableAndLeavesTheStatus) {
     status.text = "kept";
     proxy.Mnunoproxy_Click();
     proxy.Mnunoproxy_Click(); // already off: written again
-    EXPECT_EQ(log, (std::vector<std::string>{"write " + kEnable + "=0 (REG_DWORD)",
-                                             "write " + kEnable + "=0 (REG_DWORD)"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"write " + kEnable + "=0 (REG_DWORD)", "write " + kEnable + "=0 (REG_DWORD)"}));
     EXPECT_EQ(status.text, "kept");
     EXPECT_EQ(regValueText(registry.values[kServer]), "10.0.0.1:80");
 }
@@ -76,6 +76,11 @@ TEST_F(SystemProxyTest, CurrentProxyReportsTheRegistryState) {
         {std::nullopt, std::string("10.0.0.1:80"), "Proxy desactivated", false},
         {std::string("1"), std::string("a:1"), "Current proxy : a:1", true},
         {std::string("yes"), std::string("a:1"), "Proxy desactivated", false},
+        // Read as the classic runtime's Val reads a number: leading blanks, tabs and line feeds are skipped.
+        {std::string(" \t\n1"), std::string("a:1"), "Current proxy : a:1", true},
+        {std::string("+1"), std::string("a:1"), "Current proxy : a:1", true},
+        {std::string("\r1"), std::string("a:1"), "Proxy desactivated", false},
+        {std::string("-1"), std::string("a:1"), "Proxy desactivated", false},
     };
     for (const auto& c : cases) {
         registry.values.clear();

@@ -1,5 +1,9 @@
 #include "platform/linux/browser_lookup.h"
 
+#include "platform/linux/spawn_process.h"
+#include "platform/linux/user_paths.h"
+#include "text/ascii_text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,12 +13,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tamberly {
 namespace {
@@ -27,31 +28,18 @@ const char* const kKnownBrowsers[] = {
     "midori",
 };
 
-std::string trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
+constexpr std::string_view kBlanks = " \t\r\n";
 
 bool isExecutableFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string homeDir() {
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
-}
-
 // The XDG base folders that hold applications/, most important first; relative entries are invalid and skipped.
 std::vector<std::string> dataDirs() {
     std::vector<std::string> dirs;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && dataHome[0] == '/')
-        dirs.emplace_back(dataHome);
-    else if (!homeDir().empty())
-        dirs.push_back(homeDir() + "/.local/share");
+    if (const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share"); !dataHome.empty())
+        dirs.push_back(dataHome);
     const char* value = std::getenv("XDG_DATA_DIRS");
     const std::string list = value && *value ? value : "/usr/local/share:/usr/share";
     std::size_t start = 0;
@@ -73,7 +61,7 @@ std::string desktopExec(const std::string& path) {
     std::string line;
     bool inEntry = false;
     while (std::getline(in, line)) {
-        line = trim(line);
+        line = std::string(trim(line, kBlanks));
         if (line.empty() || line[0] == '#')
             continue;
         if (line[0] == '[') {
@@ -81,8 +69,8 @@ std::string desktopExec(const std::string& path) {
             continue;
         }
         const auto equals = line.find('=');
-        if (inEntry && equals != std::string::npos && trim(line.substr(0, equals)) == "Exec")
-            return trim(line.substr(equals + 1));
+        if (inEntry && equals != std::string::npos && trim(line.substr(0, equals), kBlanks) == "Exec")
+            return std::string(trim(line.substr(equals + 1), kBlanks));
     }
     return {};
 }
@@ -165,33 +153,11 @@ std::string captureOutput(const std::vector<std::string>& command, std::chrono::
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return {};
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // A process group of its own, so that whatever it starts can be stopped with it.
-    posix_spawnattr_setpgroup(&attr, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    SpawnOptions options;
+    options.output = pipeFds[1];
+    options.quietErrors = true;
     pid_t pid = -1;
-    const int error = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int error = spawnProcess(command.front(), command, options, pid);
     ::close(pipeFds[1]);
     if (error != 0) {
         ::close(pipeFds[0]);
@@ -260,11 +226,9 @@ std::string BrowserLookup::execProgram(const std::string& exec) {
             ++app;
         if (app == words.size())
             return {};
-        const char* dataHome = std::getenv("XDG_DATA_HOME");
-        const std::string user =
-            (dataHome && dataHome[0] == '/' ? std::string(dataHome) : homeDir() + "/.local/share") +
-            "/flatpak/exports/bin/" + words[app];
-        return isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
+        const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share");
+        const std::string user = dataHome + "/flatpak/exports/bin/" + words[app];
+        return !dataHome.empty() && isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
     }
     return i < words.size() ? words[i] : std::string();
 }
@@ -292,7 +256,7 @@ std::string BrowserLookup::findOnPath(const std::string& program) {
 
 std::string BrowserLookup::defaultBrowserId() const {
     // xdg-settings may be missing, may fail without a desktop session, or may hang; each means "no answer".
-    const std::string id = trim(captureOutput({"xdg-settings", "get", "default-web-browser"}, m_settingsWait));
+    const std::string id(trim(captureOutput({"xdg-settings", "get", "default-web-browser"}, m_settingsWait), kBlanks));
     const std::string suffix = ".desktop";
     if (id.size() <= suffix.size() || id.compare(id.size() - suffix.size(), suffix.size(), suffix) != 0 ||
         id.find('/') != std::string::npos || id.find('\n') != std::string::npos)

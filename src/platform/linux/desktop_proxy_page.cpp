@@ -1,6 +1,7 @@
 #include "platform/linux/desktop_proxy_page.h"
 
 #include "platform/shell.h"
+#include "text/ascii_text.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -28,9 +29,7 @@ bool onPath(const std::string& program) {
 
 bool desktopIs(const char* name) {
     const char* value = std::getenv("XDG_CURRENT_DESKTOP");
-    std::string list = value ? value : "";
-    for (auto& c : list)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string list = lowerAscii(value ? value : "");
     return (":" + list + ":").find(std::string(":") + name + ":") != std::string::npos;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/linux/gnome_proxy_setting.h"
 #include "platform/linux/kde_proxy_setting.h"
 #include "platform/linux/proxy_servers.h"
+#include "text/ascii_text.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -15,20 +16,10 @@ namespace {
 
 constexpr const char* kGnomeName = "GNOME proxy setting (org.gnome.system.proxy)";
 
-std::string lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool sameName(const std::string& a, const char* b) {
-    return lower(a) == lower(b);
-}
-
 std::vector<std::string> currentDesktops() {
     std::vector<std::string> out;
     const char* value = std::getenv("XDG_CURRENT_DESKTOP");
-    const std::string list = lower(value ? value : "");
+    const std::string list = lowerAscii(value ? value : "");
     std::size_t start = 0;
     while (start < list.size()) {
         auto end = list.find(':', start);
@@ -65,7 +56,7 @@ DesktopProxyOptions DesktopProxyOptions::fromEnvironment() {
             options.kdeDesktop = true;
     }
     const char* session = std::getenv("DESKTOP_SESSION");
-    if (session && lower(session) == "mate")
+    if (session && lowerAscii(session) == "mate")
         options.gnomeDesktop = true;
     options.gnome = true;
     options.kioslavercPath = kde_proxy::defaultPath();
@@ -131,8 +122,8 @@ std::string DesktopRegistry::writeKde(const std::function<std::string(const std:
 
 void DesktopRegistry::RegWrite(const std::string& fullName, const RegValue& value, const std::string& typeName) {
     m_file.RegWrite(fullName, value, typeName);
-    const bool server = sameName(fullName, kProxyServerName);
-    const bool enable = sameName(fullName, kProxyEnableName);
+    const bool server = equalsIgnoringCase(fullName, kProxyServerName);
+    const bool enable = equalsIgnoringCase(fullName, kProxyEnableName);
     if ((!server && !enable) || (!m_options.gnome && !m_options.kde))
         return;
 
@@ -218,8 +209,8 @@ std::optional<RegValue> DesktopRegistry::readDesktop(bool enable) {
 }
 
 std::optional<RegValue> DesktopRegistry::RegRead(const std::string& fullName) {
-    const bool server = sameName(fullName, kProxyServerName);
-    const bool enable = sameName(fullName, kProxyEnableName);
+    const bool server = equalsIgnoringCase(fullName, kProxyServerName);
+    const bool enable = equalsIgnoringCase(fullName, kProxyEnableName);
     if (server || enable)
         if (auto value = readDesktop(enable))
             return value;

@@ -1,6 +1,8 @@
 #include "platform/linux/kde_proxy_setting.h"
 
 #include "platform/file_store.h"
+#include "platform/linux/user_paths.h"
+#include "text/ascii_text.h"
 
 #include <gio/gio.h>
 
@@ -11,12 +13,7 @@ namespace {
 
 constexpr const char* kGroup = "[Proxy Settings]";
 
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
+constexpr std::string_view kLineBlanks = " \t\r";
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -33,13 +30,13 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 // The key of a "key=value" line ("key[$e]" and localised "key[de]" count as key); empty for other lines.
 std::string keyOf(const std::string& line) {
-    const std::string t = trim(line);
+    const std::string t(trim(line, kLineBlanks));
     if (t.empty() || t[0] == '#' || t[0] == '[')
         return {};
     const auto equals = t.find('=');
     if (equals == std::string::npos)
         return {};
-    std::string key = trim(t.substr(0, equals));
+    std::string key(trim(t.substr(0, equals), kLineBlanks));
     if (const auto bracket = key.find('['); bracket != std::string::npos)
         key = key.substr(0, bracket);
     return key;
@@ -55,15 +52,15 @@ std::string proxyUrl(const char* scheme, const ProxyHost& proxy) {
 
 ProxyHost parseProxyUrl(std::string value) {
     ProxyHost proxy;
-    value = trim(value);
+    value = std::string(trim(value, kLineBlanks));
     if (const auto scheme = value.find("://"); scheme != std::string::npos)
         value = value.substr(scheme + 3);
     if (value.empty())
         return proxy;
     std::string portText;
     if (const auto blank = value.rfind(' '); blank != std::string::npos) {
-        portText = trim(value.substr(blank + 1));
-        value = trim(value.substr(0, blank));
+        portText = std::string(trim(value.substr(blank + 1), kLineBlanks));
+        value = std::string(trim(value.substr(0, blank), kLineBlanks));
     } else if (const auto colon = value.rfind(':');
                colon != std::string::npos && (value[0] != '[' || value.rfind(']') < colon)) {
         portText = value.substr(colon + 1);
@@ -88,11 +85,7 @@ std::string update(const std::string& path, const std::vector<std::pair<std::str
 } // namespace
 
 std::string defaultPath() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::string(config) + "/kioslaverc";
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/kioslaverc";
+    return xdgBaseDir("XDG_CONFIG_HOME", ".config") + "/kioslaverc";
 }
 
 std::string editProxyGroup(const std::optional<std::string>& old,
@@ -104,7 +97,7 @@ std::string editProxyGroup(const std::optional<std::string>& old,
     std::optional<std::size_t> groupEnd; // just past the group's last non-blank line
     bool inGroup = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string t = trim(lines[i]);
+        const std::string t(trim(lines[i], kLineBlanks));
         if (!t.empty() && t[0] == '[') {
             inGroup = t == kGroup;
             if (inGroup)
@@ -140,7 +133,7 @@ std::string editProxyGroup(const std::optional<std::string>& old,
     if (groupEnd) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*groupEnd), added.begin(), added.end());
     } else {
-        if (!lines.empty() && !trim(lines.back()).empty())
+        if (!lines.empty() && !trim(lines.back(), kLineBlanks).empty())
             lines.emplace_back();
         lines.emplace_back(kGroup);
         lines.insert(lines.end(), added.begin(), added.end());
@@ -184,7 +177,7 @@ std::optional<State> read(const std::string& path) {
     State state;
     bool found = false, inGroup = false;
     for (const auto& line : splitLines(*text)) {
-        const std::string t = trim(line);
+        const std::string t(trim(line, kLineBlanks));
         if (!t.empty() && t[0] == '[') {
             inGroup = t == kGroup;
             found = found || inGroup;
@@ -193,7 +186,7 @@ std::optional<State> read(const std::string& path) {
         const std::string key = inGroup ? keyOf(line) : std::string();
         if (key.empty())
             continue;
-        const std::string value = trim(t.substr(t.find('=') + 1));
+        const std::string value(trim(t.substr(t.find('=') + 1), kLineBlanks));
         if (key == "ProxyType")
             state.proxyType = std::atoi(value.c_str());
         else if (key == "httpProxy")

@@ -1,6 +1,8 @@
 #include "platform/linux/process_shell.h"
 
 #include "platform/linux/proxy_servers.h"
+#include "platform/linux/spawn_process.h"
+#include "text/ascii_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +13,6 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,12 +32,6 @@ constexpr long kBadFormat = 11;
 constexpr long kSharingViolation = 26;
 constexpr long kNoAssociation = 31;
 
-bool equalsIgnoreCase(const std::string& a, const char* b) {
-    return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 bool isDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -44,55 +39,11 @@ bool isDirectory(const std::string& path) {
 
 // Windows launches name the system drive as their working folder; its counterpart here is the root.
 std::string workingFolder(const std::string& directory) {
-    if (directory.size() == 3 && std::tolower(static_cast<unsigned char>(directory[0])) == 'c' && directory[1] == ':' &&
+    if (directory.size() == 3 && lowerAscii(directory[0]) == 'c' && directory[1] == ':' &&
         (directory[2] == '\\' || directory[2] == '/'))
         return "/";
     return directory;
 }
-
-// The child should start clean: Tamberly's signal mask and ignored signals are not the browser's business.
-class SpawnAttributes {
-public:
-    SpawnAttributes() {
-        posix_spawnattr_init(&m_attr);
-        sigset_t none;
-        sigemptyset(&none);
-        posix_spawnattr_setsigmask(&m_attr, &none);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
-            sigaddset(&defaults, sig);
-        posix_spawnattr_setsigdefault(&m_attr, &defaults);
-        // Its own session: the browser outlives Tamberly and is not hung up with Tamberly's terminal.
-        posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&m_attr); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    const posix_spawnattr_t* get() const { return &m_attr; }
-
-private:
-    posix_spawnattr_t m_attr;
-};
-
-class FileActions {
-public:
-    explicit FileActions(const std::string& folder) {
-        posix_spawn_file_actions_init(&m_actions);
-        posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        // Descriptors Tamberly opened without close-on-exec (sockets, the settings file) stay ours.
-        posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
-        if (!folder.empty())
-            posix_spawn_file_actions_addchdir_np(&m_actions, folder.c_str());
-    }
-    ~FileActions() { posix_spawn_file_actions_destroy(&m_actions); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    const posix_spawn_file_actions_t* get() const { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-};
 
 } // namespace
 
@@ -149,7 +100,7 @@ std::optional<std::vector<std::string>> ProcessShell::launchEnvironment(Registry
     std::vector<std::string> proxy;
     try {
         const auto enable = registry.RegRead(kProxyEnableName);
-        if (enable && regValueText(*enable) == "1") {
+        if (enable && proxyEnableIsOn(*enable)) {
             const auto server = registry.RegRead(kProxyServerName);
             std::string why;
             if (const auto servers = parseProxyServer(server ? regValueText(*server) : std::string(), why))
@@ -176,7 +127,7 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
                                 const std::string& parameters, const std::string& directory, int /*showCommand*/) {
     // The show command is not used: a new X11 or Wayland program is placed and shown by the window manager, and
     // there is no portable way to ask for another start state. The owner window has no counterpart either.
-    if (!verb.empty() && !equalsIgnoreCase(verb, "open"))
+    if (!verb.empty() && !equalsIgnoringCase(verb, "open"))
         return kNoAssociation;
     if (file.empty())
         return kFileNotFound;
@@ -187,8 +138,7 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
 
     // A relative path with a folder in it means the current folder, not the new working folder.
     std::string program = file;
-    const bool searchPath = file.find('/') == std::string::npos;
-    if (!searchPath && file.front() != '/') {
+    if (file.find('/') != std::string::npos && file.front() != '/') {
         std::error_code ec;
         program = std::filesystem::absolute(file, ec).string();
         if (ec)
@@ -197,11 +147,6 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
 
     std::vector<std::string> args = splitParameters(parameters);
     args.insert(args.begin(), file);
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
 
     std::optional<std::vector<std::string>> environment;
     if (m_proxyInForce)
@@ -212,16 +157,13 @@ long ProcessShell::ShellExecute(std::uintptr_t /*owner*/, const std::string& ver
             envp.push_back(variable.data());
         envp.push_back(nullptr);
     }
-    char** childEnvironment = environment ? envp.data() : environ;
 
-    SpawnAttributes attributes;
-    FileActions actions(folder);
+    SpawnOptions options;
+    options.folder = folder;
+    options.ownSession = true;
+    options.environment = environment ? envp.data() : nullptr;
     pid_t pid = -1;
-    // Never through a shell: the arguments reach the program exactly as split.
-    const int error =
-        searchPath ? posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment)
-                   : posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), childEnvironment);
-    if (error != 0)
+    if (const int error = spawnProcess(program, args, options, pid); error != 0)
         return codeForErrno(error, program);
 
     // Someone has to collect the exit status, or the browser would linger as a zombie once it ends.

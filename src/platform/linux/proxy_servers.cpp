@@ -1,16 +1,13 @@
 #include "platform/linux/proxy_servers.h"
 
+#include "text/ascii_text.h"
+
 #include <cctype>
 
 namespace tamberly {
 namespace {
 
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
+constexpr std::string_view kBlanks = " \t";
 
 bool parsePort(const std::string& digits, int& port) {
     if (digits.empty() || digits.size() > 5)
@@ -82,7 +79,7 @@ std::optional<ProxyServers> parseProxyServer(const std::string& text, std::strin
         auto end = text.find(';', start);
         if (end == std::string::npos)
             end = text.size();
-        const std::string part = trim(text.substr(start, end - start));
+        const std::string part(trim(text.substr(start, end - start), kBlanks));
         start = end + 1;
         if (part.empty())
             continue;
@@ -91,9 +88,7 @@ std::optional<ProxyServers> parseProxyServer(const std::string& text, std::strin
             why = "\"" + text + "\" mixes a plain proxy with per-protocol ones";
             return std::nullopt;
         }
-        std::string protocol = trim(part.substr(0, equals));
-        for (auto& c : protocol)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string protocol = lowerAscii(trim(part.substr(0, equals), kBlanks));
         ProxyHost* target = protocol == "http"    ? &servers.http
                             : protocol == "https" ? &servers.https
                             : protocol == "ftp"   ? &servers.ftp
@@ -101,7 +96,7 @@ std::optional<ProxyServers> parseProxyServer(const std::string& text, std::strin
                                                   : nullptr;
         if (!target)
             continue; // protocols the desktops have no setting for (gopher, ...)
-        const auto proxy = parseHostPort(trim(part.substr(equals + 1)), why);
+        const auto proxy = parseHostPort(std::string(trim(part.substr(equals + 1), kBlanks)), why);
         if (!proxy)
             return std::nullopt;
         *target = *proxy;

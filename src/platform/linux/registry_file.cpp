@@ -1,6 +1,7 @@
 #include "platform/linux/registry_file.h"
 
 #include "platform/file_store.h"
+#include "text/ascii_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,23 +13,7 @@ namespace {
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 
-bool equalsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
+constexpr std::string_view kLineBlanks = " \t\r";
 
 bool isValidUtf8(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {
@@ -114,18 +99,8 @@ bool parseValueLine(const std::string& line, ValueLine& out) {
         ++pos;
     if (pos >= line.size() || line[pos] != '=')
         return false;
-    out.data = trim(line.substr(pos + 1));
+    out.data = std::string(trim(line.substr(pos + 1), kLineBlanks));
     return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 std::optional<std::string> hexBytes(const std::string& list) {
@@ -137,7 +112,7 @@ std::optional<std::string> hexBytes(const std::string& list) {
                 return std::nullopt;
             continue;
         }
-        const int digit = hexDigit(c);
+        const int digit = hexDigitValue(c);
         if (digit < 0)
             return std::nullopt;
         if (high < 0) {
@@ -164,7 +139,7 @@ RegValue parseData(const std::string& data) {
         if (i < data.size())
             return text;
     } else if (data.rfind("dword:", 0) == 0) {
-        const std::string digits = trim(data.substr(6));
+        const std::string digits(trim(data.substr(6), kLineBlanks));
         if (!digits.empty() && digits.size() <= 8 &&
             digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
             return static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
@@ -196,7 +171,7 @@ std::vector<std::string> logicalLines(const std::string& text) {
             line.pop_back();
         start = end + 1;
         if (continuing)
-            current += trim(line);
+            current += trim(line, kLineBlanks);
         else
             current = line;
         continuing = continues(current);
@@ -221,7 +196,7 @@ std::string asWritten(const std::string& line) {
 }
 
 bool isSectionLine(const std::string& line, std::string& name) {
-    const std::string t = trim(line);
+    const std::string t(trim(line, kLineBlanks));
     if (t.size() < 2 || t.front() != '[' || t.back() != ']')
         return false;
     name = t.substr(1, t.size() - 2);
@@ -257,8 +232,8 @@ std::optional<RegValue> RegistryFile::RegRead(const std::string& fullName) {
         std::string section;
         ValueLine value;
         if (isSectionLine(line, section))
-            inKey = equalsNoCase(section, key);
-        else if (inKey && parseValueLine(line, value) && equalsNoCase(value.name, name))
+            inKey = equalsIgnoringCase(section, key);
+        else if (inKey && parseValueLine(line, value) && equalsIgnoringCase(value.name, name))
             found = parseData(value.data); // the last one wins, as when the file is imported
     }
     return found;
@@ -280,8 +255,8 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
     const std::string newLine = quote(name) + "=" + formatData(value);
     const std::string why = file_store::update(m_path, [&](const std::optional<std::string>& old) {
         std::vector<std::string> lines = old ? logicalLines(*old) : std::vector<std::string>{};
-        if (lines.empty() ||
-            (trim(lines.front()).find("Registry Editor") == std::string::npos && trim(lines.front()) != "REGEDIT4"))
+        if (lines.empty() || (trim(lines.front(), kLineBlanks).find("Registry Editor") == std::string::npos &&
+                              trim(lines.front(), kLineBlanks) != "REGEDIT4"))
             lines.insert(lines.begin(), {kHeader, ""});
 
         // Replace the value where it stands, or add it at the end of its key, or add the key at the end.
@@ -291,11 +266,11 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
             std::string section;
             ValueLine existing;
             if (isSectionLine(lines[i], section)) {
-                inKey = equalsNoCase(section, key);
+                inKey = equalsIgnoringCase(section, key);
                 if (inKey)
                     keyEnd = i + 1;
             } else if (inKey) {
-                if (parseValueLine(lines[i], existing) && equalsNoCase(existing.name, name)) {
+                if (parseValueLine(lines[i], existing) && equalsIgnoringCase(existing.name, name)) {
                     if (replaced) {
                         lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i--));
                         continue;
@@ -303,7 +278,7 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
                     lines[i] = newLine;
                     replaced = true;
                 }
-                if (!trim(lines[i]).empty())
+                if (!trim(lines[i], kLineBlanks).empty())
                     keyEnd = i + 1;
             }
         }
@@ -311,7 +286,7 @@ void RegistryFile::RegWrite(const std::string& fullName, const RegValue& value, 
             if (keyEnd) {
                 lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*keyEnd), newLine);
             } else {
-                if (!trim(lines.back()).empty())
+                if (!trim(lines.back(), kLineBlanks).empty())
                     lines.push_back("");
                 lines.push_back("[" + key + "]");
                 lines.push_back(newLine);

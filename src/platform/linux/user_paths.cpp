@@ -6,27 +6,26 @@
 #include <unistd.h>
 
 namespace tamberly {
-namespace {
 
 std::string homeDir() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return home;
     if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
         return pw->pw_dir;
-    return "/tmp";
+    return {};
 }
 
-// XDG says a relative value is invalid and must be ignored.
-std::string xdgDir(const char* variable, const char* fallbackUnderHome) {
+std::string xdgBaseDir(const char* variable, const char* fallbackUnderHome) {
     if (const char* value = std::getenv(variable); value && value[0] == '/')
         return value;
-    return homeDir() + "/" + fallbackUnderHome;
+    const std::string home = homeDir();
+    return home.empty() ? std::string() : home + "/" + fallbackUnderHome;
 }
 
-} // namespace
-
 std::string configDir() {
-    return xdgDir("XDG_CONFIG_HOME", ".config") + "/tamberly";
+    const std::string base = xdgBaseDir("XDG_CONFIG_HOME", ".config");
+    // With no home at all, a folder of its own under /tmp rather than one at the root.
+    return (base.empty() ? std::string("/tmp/.config") : base) + "/tamberly";
 }
 
 } // namespace tamberly

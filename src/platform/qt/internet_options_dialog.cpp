@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace tamberly {
 
@@ -77,7 +76,7 @@ void InternetOptionsDialog::open() {
             server = regValueText(*value);
         // Read as "Show current proxy" reads it: only the number 1 means on.
         if (const auto value = m_registry.RegRead(kProxyEnableName))
-            useProxy = std::strtoll(regValueText(*value).c_str(), nullptr, 10) == 1;
+            useProxy = proxyEnableIsOn(*value);
     } catch (const RegistryError& e) {
         // Offering blank fields would let OK wipe settings that were merely unreadable.
         m_dialogs.MsgBox(std::string("The proxy settings could not be read: ") + e.what());

@@ -25,10 +25,6 @@ public:
     InternetOptionsWindow(Registry& registry, Dialogs& dialogs, const std::string& server, bool useProxy,
                           QWidget* parent = nullptr, const std::vector<std::string>& writtenSettings = {});
 
-    QLineEdit* serverEdit() const { return m_server; }
-    QCheckBox* useProxyBox() const { return m_useProxy; }
-    QDialogButtonBox* buttons() const { return m_buttons; }
-
     /// Writes both values and closes; stays open, after saying why, when the registry could not be written.
     void accept() override;
 

@@ -1,4 +1,4 @@
-#include "platform/windows/shell_web_browser.h"
+#include "net/shell_web_browser.h"
 
 #include "storage/ini_file.h"
 #include "support/fakes.h"

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace tamberly {
+
+struct CommandLine;
+class ProxyStore;
+
+/// Answers requests until SIGINT or SIGTERM; the exit code of serve.
+int serveList(ProxyStore& store, const CommandLine& commandLine);
+
+} // namespace tamberly

@@ -1,0 +1,68 @@
+// The small text helpers every layer shares.
+#include "text/ascii_text.h"
+#include "text/quantity_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tamberly {
+namespace {
+
+TEST(AsciiTextTest, TrimTakesOnlyTheGivenBlanksAtTheEnds) {
+    struct Case {
+        std::string text;
+        std::string_view blanks;
+        std::string trimmed;
+    };
+    const Case cases[] = {
+        {" \t\r\n\v\fa b\f\v\n\r\t ", kAsciiBlanks, "a b"},
+        {"\r\n a \n", " \t\r", "\n a \n"}, // a line break is kept where only blanks and returns go
+        {" \t\r ", " \t\r", ""},
+        {"", kAsciiBlanks, ""},
+        {"\xC2\xA0x\xC2\xA0", kAsciiBlanks, "\xC2\xA0x\xC2\xA0"}, // a no-break space is not an ASCII blank
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(trim(c.text, c.blanks), c.trimmed) << c.text;
+}
+
+TEST(AsciiTextTest, CaseBlindComparisonFoldsOnlyAsciiLetters) {
+    EXPECT_TRUE(equalsIgnoringCase("ProxyEnable", "PROXYENABLE"));
+    EXPECT_TRUE(equalsIgnoringCase("", ""));
+    EXPECT_FALSE(equalsIgnoringCase("open", "opens"));
+    EXPECT_FALSE(equalsIgnoringCase("\xC4", "\xE4"));
+    EXPECT_FALSE(equalsIgnoringCase("@", "`")); // 0x40 and 0x60 differ by the case bit but are not letters
+    EXPECT_FALSE(equalsIgnoringCase("[", "{"));
+    EXPECT_EQ(lowerAscii("Firefox-ESR \xC4Z"), "firefox-esr \xC4z");
+}
+
+TEST(AsciiTextTest, HexDigitValues) {
+    const std::string digits = "0123456789abcdefABCDEF";
+    const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
+    for (std::size_t i = 0; i < digits.size(); ++i)
+        EXPECT_EQ(hexDigitValue(digits[i]), values[i]) << digits[i];
+    for (const char c : std::string("gG/:@`\x00\xFF", 8))
+        EXPECT_EQ(hexDigitValue(c), -1) << static_cast<int>(c);
+}
+
+TEST(AsciiTextTest, PercentEncodingWritesRefusedBytesAsUpperCaseHex) {
+    const auto keepLetters = [](unsigned char byte) { return byte >= 'a' && byte <= 'z'; };
+    EXPECT_EQ(percentEncode(std::string("a b%\x00\x7F\xFFz", 8), keepLetters), "a%20b%25%00%7F%FFz");
+    EXPECT_EQ(percentEncode("", keepLetters), "");
+}
+
+TEST(QuantityTextTest, DurationsAndSizesInTheirLargestWholeUnit) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(durationText(milliseconds(1000)), "1 second");
+    EXPECT_EQ(durationText(milliseconds(30000)), "30 seconds");
+    EXPECT_EQ(durationText(milliseconds(1500)), "1500 ms");
+    EXPECT_EQ(durationText(milliseconds(0)), "0 seconds");
+    EXPECT_EQ(sizeText(8 * 1024 * 1024), "8 MiB");
+    EXPECT_EQ(sizeText(64 * 1024), "64 KiB");
+    EXPECT_EQ(sizeText(1536 * 1024), "1536 KiB");
+    EXPECT_EQ(sizeText(1000), "1000 bytes");
+    EXPECT_EQ(sizeText(0), "0 bytes");
+}
+
+} // namespace
+} // namespace tamberly
