@@ -2,14 +2,9 @@
 
 #include "app/tamberly.h"
 #include "net/check_command.h"
-#include "net/list_download.h"
-#include "net/proxy_submission.h"
-#include "net/website.h"
+#include "net/commands.h"
 #include "net/desktop_web_browser.h"
 #include "platform/qt/internet_options_dialog.h"
-#include "proxy/browser_launch.h"
-#include "proxy/selection_commands.h"
-#include "proxy/system_proxy.h"
 
 #include <functional>
 #include <string>
@@ -57,16 +52,10 @@ public:
 private:
     AppPlatform m_platform;
     std::string m_IniPath;
-    std::string m_proxylist = "Label1";
     Tamberly m_window;
     DesktopWebBrowser m_webBrowser;
     InternetOptionsDialog m_optionsPanel;
-    SystemProxy m_systemProxy;
-    BrowserLaunch m_browserLaunch;
-    SelectionCommands m_selection;
-    ListDownload m_download;
-    ProxySubmission m_submission;
-    Website m_website;
+    Commands m_commands;
     // Last, so that a running check is abandoned before anything it reports to goes.
     CheckCommand m_check;
 };

@@ -1,17 +1,12 @@
 #include "app/tamberly.h"
 
-#include "net/list_download.h"
-#include "net/proxy_submission.h"
-#include "net/website.h"
+#include "net/commands.h"
 #include "platform/qt/check_mark_delegate.h"
 #include "platform/qt/proxy_list_model.h"
 #include "platform/qt/qt_list_box.h"
 #include "platform/qt/qt_status_line.h"
 #include "platform/qt/qt_timer.h"
 #include "platform/qt/tray_icon.h"
-#include "proxy/browser_launch.h"
-#include "proxy/selection_commands.h"
-#include "proxy/system_proxy.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -126,12 +121,13 @@ CheckCommand::Post Tamberly::post() {
         [this](std::function<void()> task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); };
 }
 
-void Tamberly::forwardTo(const TamberlyHandlers& handlers) {
-    m_handlers.emplace(handlers);
-    connect(m_choice, &QPushButton::clicked, this, [this] { m_handlers->selection.choice_Click(); });
-    connect(&m_Timer1, &QTimer::timeout, this, [this] { m_handlers->download.Timer1_Timer(); });
+void Tamberly::forwardTo(Commands& commands, CheckCommand& check) {
+    m_commands = &commands;
+    m_check = &check;
+    connect(m_choice, &QPushButton::clicked, this, [this] { m_commands->selection.choice_Click(); });
+    connect(&m_Timer1, &QTimer::timeout, this, [this] { m_commands->download.Timer1_Timer(); });
     // A check's verdicts belong to the rows it read: a new list drops a check still running.
-    connect(m_proxyModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_handlers->check.abandon(); });
+    connect(m_proxyModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_check->abandon(); });
 }
 
 void Tamberly::buildMenus() {
@@ -149,13 +145,13 @@ void Tamberly::buildMenus() {
 
     // Shown only as the notification-area icon's pop-up, never in the menu bar.
     m_Mnupopup = menu(this, "Mnupopup", "Popup");
-    item(m_Mnupopup, "Mnunoproxy2", "No proxy and launch", [this] { m_handlers->selection.Mnunoproxy2_Click(); });
-    item(m_Mnupopup, "MnuSwitch", "Random proxy and launch", [this] { m_handlers->selection.MnuSwitch_Click(); });
+    item(m_Mnupopup, "Mnunoproxy2", "No proxy and launch", [this] { m_commands->selection.Mnunoproxy2_Click(); });
+    item(m_Mnupopup, "MnuSwitch", "Random proxy and launch", [this] { m_commands->selection.MnuSwitch_Click(); });
     item(m_Mnupopup, "Mnuquit2", "Quit", [this] { Mnuquit2_Click(); });
 
     QMenu* file = menu(menuBar(), "Mnufile", "File");
     menuBar()->addMenu(file);
-    item(file, "Mnuvisit", "Visit Website", [this] { m_handlers->website.Mnuvisit_Click(); });
+    item(file, "Mnuvisit", "Visit Website", [this] { m_commands->website.Mnuvisit_Click(); });
     item(file, "Mnuhide", "Hide", [this] { Mnuhide_Click(); });
     QAction* quit = item(file, "Mnuquit", "Quit", [this] { Mnuquit_Click(); });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -163,17 +159,17 @@ void Tamberly::buildMenus() {
 
     QMenu* proxy = menu(menuBar(), "Mnuproxy", "Proxy");
     menuBar()->addMenu(proxy);
-    item(proxy, "Mnulist", "Download List", [this] { m_handlers->download.Mnulist_Click(); });
+    item(proxy, "Mnulist", "Download List", [this] { m_commands->download.Mnulist_Click(); });
     QMenu* ie = menu(proxy, "MnuIE", "Internet Explorer");
     proxy->addMenu(ie);
-    item(ie, "Mnulaunch", "Launch", [this] { m_handlers->browserLaunch.Mnulaunch_Click(); });
-    item(ie, "Mnunoproxy", "No proxy", [this] { m_handlers->systemProxy.Mnunoproxy_Click(); });
-    item(ie, "Mnuthisproxy", "Use this proxy", [this] { m_handlers->selection.Mnuthisproxy_Click(); });
-    item(ie, "Mnuclose", "Show Internet Options", [this] { m_handlers->website.Mnuclose_Click(); });
-    item(proxy, "currproxy", "Show current proxy", [this] { m_handlers->systemProxy.currproxy_Click(); });
-    item(proxy, "Mnudead", "Report dead proxy", [this] { m_handlers->submission.Mnudead_Click(); });
-    item(proxy, "Mnuadd", "Add a new proxy", [this] { m_handlers->submission.Mnuadd_Click(); });
-    item(proxy, "Mnucheck", "Check proxies", [this] { m_handlers->check.Mnucheck_Click(); });
+    item(ie, "Mnulaunch", "Launch", [this] { m_commands->browserLaunch.Mnulaunch_Click(); });
+    item(ie, "Mnunoproxy", "No proxy", [this] { m_commands->systemProxy.Mnunoproxy_Click(); });
+    item(ie, "Mnuthisproxy", "Use this proxy", [this] { m_commands->selection.Mnuthisproxy_Click(); });
+    item(ie, "Mnuclose", "Show Internet Options", [this] { m_commands->website.Mnuclose_Click(); });
+    item(proxy, "currproxy", "Show current proxy", [this] { m_commands->systemProxy.currproxy_Click(); });
+    item(proxy, "Mnudead", "Report dead proxy", [this] { m_commands->submission.Mnudead_Click(); });
+    item(proxy, "Mnuadd", "Add a new proxy", [this] { m_commands->submission.Mnuadd_Click(); });
+    item(proxy, "Mnucheck", "Check proxies", [this] { m_check->Mnucheck_Click(); });
 }
 
 void Tamberly::Mnuhide_Click() {
@@ -221,8 +217,8 @@ void Tamberly::RemoveTrayIcon() {
 
 void Tamberly::endProcess() {
     // Nothing is saved on the way out; a download still running is abandoned with its event loop, a check at once.
-    if (m_handlers)
-        m_handlers->check.abandon();
+    if (m_check)
+        m_check->abandon();
     m_endProcess();
 }
 

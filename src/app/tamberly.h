@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,32 +18,16 @@ class QPushButton;
 
 namespace tamberly {
 
-class BrowserLaunch;
 class CheckMarks;
+class Commands;
 class ListBox;
-class ListDownload;
 class ProxyListModel;
-class ProxySubmission;
 class QtListBox;
 class QtStatusLine;
 class QtTimer;
-class SelectionCommands;
 class StatusLine;
-class SystemProxy;
 class Timer;
 class TrayIcon;
-class Website;
-
-/// The handlers the window's events go to.
-struct TamberlyHandlers {
-    SystemProxy& systemProxy;
-    BrowserLaunch& browserLaunch;
-    SelectionCommands& selection;
-    ListDownload& download;
-    ProxySubmission& submission;
-    Website& website;
-    CheckCommand& check;
-};
 
 /// The main window: status line, proxy list, "Use and launch", the menus and the notification-area icon. It builds
 /// its controls and forwards each event to its handler; the handlers are built over its controls and handed back
@@ -64,8 +47,8 @@ public:
     /// Runs a function later on the window's thread; callable from any thread.
     CheckCommand::Post post();
 
-    /// Sends the window's events to handlers from now on; once, before the window is shown.
-    void forwardTo(const TamberlyHandlers& handlers);
+    /// Sends the window's events to the commands and the proxy check from now on; once, before the window is shown.
+    void forwardTo(Commands& commands, CheckCommand& check);
 
     // The window's own commands.
     void Mnuhide_Click();
@@ -88,7 +71,8 @@ private:
 
     TrayIcon& m_tray;
     std::function<void()> m_endProcess;
-    std::optional<TamberlyHandlers> m_handlers;
+    Commands* m_commands = nullptr;
+    CheckCommand* m_check = nullptr;
     QIcon m_imgIcon;
 
     QLabel* m_status = nullptr;

@@ -1,14 +1,9 @@
 #pragma once
 
 #include "app_win32/tamberly_window.h"
-#include "net/list_download.h"
-#include "net/proxy_submission.h"
-#include "net/website.h"
-#include "platform/windows/control_panel_options.h"
+#include "net/commands.h"
 #include "net/shell_web_browser.h"
-#include "proxy/browser_launch.h"
-#include "proxy/selection_commands.h"
-#include "proxy/system_proxy.h"
+#include "platform/windows/control_panel_options.h"
 
 #include <string>
 
@@ -46,16 +41,10 @@ public:
 private:
     AppPlatform m_platform;
     std::string m_IniPath;
-    std::string m_proxylist = "Label1";
     Tamberly m_window;
     ShellWebBrowser m_webBrowser;
     ControlPanelOptions m_optionsPanel;
-    SystemProxy m_systemProxy;
-    BrowserLaunch m_browserLaunch;
-    SelectionCommands m_selection;
-    ListDownload m_download;
-    ProxySubmission m_submission;
-    Website m_website;
+    Commands m_commands;
 };
 
 } // namespace tamberly::win32

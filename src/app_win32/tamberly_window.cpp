@@ -1,12 +1,7 @@
 #include "app_win32/tamberly_window.h"
 
 #include "app_win32/resource.h"
-#include "net/list_download.h"
-#include "net/proxy_submission.h"
-#include "net/website.h"
-#include "proxy/browser_launch.h"
-#include "proxy/selection_commands.h"
-#include "proxy/system_proxy.h"
+#include "net/commands.h"
 
 namespace tamberly::win32 {
 namespace {
@@ -94,8 +89,8 @@ Tamberly::Tamberly(HINSTANCE instance) : m_instance(instance) {
     m_dialogs = std::make_unique<Win32Dialogs>(instance, m_window);
 }
 
-void Tamberly::forwardTo(const TamberlyHandlers& handlers) {
-    m_handlers.emplace(handlers);
+void Tamberly::forwardTo(Commands& commands) {
+    m_commands = &commands;
 }
 
 void Tamberly::show() {
@@ -166,8 +161,8 @@ LRESULT Tamberly::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_TIMER:
-        if (wParam == kTimer1 && m_handlers)
-            m_handlers->download.Timer1_Timer();
+        if (wParam == kTimer1 && m_commands)
+            m_commands->download.Timer1_Timer();
         return 0;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == m_status) {
@@ -186,39 +181,39 @@ LRESULT Tamberly::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Tamberly::command(int id) {
-    if (!m_handlers)
+    if (!m_commands)
         return;
     switch (id) {
     case IDC_CHOICE:
-        return m_handlers->selection.choice_Click();
+        return m_commands->selection.choice_Click();
     case ID_MNUNOPROXY2:
-        return m_handlers->selection.Mnunoproxy2_Click();
+        return m_commands->selection.Mnunoproxy2_Click();
     case ID_MNUSWITCH:
-        return m_handlers->selection.MnuSwitch_Click();
+        return m_commands->selection.MnuSwitch_Click();
     case ID_MNUQUIT2:
     case ID_MNUQUIT:
         RemoveTrayIcon();
         endProcess();
     case ID_MNUVISIT:
-        return m_handlers->website.Mnuvisit_Click();
+        return m_commands->website.Mnuvisit_Click();
     case ID_MNUHIDE:
         return Mnuhide_Click();
     case ID_MNULIST:
-        return m_handlers->download.Mnulist_Click();
+        return m_commands->download.Mnulist_Click();
     case ID_MNULAUNCH:
-        return m_handlers->browserLaunch.Mnulaunch_Click();
+        return m_commands->browserLaunch.Mnulaunch_Click();
     case ID_MNUNOPROXY:
-        return m_handlers->systemProxy.Mnunoproxy_Click();
+        return m_commands->systemProxy.Mnunoproxy_Click();
     case ID_MNUTHISPROXY:
-        return m_handlers->selection.Mnuthisproxy_Click();
+        return m_commands->selection.Mnuthisproxy_Click();
     case ID_MNUCLOSE:
-        return m_handlers->website.Mnuclose_Click();
+        return m_commands->website.Mnuclose_Click();
     case ID_CURRPROXY:
-        return m_handlers->systemProxy.currproxy_Click();
+        return m_commands->systemProxy.currproxy_Click();
     case ID_MNUDEAD:
-        return m_handlers->submission.Mnudead_Click();
+        return m_commands->submission.Mnudead_Click();
     case ID_MNUADD:
-        return m_handlers->submission.Mnuadd_Click();
+        return m_commands->submission.Mnuadd_Click();
     default:
         return;
     }

@@ -3,32 +3,16 @@
 #include "app_win32/win32_controls.h"
 
 #include <memory>
-#include <optional>
 
 #include <windows.h>
 
 #include <shellapi.h>
 
 namespace tamberly {
-class BrowserLaunch;
-class ListDownload;
-class ProxySubmission;
-class SelectionCommands;
-class SystemProxy;
-class Website;
+class Commands;
 } // namespace tamberly
 
 namespace tamberly::win32 {
-
-/// The handlers the window's events go to.
-struct TamberlyHandlers {
-    SystemProxy& systemProxy;
-    BrowserLaunch& browserLaunch;
-    SelectionCommands& selection;
-    ListDownload& download;
-    ProxySubmission& submission;
-    Website& website;
-};
 
 /// The main window `Tamberly` on Win32: the controls and menus of the program's window, its events forwarded to the
 /// same handlers as on every platform, and the notification-area icon. The handlers are built over its controls and
@@ -49,8 +33,8 @@ public:
     Win32Timer& timer() { return *m_timer; }
     Win32Dialogs& dialogs() { return *m_dialogs; }
 
-    /// Sends the window's events to handlers from now on; once, before the window is shown.
-    void forwardTo(const TamberlyHandlers& handlers);
+    /// Sends the window's events to the commands from now on; once, before the window is shown.
+    void forwardTo(Commands& commands);
     /// Shows the window with the focus in the list.
     void show();
     /// The main loop's filter: the Ctrl+Q accelerator, then Tab between the list and the button.
@@ -70,7 +54,7 @@ private:
     [[noreturn]] void endProcess();
 
     HINSTANCE m_instance;
-    std::optional<TamberlyHandlers> m_handlers;
+    Commands* m_commands = nullptr;
     HWND m_window = nullptr;
     HWND m_status = nullptr;
     HWND m_Proxydisplay = nullptr;
