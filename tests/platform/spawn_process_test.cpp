@@ -21,12 +21,13 @@ namespace {
 // The child reports on itself, one "name=value" a line: its descriptors, its stdin, its signal mask and ignored
 // signals, its process group and session, and its working folder. The signals are read first and with builtins
 // only: the shell blocks every signal while it forks, so a reader started from it could see that moment instead.
-const char* const kReport = "while read -r name value; do case $name in"
-                            " SigBlk:) echo blocked=$value;; SigIgn:) echo ignored=$value;; esac; done </proc/$$/status;"
-                            "set -- $(cat /proc/$$/stat); echo pid=$$ pgrp=$5 sid=$6 | tr ' ' '\\n';"
-                            "printf fds=; ls /proc/$$/fd | tr '\\n' ' '; echo;"
-                            "echo stdin=$(readlink /proc/$$/fd/0);"
-                            "echo folder=$(pwd); echo errors >&2";
+const char* const kReport =
+    "while read -r name value; do case $name in"
+    " SigBlk:) echo blocked=$value;; SigIgn:) echo ignored=$value;; esac; done </proc/$$/status;"
+    "set -- $(cat /proc/$$/stat); echo pid=$$ pgrp=$5 sid=$6 | tr ' ' '\\n';"
+    "printf fds=; ls /proc/$$/fd | tr '\\n' ' '; echo;"
+    "echo stdin=$(readlink /proc/$$/fd/0);"
+    "echo folder=$(pwd); echo errors >&2";
 
 std::map<std::string, std::string> runReport(const SpawnOptions& base, std::string& errors) {
     int out[2];
