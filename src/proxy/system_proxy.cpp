@@ -25,9 +25,13 @@ bool SystemProxy::UseProxy(const std::string& entry) {
     return write(kProxyEnableName, std::uint32_t{1}, "REG_DWORD");
 }
 
-bool SystemProxy::DisableProxy() { return write(kProxyEnableName, std::uint32_t{0}, "REG_DWORD"); }
+bool SystemProxy::DisableProxy() {
+    return write(kProxyEnableName, std::uint32_t{0}, "REG_DWORD");
+}
 
-void SystemProxy::Mnunoproxy_Click() { DisableProxy(); }
+void SystemProxy::Mnunoproxy_Click() {
+    DisableProxy();
+}
 
 void SystemProxy::currproxy_Click() {
     try {

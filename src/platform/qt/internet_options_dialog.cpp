@@ -22,7 +22,8 @@ InternetOptionsWindow::InternetOptionsWindow(Registry& registry, Dialogs& dialog
       m_buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)) {
     setWindowTitle(tr("Internet Options"));
     // Wide enough for a host name and port to show whole.
-    m_server->setMinimumWidth(m_server->fontMetrics().horizontalAdvance(QStringLiteral("proxy.example.org:65535")) + 24);
+    m_server->setMinimumWidth(m_server->fontMetrics().horizontalAdvance(QStringLiteral("proxy.example.org:65535")) +
+                              24);
     setAttribute(Qt::WA_DeleteOnClose);
     m_server->setText(QString::fromStdString(server));
     m_server->setPlaceholderText(tr("host:port"));
