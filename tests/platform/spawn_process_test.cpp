@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -18,34 +19,25 @@
 namespace tamberly {
 namespace {
 
-// The child reports on itself, one "name=value" a line: its descriptors, its stdin, its signal mask and ignored
-// signals, its process group and session, and its working folder. The signals are read first and with builtins
-// only: the shell blocks every signal while it forks, so a reader started from it could see that moment instead.
-const char* const kReport =
-    "while read -r name value; do case $name in"
-    " SigBlk:) echo blocked=$value;; SigIgn:) echo ignored=$value;; esac; done </proc/$$/status;"
-    "set -- $(cat /proc/$$/stat); echo pid=$$ pgrp=$5 sid=$6 | tr ' ' '\\n';"
-    "printf fds=; ls /proc/$$/fd | tr '\\n' ' '; echo;"
-    "echo stdin=$(readlink /proc/$$/fd/0);"
-    "echo folder=$(pwd); echo errors >&2";
-
-std::map<std::string, std::string> runReport(const SpawnOptions& base, std::string& errors) {
+// Runs program with args as Tamberly would start it, returns what it wrote to its standard output, and adds what
+// reached the stderr we had while spawning to errors. Each child reports on itself (its own /proc/self), never on a
+// shell: a shell blocks every signal and holds pipe descriptors while it forks, which a reader could catch.
+std::string run(const SpawnOptions& base, const std::vector<std::string>& args, std::string& errors) {
     int out[2];
     int err[2];
     EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
     EXPECT_EQ(::pipe(err), 0); // not close-on-exec: the child must not keep it unless it is its stderr
     SpawnOptions options = base;
     options.output = out[1];
-    // Ours for the child's stderr while spawning: where "errors" lands unless the child's stderr is quieted.
     const int savedErr = ::dup(STDERR_FILENO);
     ::dup2(err[1], STDERR_FILENO);
     pid_t pid = -1;
-    const int error = spawnProcess("sh", {"sh", "-c", kReport}, options, pid);
+    const int error = spawnProcess(args.front(), args, options, pid);
     ::dup2(savedErr, STDERR_FILENO);
     ::close(savedErr);
     ::close(out[1]);
     ::close(err[1]);
-    EXPECT_EQ(error, 0);
+    EXPECT_EQ(error, 0) << args.front();
     std::string text;
     char buffer[4096];
     for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
@@ -56,12 +48,34 @@ std::map<std::string, std::string> runReport(const SpawnOptions& base, std::stri
     ::close(err[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    return text;
+}
+
+// The first value of each "Name:\tvalue..." line of /proc/self/status.
+std::map<std::string, std::string> statusFields(const std::string& text) {
     std::map<std::string, std::string> fields;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        if (const auto equals = line.find('='); equals != std::string::npos)
-            fields[line.substr(0, equals)] = line.substr(equals + 1);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        std::string value;
+        if (words >> name >> value)
+            fields[name] = value;
+    }
     return fields;
+}
+
+// From "ls -l /proc/self/fd": each descriptor and what it refers to.
+std::map<int, std::string> descriptors(const std::string& text) {
+    std::map<int, std::string> open;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const auto arrow = line.find(" -> ");
+        const auto space = line.rfind(' ', arrow == std::string::npos ? 0 : arrow - 1);
+        if (arrow != std::string::npos && space != std::string::npos)
+            open[std::stoi(line.substr(space + 1, arrow - space - 1))] = line.substr(arrow + 4);
+    }
+    return open;
 }
 
 TEST(SpawnProcessTest, TheChildStartsCleanInAGroupOrSessionOfItsOwn) {
@@ -88,17 +102,32 @@ TEST(SpawnProcessTest, TheChildStartsCleanInAGroupOrSessionOfItsOwn) {
         options.quietErrors = c.quietErrors;
         options.folder = c.folder;
         std::string errors;
-        auto fields = runReport(options, errors);
-        EXPECT_EQ(fields["fds"], "0 1 2 ");
-        EXPECT_EQ(fields["stdin"], "/dev/null");
-        EXPECT_EQ(fields["blocked"], "0000000000000000");
-        EXPECT_EQ(std::stoull(fields["ignored"], nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
-        EXPECT_EQ(fields["pgrp"], fields["pid"]);
+
+        auto status = statusFields(run(options, {"cat", "/proc/self/status"}, errors));
+        EXPECT_EQ(status["SigBlk:"], "0000000000000000");
+        EXPECT_EQ(std::stoull(status["SigIgn:"], nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
+        EXPECT_EQ(status["NSpgid:"], status["Pid:"]);
         if (c.ownSession)
-            EXPECT_EQ(fields["sid"], fields["pid"]);
+            EXPECT_EQ(status["NSsid:"], status["Pid:"]);
         else
-            EXPECT_EQ(fields["sid"], std::to_string(getsid(0)));
-        EXPECT_EQ(fields["folder"], c.folder.empty() ? std::filesystem::current_path().string() : c.folder);
+            EXPECT_EQ(status["NSsid:"], std::to_string(getsid(0)));
+
+        // Only the three standard descriptors, stdin from /dev/null; ls's own handle on the folder it lists aside.
+        auto open = descriptors(run(options, {"ls", "-l", "/proc/self/fd"}, errors));
+        EXPECT_EQ(open[0], "/dev/null");
+        EXPECT_TRUE(open.count(1) && open.count(2));
+        for (const auto& [fd, target] : open) {
+            if (fd > 2) {
+                EXPECT_TRUE(target.rfind("/proc/", 0) == 0 && target.size() > 3 &&
+                            target.compare(target.size() - 3, 3, "/fd") == 0)
+                    << "descriptor " << fd << " -> " << target;
+            }
+        }
+
+        EXPECT_EQ(run(options, {"pwd"}, errors),
+                  (c.folder.empty() ? std::filesystem::current_path().string() : c.folder) + "\n");
+        errors.clear();
+        run(options, {"sh", "-c", "echo errors >&2"}, errors);
         EXPECT_EQ(errors, c.quietErrors ? "" : "errors\n");
     }
 
