@@ -34,10 +34,6 @@ constexpr QRect kStatusRect(16, 8, 265, 17);
 constexpr QRect kProxydisplayRect(16, 32, 265, 108);
 constexpr QRect kChoiceRect(72, 152, 145, 25);
 
-// Mouse message numbers of the notification-area icon.
-constexpr int WM_LBUTTONDBLCLK = 0x203;
-constexpr int WM_RBUTTONUP = 0x205;
-
 } // namespace
 
 Tamberly::Tamberly(TrayIcon& tray, std::function<void()> endProcess, QWidget* parent)
@@ -183,9 +179,9 @@ void Tamberly::Mnuhide_Click() {
 }
 
 void Tamberly::pichook_MouseDown(int message) {
-    if (message == WM_LBUTTONDBLCLK)
+    if (message == TrayIcon::kLeftButtonDoubleClick)
         RestoreWindow();
-    else if (message == WM_RBUTTONUP)
+    else if (message == TrayIcon::kRightButtonUp)
         m_Mnupopup->popup(QCursor::pos());
 }
 

@@ -8,7 +8,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <deque>
 #include <map>
 #include <memory>

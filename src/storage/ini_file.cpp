@@ -176,7 +176,6 @@ void appendEncoded(std::string& out, std::string_view value) {
         out.append(value);
         return;
     }
-    static const char digits[] = "0123456789ABCDEF";
     out.reserve(out.size() + encodedCapacity(value));
     out.push_back('"');
     // Runs of bytes that need no escape are copied whole: a stored list is megabytes long.
@@ -189,8 +188,8 @@ void appendEncoded(std::string& out, std::string_view value) {
         out.append(value.substr(run, i - run));
         if (control) {
             out += "\\x";
-            out.push_back(digits[b >> 4]);
-            out.push_back(digits[b & 0xF]);
+            out.push_back(kUpperHexDigits[b >> 4]);
+            out.push_back(kUpperHexDigits[b & 0xF]);
         } else {
             out.push_back('\\');
             out.push_back(static_cast<char>(b));

@@ -40,7 +40,6 @@ int hexDigitValue(char c) {
 }
 
 std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte)) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(text.size());
     for (const char c : text) {
@@ -49,8 +48,8 @@ std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte
             encoded += c;
         } else {
             encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
+            encoded += kUpperHexDigits[byte >> 4];
+            encoded += kUpperHexDigits[byte & 0x0F];
         }
     }
     return encoded;

@@ -18,6 +18,9 @@ std::string lowerAscii(std::string_view text);
 /// Whether a and b are the same text when A-Z and a-z are taken as one.
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
+/// The hex digits, upper case, indexed by their value.
+inline constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
+
 /// The value of a hex digit (either case), or -1.
 int hexDigitValue(char c);
 

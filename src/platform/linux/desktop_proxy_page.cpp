@@ -3,7 +3,6 @@
 #include "platform/shell.h"
 #include "text/ascii_text.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include <unistd.h>

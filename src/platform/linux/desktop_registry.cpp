@@ -6,7 +6,6 @@
 #include "platform/linux/proxy_servers.h"
 #include "text/ascii_text.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include <sys/stat.h>

@@ -5,7 +5,6 @@
 #include "text/ascii_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>

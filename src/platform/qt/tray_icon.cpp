@@ -5,15 +5,6 @@
 #include <QSystemTrayIcon>
 
 namespace tamberly {
-namespace {
-
-// Mouse message numbers of the notification-area icon.
-constexpr int WM_LBUTTONDOWN = 0x201;
-constexpr int WM_LBUTTONDBLCLK = 0x203;
-constexpr int WM_RBUTTONUP = 0x205;
-constexpr int WM_MBUTTONDOWN = 0x207;
-
-} // namespace
 
 QtTrayIcon::QtTrayIcon() : QtTrayIcon(&QSystemTrayIcon::isSystemTrayAvailable, &currentTrayHost) {}
 
@@ -48,19 +39,19 @@ void QtTrayIcon::show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) {
             int message = 0;
             switch (reason) {
             case QSystemTrayIcon::DoubleClick:
-                message = WM_LBUTTONDBLCLK;
+                message = kLeftButtonDoubleClick;
                 break;
             case QSystemTrayIcon::Context:
                 // Only a host that does not show the menu itself asks for it this way.
-                message = WM_RBUTTONUP;
+                message = kRightButtonUp;
                 break;
             case QSystemTrayIcon::Trigger:
                 // A StatusNotifierItem host never reports a double click, only this activation: the one way back
                 // to the window there.
-                message = m_kind == TrayHost::StatusNotifierItem ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN;
+                message = m_kind == TrayHost::StatusNotifierItem ? kLeftButtonDoubleClick : kLeftButtonDown;
                 break;
             case QSystemTrayIcon::MiddleClick:
-                message = WM_MBUTTONDOWN;
+                message = kMiddleButtonDown;
                 break;
             case QSystemTrayIcon::Unknown:
                 return;

@@ -16,7 +16,13 @@ namespace tamberly {
 /// The window's notification-area icon, shown while the window is hidden.
 class TrayIcon {
 public:
-    /// Receives the number of each mouse message over the icon (0x203 a left double click, 0x205 a right release).
+    // The mouse messages over the icon, numbered as the Windows notification area numbers them.
+    static constexpr int kLeftButtonDown = 0x201;
+    static constexpr int kLeftButtonDoubleClick = 0x203;
+    static constexpr int kRightButtonUp = 0x205;
+    static constexpr int kMiddleButtonDown = 0x207;
+
+    /// Receives the number of each mouse message over the icon.
     using MouseHandler = std::function<void(int message)>;
 
     virtual ~TrayIcon() = default;
