@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace tamberly {
+
+/// Outcome of one HTTP GET: the body when ok, otherwise a reason a user can read.
+struct TransferResult {
+    bool ok = false;
+    std::string body;
+    std::string error;
+    /// A refusal's (4xx) short plain-text body exactly as the server sent it, else empty. Untrusted: show it only
+    /// through serverReasonLine().
+    std::string serverReason = {};
+};
+
+/// The limits every HTTP client of the program keeps to, whatever it is built on.
+namespace transfer_limits {
+/// A request fails after this long without any progress...
+inline constexpr std::chrono::milliseconds kStall{30'000};
+/// ...or after this long in all...
+inline constexpr std::chrono::milliseconds kTotal{120'000};
+/// ...or when the body grows past this size.
+inline constexpr std::int64_t kMaxBodyBytes = 8 * 1024 * 1024;
+inline constexpr int kMaxRedirects = 5;
+/// A 4xx answer's text/plain body up to this size is handed on as the server's reason.
+inline constexpr std::int64_t kMaxReasonBytes = 1024;
+} // namespace transfer_limits
+
+/// The program's own requests to the list server: one at a time, never through the proxy in force (the program
+/// switches that proxy itself, often to one that no longer works).
+class HttpTransfer {
+public:
+    virtual ~HttpTransfer() = default;
+    /// True while a request is running.
+    virtual bool busy() const = 0;
+    /// GETs url (http or https) and returns when the whole body has arrived or the request failed. The window keeps
+    /// answering meanwhile, so another command may run and see busy() true.
+    virtual TransferResult get(const std::string& url) = 0;
+};
+
+} // namespace tamberly

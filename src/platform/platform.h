@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace tamberly {
+
+class HttpTransfer;
+class Launcher;
+class RandomSource;
+class SystemProxy;
+
+/// Everything the program needs of the operating system, from one object that each OS builds in createPlatform.
+class Platform {
+public:
+    virtual ~Platform() = default;
+    virtual SystemProxy& systemProxy() = 0;
+    virtual Launcher& launcher() = 0;
+    virtual HttpTransfer& transfer() = 0;
+    virtual RandomSource& random() = 0;
+};
+
+/// What createPlatform needs to know.
+struct PlatformSetup {
+    /// The folder of the program's settings file; the record of the proxy in force lives beside it where the OS
+    /// keeps none of its own (Linux: registry.reg).
+    std::string settingsFolder;
+    /// Write the record only, and leave the desktop's own proxy setting alone (prefs.ini [Desktop] LeaveAlone=1).
+    bool leaveDesktopAlone = false;
+    /// The HTTP client where the OS's platform has none of its own: on Linux the toolkit's, whose requests must run
+    /// inside the window's event loop. Windows uses WinINet and takes none.
+    std::unique_ptr<HttpTransfer> transfer;
+};
+
+/// The platform of the OS the program was built for; defined once per OS.
+std::unique_ptr<Platform> createPlatform(PlatformSetup setup);
+
+} // namespace tamberly
