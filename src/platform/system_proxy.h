@@ -18,7 +18,9 @@ struct BackendOutcome {
     /// The place, in words for the user: "registry.reg", "the GNOME proxy setting (org.gnome.system.proxy)", ...
     std::string name;
     State state = State::Written;
-    /// Failed: a whole sentence for the status line or a message box.
+    /// Failed: a whole sentence for the user, shown as it is. The record's failure reads "The proxy setting could not
+    /// be changed: " and the reason; a desktop's names that desktop ("The GNOME proxy setting (...) could not be
+    /// changed: ...").
     std::string why;
 };
 
@@ -30,7 +32,7 @@ struct ApplyOutcome {
 
     /// The record was written: the change is in force.
     bool recorded() const { return !backends.empty() && backends.front().state != BackendOutcome::State::Failed; }
-    /// Why the record could not be written; empty when it was.
+    /// The sentence saying why the record could not be written; empty when it was.
     std::string failure() const {
         return backends.empty() || recorded() ? std::string() : backends.front().why;
     }
