@@ -39,6 +39,19 @@ int hexDigitValue(char c) {
     return -1;
 }
 
+std::vector<std::string_view> splitList(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    if (text.empty())
+        return pieces;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos)
+            return pieces;
+        start = end + 1;
+    }
+}
+
 std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte)) {
     std::string encoded;
     encoded.reserve(text.size());

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamberly {
 
@@ -23,6 +24,10 @@ inline constexpr std::string_view kUpperHexDigits = "0123456789ABCDEF";
 
 /// The value of a hex digit (either case), or -1.
 int hexDigitValue(char c);
+
+/// The pieces of a separated list such as PATH or XDG_CURRENT_DESKTOP ("a:b::c" gives "a", "b", "", "c"); none
+/// for the empty text. Views into text.
+std::vector<std::string_view> splitList(std::string_view text, char separator);
 
 /// text with every byte that keep refuses written as %HH (upper-case digits).
 std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte));

@@ -1,5 +1,6 @@
 // The small text helpers every layer shares.
 #include "text/ascii_text.h"
+#include "text/utf8.h"
 #include "text/quantity_text.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,21 @@ TEST(QuantityTextTest, DurationsAndSizesInTheirLargestWholeUnit) {
     EXPECT_EQ(sizeText(1536 * 1024), "1536 KiB");
     EXPECT_EQ(sizeText(1000), "1000 bytes");
     EXPECT_EQ(sizeText(0), "0 bytes");
+}
+
+TEST(AsciiTextTest, SeparatedListsKeepEmptyPieces) {
+    EXPECT_EQ(splitList("", ':'), std::vector<std::string_view>{});
+    EXPECT_EQ(splitList("a", ':'), std::vector<std::string_view>{"a"});
+    EXPECT_EQ(splitList("a:b::c:", ':'), (std::vector<std::string_view>{"a", "b", "", "c", ""}));
+}
+
+TEST(Utf8Test, ValidOnlyWithoutOverlongFormsSurrogatesOrCutCharacters) {
+    const std::pair<std::string_view, bool> cases[] = {
+        {"", true},           {"plain", true},       {"\xC3\xA9t\xC3\xA9", true}, {"\xF0\x9F\x98\x80", true},
+        {"\xC0\x80", false},  {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false},    {"\xC3", false},
+        {"a\xFF", false},     {"\xE2\x82", false}};
+    for (const auto& [text, valid] : cases)
+        EXPECT_EQ(isValidUtf8(text), valid) << testing::PrintToString(std::string(text));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/file_store.h"
 #include "text/ascii_text.h"
+#include "text/utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -14,20 +15,6 @@ namespace {
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
 
 constexpr std::string_view kLineBlanks = " \t\r";
-
-bool isValidUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
-        if (extra == 9 || i + extra >= s.size())
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2)
-                return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 // A text that a quoted line can carry: no control characters, and valid UTF-8 so editors keep it.
 bool fitsQuoted(const std::string& s) {
