@@ -1,8 +1,6 @@
 #include "net/proxy_check.h"
 
 #include "net/curl_library.h"
-#include "net/list_server.h"
-#include "storage/ini_file.h"
 #include "text/ascii_text.h"
 
 #include <curl/curl.h>
@@ -14,118 +12,6 @@
 
 namespace tamberly {
 namespace {
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isHex(char c) {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-bool isLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool isIpv4(std::string_view text) {
-    int parts = 0;
-    std::size_t at = 0;
-    while (true) {
-        std::size_t digits = 0;
-        int value = 0;
-        while (at < text.size() && isDigit(text[at]) && digits < 4) {
-            value = value * 10 + (text[at] - '0');
-            ++at;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return false;
-        ++parts;
-        if (at == text.size())
-            return parts == 4;
-        if (text[at] != '.' || parts == 4)
-            return false;
-        ++at;
-    }
-}
-
-bool isIpv6(std::string_view text) {
-    // Groups of 1 to 4 hex digits, "::" at most once standing for one or more zero groups, and optionally a
-    // dotted IPv4 address as the last two groups. No zone index.
-    int groups = 0;
-    bool compressed = false;
-    std::size_t at = 0;
-    if (text.substr(0, 2) == "::") {
-        compressed = true;
-        at = 2;
-        if (at == text.size())
-            return true;
-    } else if (!text.empty() && text[0] == ':') {
-        return false;
-    }
-    while (at < text.size()) {
-        const std::size_t start = at;
-        while (at < text.size() && isHex(text[at]) && at - start < 5)
-            ++at;
-        if (at < text.size() && text[at] == '.') {
-            // The IPv4 tail: the rest of the text.
-            if (!isIpv4(text.substr(start)))
-                return false;
-            groups += 2;
-            at = text.size();
-            break;
-        }
-        if (at == start || at - start > 4)
-            return false;
-        ++groups;
-        if (at == text.size())
-            break;
-        if (text[at] != ':')
-            return false;
-        ++at;
-        if (at < text.size() && text[at] == ':') {
-            if (compressed)
-                return false;
-            compressed = true;
-            ++at;
-            if (at == text.size())
-                break;
-        } else if (at == text.size()) {
-            return false; // a single trailing ":"
-        }
-    }
-    return compressed ? groups < 8 : groups == 8;
-}
-
-bool isDnsName(std::string_view text) {
-    if (text.empty() || text.size() > 253)
-        return false;
-    std::size_t start = 0;
-    bool lastAllDigits = false;
-    while (true) {
-        const std::size_t dot = text.find('.', start);
-        const std::string_view label = text.substr(start, dot == std::string_view::npos ? dot : dot - start);
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-            return false;
-        lastAllDigits = true;
-        for (const char c : label) {
-            if (!isLetter(c) && !isDigit(c) && c != '-')
-                return false;
-            lastAllDigits = lastAllDigits && isDigit(c);
-        }
-        if (dot == std::string_view::npos)
-            break;
-        start = dot + 1;
-    }
-    // All-digit names are addresses to a resolver ("10.1" means 10.0.0.1): only a whole dotted quad is taken.
-    return !lastAllDigits || isIpv4(text);
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
 
 // libcurl, which run() has loaded before any transfer.
 const CurlLibrary& curl() {
@@ -268,51 +154,12 @@ const char* verdictText(Verdict verdict) {
     return "?";
 }
 
-std::optional<ProxyTarget> parseCheckEntry(std::string_view entry) {
-    while (!entry.empty() && isSpace(entry.front()))
-        entry.remove_prefix(1);
-    while (!entry.empty() && isSpace(entry.back()))
-        entry.remove_suffix(1);
-    ProxyTarget target;
-    if (startsWithNoCase(entry, "http://")) {
-        entry.remove_prefix(7);
-    } else if (startsWithNoCase(entry, "socks5://")) {
-        entry.remove_prefix(9);
-        target.socks5 = true;
-    }
-    const std::size_t colon = entry.rfind(':');
-    if (colon == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view host = entry.substr(0, colon);
-    const std::string_view port = entry.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), isDigit))
-        return std::nullopt;
-    for (const char c : port)
-        target.port = target.port * 10 + (c - '0');
-    if (target.port < 1 || target.port > 65535)
-        return std::nullopt;
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        const std::string_view address = host.substr(1, host.size() - 2);
-        if (!isIpv6(address))
-            return std::nullopt;
-        target.host = lowerAscii(address);
-    } else if (isDnsName(host)) {
-        target.host = lowerAscii(host);
-    } else {
-        return std::nullopt;
-    }
-    return target;
+std::optional<ProxyEntry> parseCheckEntry(std::string_view entry) {
+    return parseProxyEntry(trim(entry, " \t\r\n")).entry;
 }
 
-std::string proxyUrl(const ProxyTarget& target) {
-    const bool v6 = target.host.find(':') != std::string::npos;
-    return std::string(target.socks5 ? "socks5h://" : "http://") + (v6 ? "[" : "") + target.host + (v6 ? "]" : "") +
-           ":" + std::to_string(target.port);
-}
-
-std::string checkUrl(const std::string& iniPath) {
-    const std::string url = ReadINI("Check", "URL", iniPath);
-    return url.empty() ? listServerUrl(iniPath) + kCheckPath : url;
+std::string proxyUrl(const ProxyEntry& entry) {
+    return (entry.scheme == ProxyScheme::Socks5 ? "socks5h://" : "http://") + entry.hostPort();
 }
 
 ProxyCheck::ProxyCheck(std::string testUrl, CheckLimits limits) : m_testUrl(std::move(testUrl)), m_limits(limits) {

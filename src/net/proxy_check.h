@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/proxy_entry.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -25,26 +27,13 @@ enum class Verdict {
 /// The verdict's word, as the window and tamberly-check show it.
 const char* verdictText(Verdict verdict);
 
-/// A proxy entry taken apart: an HTTP proxy (host:port or http://host:port) or a SOCKS5 one (socks5://host:port).
-struct ProxyTarget {
-    bool socks5 = false;
-    std::string host; // a DNS name, a dotted IPv4 address, or an IPv6 address without its brackets
-    int port = 0;
-};
-
-/// Parses one entry. Blanks, tabs and line breaks around it are ignored (a list text may hold them between
-/// entries); anything else that is not host:port is refused. Accepts any bytes.
-std::optional<ProxyTarget> parseCheckEntry(std::string_view entry);
+/// Reads one entry of a list for the check: blanks, tabs and line breaks around it are ignored (a list text may hold
+/// them between entries); the rest must be a proxy entry (host:port, http://host:port or socks5://host:port).
+std::optional<ProxyEntry> parseCheckEntry(std::string_view entry);
 
 /// The proxy URL handed to the transfer: "http://host:port", or "socks5h://host:port" so that the proxy, not this
 /// machine, looks up the test URL's host.
-std::string proxyUrl(const ProxyTarget& target);
-
-/// The default test URL path on the list server: tiny, fixed and cheap to answer.
-inline constexpr const char* kCheckPath = "/Tamberly/check.php";
-
-/// The test URL: prefs.ini [Check] URL, else the list server's base URL followed by kCheckPath.
-std::string checkUrl(const std::string& iniPath);
+std::string proxyUrl(const ProxyEntry& entry);
 
 struct CheckResult {
     Verdict verdict = Verdict::BadEntry;

@@ -1,7 +1,6 @@
 // The proxy check against proxies of the test's own and a test URL, all on 127.0.0.1.
 #include "net/proxy_check.h"
 
-#include "storage/ini_file.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
@@ -194,7 +193,8 @@ TEST(CheckEntryParser, TakesHostPortAndRefusesTheRest) {
              {"http://10.0.0.1:80", true, "http://10.0.0.1:80"},
              {"SOCKS5://10.0.0.1:1080", true, "socks5h://10.0.0.1:1080"},
              {"[2001:db8::1]:8080", true, "http://[2001:db8::1]:8080"},
-             {"[::ffff:10.0.0.1]:80", true, "http://[::ffff:10.0.0.1]:80"},
+             {"[::ffff:10.0.0.1]:80", true, "http://10.0.0.1:80"},
+             {"010.0.0.1:80", false, ""},
              {"[::1]:80", true, "http://[::1]:80"},
              {"10.0.0.1", false, ""},
              {"10.0.0.1:", false, ""},
@@ -219,16 +219,6 @@ TEST(CheckEntryParser, TakesHostPortAndRefusesTheRest) {
             EXPECT_EQ(proxyUrl(*target), c.url);
         }
     }
-}
-
-TEST(CheckUrl, IsTheSettingElseTheListServersCheckPath) {
-    TempDir dir;
-    const std::string ini = dir.file("prefs.ini");
-    EXPECT_EQ(checkUrl(ini), "http://127.0.0.1:8642/Tamberly/check.php");
-    WriteINI("Server", "URL", "http://lists.example.org:8642/", ini);
-    EXPECT_EQ(checkUrl(ini), "http://lists.example.org:8642/Tamberly/check.php");
-    WriteINI("Check", "URL", "http://check.example.org/ok.txt", ini);
-    EXPECT_EQ(checkUrl(ini), "http://check.example.org/ok.txt");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The settings file and the registry file under a writer that is killed at random moments, and under two writers
 // at once: a file always reads back whole, and no completed write is ever lost.
-#include "platform/file_store.h"
+#include "core/file_store.h"
 #include "platform/linux/registry_file.h"
 #include "settings_writer.h"
 #include "storage/ini_file.h"

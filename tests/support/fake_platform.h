@@ -9,6 +9,7 @@
 #include "platform/system_proxy.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,20 +123,22 @@ public:
     }
 };
 
-/// Records requested URLs and answers from a queue of results (a success with an empty body when it is empty).
+/// Answers each get() with answer(url) and records the URLs; busy() is true while the answer runs, as with the real
+/// one, so an answer may run another command "in flight".
 class FakeTransfer final : public HttpTransfer {
 public:
-    bool isBusy = false;
+    std::function<TransferResult(const std::string&)> answer = [](const std::string&) {
+        return TransferResult{true, {}, {}};
+    };
     std::vector<std::string> urls;
-    std::deque<TransferResult> results;
+    bool isBusy = false;
     bool busy() const override { return isBusy; }
     TransferResult get(const std::string& url) override {
         urls.push_back(url);
-        if (results.empty())
-            return {true, {}, {}};
-        TransferResult r = results.front();
-        results.pop_front();
-        return r;
+        isBusy = true;
+        TransferResult result = answer(url);
+        isBusy = false;
+        return result;
     }
 };
 

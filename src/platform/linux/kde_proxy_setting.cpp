@@ -1,6 +1,6 @@
 #include "platform/linux/kde_proxy_setting.h"
 
-#include "platform/file_store.h"
+#include "core/file_store.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 

@@ -1,6 +1,6 @@
 #include "platform/linux/registry_file.h"
 
-#include "platform/file_store.h"
+#include "core/file_store.h"
 #include "text/ascii_text.h"
 #include "text/utf8.h"
 

@@ -1,4 +1,4 @@
-#include "platform/file_store.h"
+#include "core/file_store.h"
 
 #include "platform/windows/wide_text.h"
 

@@ -1,4 +1,4 @@
-#include "platform/file_store.h"
+#include "core/file_store.h"
 
 #include "support/temp_dir.h"
 #include "windows_helper.h"

@@ -2,7 +2,7 @@
 //   windows_helper count FILE N   adds 1 to the number in FILE N times, each through the file store
 //   windows_helper record FILE    writes its own command line to FILE (a browser that records how it was started)
 //   windows_helper                the same, to started.txt beside the program (a browser started with no arguments)
-#include "platform/file_store.h"
+#include "core/file_store.h"
 #include "platform/windows/program_folder.h"
 
 #include <cstdio>

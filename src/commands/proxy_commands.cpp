@@ -1,0 +1,156 @@
+#include "commands/proxy_commands.h"
+
+#include "commands/browser_launch.h"
+#include "commands/view.h"
+#include "platform/random_source.h"
+#include "platform/system_proxy.h"
+#include "text/ascii_text.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tamberly {
+namespace {
+
+constexpr const char* kEmptyList = "No proxy to use: the list is empty (Proxy, Download List fetches it).";
+constexpr const char* kSelectFirst = "Please select the proxy on the list first";
+
+std::string notAProxy(const std::string& entry, const std::string& why) {
+    if (entry.empty())
+        return "This row is empty: nothing was changed.";
+    return "\"" + entry + "\" is not a proxy address (" + why + "): nothing was changed.";
+}
+
+} // namespace
+
+ProxyCommands::ProxyCommands(View& view, SystemProxy& proxy, BrowserLaunch& launch, RandomSource& random)
+    : m_view(view), m_proxy(proxy), m_launch(launch), m_random(random) {}
+
+bool ProxyCommands::put(const ProxySetting& change, const std::string& done) {
+    const ApplyOutcome outcome = m_proxy.apply(change);
+    if (!outcome.recorded()) {
+        m_view.tell(outcome.failure());
+        return false;
+    }
+    if (!done.empty())
+        m_view.setStatus(done);
+    // The change is in force all the same; a desktop setting that could not follow is named after it.
+    if (const std::string problems = outcome.problems(); !problems.empty())
+        m_view.setStatus(problems);
+    return true;
+}
+
+std::optional<ProxySetting> ProxyCommands::use(const std::optional<int>& row) {
+    if (m_view.entryCount() == 0) {
+        m_view.setStatus(kEmptyList);
+        return std::nullopt;
+    }
+    if (!row) {
+        m_view.setStatus(kSelectFirst);
+        return std::nullopt;
+    }
+    // The row is shown as the list holds it; only a proxy address is ever put in force.
+    const std::string entry = m_view.entry(*row);
+    const ServersParse parsed = parseProxyServers(entry);
+    if (!parsed.servers) {
+        m_view.setStatus(notAProxy(entry, parsed.why));
+        return std::nullopt;
+    }
+    ProxySetting setting = ProxySetting::manual(*parsed.servers);
+    if (!put(setting, "Proxy changed to : " + entry))
+        return std::nullopt;
+    return setting;
+}
+
+// A browser started after a failed proxy change would browse through a proxy the user did not choose; the user
+// has already been told about the failure, so the launch is left out.
+
+void ProxyCommands::useSelectedAndLaunch() {
+    if (const auto setting = use(m_view.selectedRow().value_or(0)))
+        m_launch.start([&] { return proxyEnvironment(*setting); });
+}
+
+void ProxyCommands::useSelected() {
+    use(m_view.selectedRow());
+}
+
+void ProxyCommands::useRandomAndLaunch() {
+    const int n = m_view.entryCount();
+    m_random.reseedFromClock();
+    const double r = m_random.next();
+    // Clamped so that a draw outside [0, 1) can never pick a row that does not exist.
+    const int row = n > 0 && r > 0.0 ? static_cast<int>(std::min(std::floor(n * r), static_cast<double>(n - 1))) : 0;
+    if (const auto setting = use(row))
+        m_launch.start([&] { return proxyEnvironment(*setting); });
+}
+
+bool ProxyCommands::switchOff() {
+    return put(ProxySetting::off(), {});
+}
+
+void ProxyCommands::turnProxyOff() {
+    switchOff();
+}
+
+void ProxyCommands::turnProxyOffAndLaunch() {
+    if (switchOff())
+        m_launch.start([] { return proxyEnvironment(ProxySetting::off()); });
+}
+
+EnvironmentChange ProxyCommands::environmentInForce() {
+    const CurrentSetting current = m_proxy.current();
+    return current.setting ? proxyEnvironment(*current.setting) : EnvironmentChange{};
+}
+
+void ProxyCommands::launchBrowser() {
+    m_launch.start([this] { return environmentInForce(); });
+}
+
+void ProxyCommands::showCurrentProxy() {
+    const CurrentSetting current = m_proxy.current();
+    if (!current.setting) {
+        m_view.setStatus("Cannot read the proxy setting: " + current.why);
+        return;
+    }
+    if (current.setting->mode != ProxyMode::Manual) {
+        m_view.setStatus("Proxy desactivated");
+        return;
+    }
+    const std::string servers = current.setting->servers ? formatProxyServers(*current.setting->servers) : "";
+    m_view.setStatus(servers.empty() ? "No proxy" : "Current proxy : " + servers);
+}
+
+void ProxyCommands::showProxySettings() {
+    if (m_proxy.openSettingsPage())
+        return;
+    const CurrentSetting current = m_proxy.current();
+    if (!current.setting) {
+        // Offering blank fields would let OK wipe settings that were merely unreadable.
+        m_view.tell("The proxy settings could not be read: " + current.why);
+        return;
+    }
+    const std::string server = current.setting->servers ? formatProxyServers(*current.setting->servers) : "";
+    m_view.editProxySetting(server, current.setting->mode == ProxyMode::Manual, m_proxy.places(),
+                            [this](const std::string& edited, bool on) { return saveEdited(edited, on); });
+}
+
+std::string ProxyCommands::saveEdited(const std::string& server, bool on) {
+    const std::string text(trim(server));
+    ProxyServers servers;
+    if (!text.empty()) {
+        const ServersParse parsed = parseProxyServers(text);
+        if (!parsed.servers)
+            return "\"" + text + "\" is not a proxy address (" + parsed.why + ").";
+        servers = *parsed.servers;
+    } else if (on) {
+        return "Enter a proxy server (host:port) to use one.";
+    }
+    const ApplyOutcome outcome = m_proxy.apply({on ? ProxyMode::Manual : ProxyMode::Off, servers, {}, {}});
+    if (!outcome.recorded())
+        return outcome.failure();
+    if (const std::string problems = outcome.problems(); !problems.empty())
+        m_view.setStatus(problems);
+    return {};
+}
+
+} // namespace tamberly

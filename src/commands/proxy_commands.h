@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/proxy_setting.h"
+
+#include <optional>
+#include <string>
+
+namespace tamberly {
+
+class BrowserLaunch;
+class RandomSource;
+class SystemProxy;
+class View;
+
+/// The commands that put a proxy of the list in force or turn the proxy off, the browser start that may follow,
+/// and the ones that show or edit the proxy in force.
+class ProxyCommands final {
+public:
+    ProxyCommands(View& view, SystemProxy& proxy, BrowserLaunch& launch, RandomSource& random);
+
+    /// "Use and launch": the selected entry (the first when none is selected), then the browser.
+    void useSelectedAndLaunch();
+    /// "Use this proxy": the selected entry; no browser.
+    void useSelected();
+    /// "Random proxy and launch": an entry drawn at random, then the browser.
+    void useRandomAndLaunch();
+    /// "No proxy"
+    void turnProxyOff();
+    /// "No proxy and launch"
+    void turnProxyOffAndLaunch();
+    /// "Launch": the browser, with the proxy in force as it is.
+    void launchBrowser();
+    /// "Show current proxy"
+    void showCurrentProxy();
+    /// "Show Internet Options": the system's own page, else the program's own window over the proxy in force.
+    void showProxySettings();
+
+    /// Turns the proxy off; false, after telling the user why, when the setting could not be changed.
+    bool switchOff();
+    /// The environment of a program started now: the proxy in force, or the inherited one when it cannot be read.
+    EnvironmentChange environmentInForce();
+
+private:
+    /// Puts entry in force; the setting written, or nullopt after saying why not.
+    std::optional<ProxySetting> use(const std::optional<int>& row);
+    /// Applies change; done (when not empty) goes to the status line, then any place that could not follow.
+    bool put(const ProxySetting& change, const std::string& done);
+    std::string saveEdited(const std::string& server, bool on);
+
+    View& m_view;
+    SystemProxy& m_proxy;
+    BrowserLaunch& m_launch;
+    RandomSource& m_random;
+};
+
+} // namespace tamberly

@@ -1,0 +1,76 @@
+// The typed settings of prefs.ini: what each reads when missing, and when a change by hand counts.
+#include "core/settings.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tamberly::test {
+namespace {
+
+TEST(Settings, ListServerUrlComesFromTheFileWithoutTrailingSlash) {
+    TempDir dir;
+    Settings settings(dir.file("tamberly/prefs.ini"));
+    EXPECT_EQ(settings.listServerUrl(), "http://127.0.0.1:8642") << "no settings file yet";
+
+    const struct {
+        std::string stored;
+        std::string base;
+    } cases[] = {
+        {"", "http://127.0.0.1:8642"},
+        {"http://lists.example:9000", "http://lists.example:9000"},
+        {"http://lists.example:9000/", "http://lists.example:9000"},
+        {"https://lists.example//", "https://lists.example"},
+        {"http://lists.example/mirror/", "http://lists.example/mirror"},
+        {"/", "http://127.0.0.1:8642"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(settings.setValue("Server", "URL", c.stored), "");
+        EXPECT_EQ(settings.listServerUrl(), c.base) << c.stored;
+    }
+}
+
+TEST(Settings, CheckUrlIsItsOwnElseTheListServersCheckPath) {
+    TempDir dir;
+    Settings settings(dir.file("prefs.ini"));
+    EXPECT_EQ(settings.checkUrl(), "http://127.0.0.1:8642/Tamberly/check.php");
+    settings.setValue("Server", "URL", "http://lists.example.org:8642/");
+    EXPECT_EQ(settings.checkUrl(), "http://lists.example.org:8642/Tamberly/check.php");
+    settings.setValue("Check", "URL", "http://check.example.org/ok.txt");
+    EXPECT_EQ(settings.checkUrl(), "http://check.example.org/ok.txt");
+}
+
+TEST(Settings, TheFileIsReadWhenMadeAndAtReloadOnly) {
+    TempDir dir;
+    const std::string path = dir.file("prefs.ini");
+    writeFile(path, "[Path]\r\nIE=/usr/bin/firefox\r\n[Desktop]\r\nLeaveAlone=1\r\n");
+    Settings settings(path);
+    EXPECT_EQ(settings.browserPath(), "/usr/bin/firefox");
+    EXPECT_TRUE(settings.leaveDesktopAlone());
+
+    writeFile(path, "[Path]\r\nIE=/usr/bin/chromium\r\n[Desktop]\r\nLeaveAlone=yes\r\n");
+    EXPECT_EQ(settings.browserPath(), "/usr/bin/firefox") << "one command sees one state of the file";
+    settings.reload();
+    EXPECT_EQ(settings.browserPath(), "/usr/bin/chromium");
+    EXPECT_FALSE(settings.leaveDesktopAlone()) << "only 1 leaves the desktop alone";
+
+    // A write keeps the lines of the file as it is on disk, and its own value is read back at once.
+    writeFile(path, "[Path]\r\nIE=/usr/bin/edited-meanwhile\r\n");
+    ASSERT_EQ(settings.setScrambledList("abc"), "");
+    EXPECT_EQ(settings.scrambledList(), "abc");
+    EXPECT_EQ(settings.browserPath(), "/usr/bin/edited-meanwhile");
+}
+
+TEST(Settings, AFailedWriteSaysWhyAndChangesNothing) {
+    TempDir dir;
+    writeFile(dir.file("blocker"), "a file where a folder should be");
+    Settings settings(dir.file("blocker/prefs.ini"));
+    EXPECT_NE(settings.setBrowserPath("/usr/bin/firefox"), "");
+    EXPECT_EQ(settings.browserPath(), "");
+    EXPECT_EQ(readFile(dir.file("blocker")), "a file where a folder should be");
+}
+
+} // namespace
+} // namespace tamberly::test
