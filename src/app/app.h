@@ -1,63 +1,34 @@
 #pragma once
 
-#include "app/tamberly.h"
-#include "net/check_command.h"
-#include "net/commands.h"
-#include "net/desktop_web_browser.h"
-#include "platform/qt/internet_options_dialog.h"
+#include "app/main_window.h"
+#include "commands/commands.h"
 
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace tamberly {
 
-class BrowserLocator;
-class Dialogs;
-class RandomSource;
-class Registry;
-class Shell;
-class TransferControl;
+class Platform;
+class Settings;
 class TrayIcon;
 
-/// The platform pieces the program runs over: the real ones when it runs, fakes in tests.
-struct AppPlatform {
-    Registry& registry;
-    Shell& shell;
-    BrowserLocator& browserLocator;
-    RandomSource& random;
-    Dialogs& dialogs;
-    TransferControl& transfer;
-    TrayIcon& tray;
-    /// Ends the program.
-    std::function<void()> endProcess;
-    /// The desktop proxy settings a change writes, shown in the Internet Options dialog.
-    std::vector<std::string> writtenSettings = {};
-    /// Opens the desktop's own proxy page; false when there is none (the program's own dialog opens instead). None
-    /// at all where the desktop's setting is left alone.
-    std::function<bool()> openDesktopProxyPage = {};
-};
-
-/// The program over the platform given: the window, the handlers its events go to, and start-up. The settings file
-/// is prefs.ini in the per-user folder.
+/// The Qt program over the platform given: the main window and the commands its clicks run. Start-up runs when it
+/// is made: the window holds the stored list before it is shown.
 class App final {
 public:
-    explicit App(AppPlatform platform);
-    ~App();
+    /// settings is prefs.ini, read once for start-up; tray is the notification-area icon; endProcess ends the
+    /// program.
+    App(Settings& settings, Platform& platform, TrayIcon& tray, std::function<void()> endProcess);
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
-    Tamberly& window() { return m_window; }
+    MainWindow& window() { return m_window; }
 
 private:
-    AppPlatform m_platform;
-    std::string m_IniPath;
-    Tamberly m_window;
-    DesktopWebBrowser m_webBrowser;
-    InternetOptionsDialog m_optionsPanel;
+    std::function<void()> m_endProcess;
+    // The window first: the commands work on it. Its clicks reach the commands only from the event loop, once both
+    // are made.
+    MainWindow m_window;
     Commands m_commands;
-    // Last, so that a running check is abandoned before anything it reports to goes.
-    CheckCommand m_check;
 };
 
 } // namespace tamberly

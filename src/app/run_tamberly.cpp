@@ -1,17 +1,11 @@
 #include "app/run_tamberly.h"
 
 #include "app/app.h"
-#include "platform/linux/browser_lookup.h"
-#include "platform/clock_random_source.h"
-#include "platform/linux/desktop_proxy_page.h"
-#include "platform/linux/desktop_registry.h"
-#include "platform/linux/process_shell.h"
-#include "platform/linux/registry_file.h"
+#include "app/qt_http_transfer.h"
+#include "app/tray_icon.h"
+#include "core/settings.h"
 #include "platform/linux/user_paths.h"
-#include "platform/qt/qt_dialogs.h"
-#include "platform/qt/qt_transfer_control.h"
-#include "platform/qt/tray_icon.h"
-#include "storage/ini_file.h"
+#include "platform/platform.h"
 
 #include <QApplication>
 
@@ -21,39 +15,21 @@ int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& sho
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tamberly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tamberly"));
-    QApplication::setDesktopFileName(QStringLiteral("tamberly"));
+    QApplication::setDesktopFileName(QStringLiteral("org.tamberly.Tamberly"));
     // Hidden to the notification area the window is not closed; only the program's own Quit ends it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // The platform pieces, built here and nowhere else.
-    RegistryFile registryFile(configDir() + "/registry.reg");
-    // [Desktop] LeaveAlone=1 in prefs.ini keeps the desktop's proxy setting out of it: registry.reg only.
-    const bool leaveDesktopAlone = ReadINI("Desktop", "LeaveAlone", configDir() + "/prefs.ini") == "1";
-    DesktopRegistry registry(registryFile,
-                             leaveDesktopAlone ? DesktopProxyOptions{} : DesktopProxyOptions::fromEnvironment());
-    ProcessShell shell(&registry);
-    BrowserLookup browserLookup;
-    ClockRandomSource random;
-    QtDialogs dialogs;
-    QtTransferControl transfer;
+    // The program's pieces, chosen here and nowhere else; prefs.ini is read once for all of start-up.
+    const std::string folder = configDir();
+    Settings settings(folder + "/prefs.ini");
+    // Qt's HTTP client: its requests run inside the window's event loop, which keeps the window answering.
+    const std::unique_ptr<Platform> platform =
+        createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
     QtTrayIcon tray;
-    AppPlatform platform{registry, shell,    browserLookup, random,
-                         dialogs,  transfer, tray,          [] { QApplication::exit(0); }};
-    if (!leaveDesktopAlone) {
-        platform.writtenSettings = registry.writtenSettings();
-        platform.openDesktopProxyPage = [&shell] { return openDesktopProxyPage(shell); };
-    }
-
-    App app(std::move(platform));
-    Tamberly& window = app.window();
-    dialogs.setParent(&window);
-    registry.setReporter([&window](const std::string& problem) { window.reportDesktopProblem(problem); });
-    QApplication::setWindowIcon(window.windowIcon());
-    show(window);
-    const int result = QApplication::exec();
-    // The window goes before the registry that reports to it.
-    registry.setReporter({});
-    return result;
+    App app(settings, *platform, tray, [] { QApplication::exit(0); });
+    QApplication::setWindowIcon(app.window().windowIcon());
+    show(app.window());
+    return QApplication::exec();
 }
 
 } // namespace tamberly

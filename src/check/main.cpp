@@ -1,7 +1,8 @@
 // tamberly-check: checks proxy entries from the command line, for scripts and cron. No window, no Qt.
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
 #include "net/proxy_check.h"
 #include "platform/linux/user_paths.h"
-#include "storage/proxy_list_store.h"
 
 #include <unistd.h>
 
@@ -78,15 +79,6 @@ std::vector<std::string> splitEntries(const std::string& text) {
     return entries;
 }
 
-// The stored list as the window shows it: the text before each "*".
-std::vector<std::string> storedEntries(const std::string& text) {
-    std::vector<std::string> entries;
-    std::size_t start = 0;
-    for (std::size_t star; (star = text.find('*', start)) != std::string::npos; start = star + 1)
-        entries.push_back(text.substr(start, star - start));
-    return entries;
-}
-
 // The entry as printed: control bytes as \xNN, so that a line and its columns stay whole.
 std::string printable(const std::string& entry) {
     std::string out;
@@ -159,10 +151,13 @@ int main(int argc, char* argv[]) {
     if (stored && file)
         return usageError("give either FILE or --stored, not both");
 
-    const std::string iniPath = configDir() + "/prefs.ini";
+    Settings settings(configDir() + "/prefs.ini");
     std::vector<std::string> entries;
     if (stored) {
-        entries = storedEntries(LoadList(iniPath));
+        // The stored list as the window shows it, row by row.
+        const std::string list = ProxyListStore(settings).load();
+        const auto rows = splitListText(list);
+        entries.assign(rows.begin(), rows.end());
     } else {
         std::string text;
         if (!file || *file == "-") {
@@ -178,7 +173,7 @@ int main(int argc, char* argv[]) {
         entries = splitEntries(text);
     }
     if (url.empty())
-        url = checkUrl(iniPath);
+        url = settings.checkUrl();
 
     // Progress only where someone watches: never in a pipe or a log.
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;

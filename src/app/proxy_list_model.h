@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/check_marks.h"
+#include "commands/view.h"
 
 #include <QAbstractListModel>
 
@@ -14,7 +14,7 @@ namespace tamberly {
 /// The rows of the proxy list box, kept as the exact bytes of each entry. Text for display is made only for the
 /// rows on screen, so a list of 100,000 entries fills at once. A proxy check's marks ride beside the rows in roles
 /// of their own; the display text stays the entry.
-class ProxyListModel final : public QAbstractListModel, public CheckMarks {
+class ProxyListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     enum Role {
@@ -30,12 +30,11 @@ public:
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    /// Appends copies of rows at the end.
-    void append(const std::vector<std::string_view>& rows);
-    /// Removes every row and every mark.
-    void clear();
-    void showMarks(std::vector<Mark> marks) override;
-    void clearMarks() override;
+    /// Replaces every row (and every mark) with copies of rows.
+    void reset(const std::vector<std::string_view>& rows);
+    /// Row i gets marks[i]; rows beyond the marks get none.
+    void showMarks(std::vector<RowMark> marks);
+    void clearMarks();
     /// Row i, valid until the rows change.
     std::string_view row(int i) const;
     int count() const { return static_cast<int>(m_ends.size()); }
@@ -45,7 +44,7 @@ private:
     // one per row, which makes a long list quicker to fill and clear and smaller in memory.
     std::string m_bytes;
     std::vector<std::size_t> m_ends;
-    std::vector<Mark> m_marks;
+    std::vector<RowMark> m_marks;
 };
 
 } // namespace tamberly

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_transfer_control.h"
+#include "app/qt_http_transfer.h"
 
 #include "text/quantity_text.h"
 
@@ -52,7 +52,7 @@ struct Hop {
 std::string refusalReason(const Hop& hop) {
     const QString mediaType = hop.contentType.section(QLatin1Char(';'), 0, 0).trimmed();
     if (hop.status < 400 || hop.status > 499 || mediaType.compare(QLatin1String("text/plain"), Qt::CaseInsensitive) ||
-        hop.body.size() > QtTransferControl::kMaxReasonBytes)
+        hop.body.size() > transfer_limits::kMaxReasonBytes)
         return {};
     return hop.body;
 }
@@ -160,20 +160,20 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
 
 } // namespace
 
-QtTransferControl::QtTransferControl(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
+QtHttpTransfer::QtHttpTransfer(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
                                      std::int64_t maxBodyBytes)
     : m_manager(std::make_unique<QNetworkAccessManager>()), m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout),
       m_maxBodyBytes(maxBodyBytes) {
     m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
-QtTransferControl::~QtTransferControl() = default;
+QtHttpTransfer::~QtHttpTransfer() = default;
 
-bool QtTransferControl::StillExecuting() const {
+bool QtHttpTransfer::busy() const {
     return m_running;
 }
 
-TransferResult QtTransferControl::OpenURL(const std::string& url) {
+TransferResult QtHttpTransfer::get(const std::string& url) {
     if (m_running)
         return {false, {}, "another request is still running"};
     QUrl target(QString::fromStdString(url));
@@ -198,8 +198,8 @@ TransferResult QtTransferControl::OpenURL(const std::string& url) {
         if (!hop.failure.empty())
             return {false, {}, hop.failure};
         if (hop.hasStatus && isRedirect(hop.status) && hop.location.isValid() && !hop.location.isEmpty()) {
-            if (redirects == kMaxRedirects)
-                return {false, {}, "the server redirected more than " + std::to_string(kMaxRedirects) + " times"};
+            if (redirects == transfer_limits::kMaxRedirects)
+                return {false, {}, "the server redirected more than " + std::to_string(transfer_limits::kMaxRedirects) + " times"};
             const QUrl next = target.resolved(hop.location);
             const QString nextScheme = next.scheme().toLower();
             if ((nextScheme != "http" && nextScheme != "https") || next.host().isEmpty())

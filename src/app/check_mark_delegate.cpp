@@ -1,6 +1,6 @@
-#include "platform/qt/check_mark_delegate.h"
+#include "app/check_mark_delegate.h"
 
-#include "platform/qt/proxy_list_model.h"
+#include "app/proxy_list_model.h"
 
 #include <QApplication>
 #include <QPainter>

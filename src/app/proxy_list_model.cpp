@@ -1,4 +1,4 @@
-#include "platform/qt/proxy_list_model.h"
+#include "app/proxy_list_model.h"
 
 namespace tamberly {
 
@@ -29,32 +29,26 @@ std::string_view ProxyListModel::row(int i) const {
     return std::string_view(m_bytes).substr(begin, m_ends[at] - begin);
 }
 
-void ProxyListModel::append(const std::vector<std::string_view>& rows) {
-    if (rows.empty())
-        return;
+void ProxyListModel::reset(const std::vector<std::string_view>& rows) {
     std::size_t bytes = 0;
     for (const auto& r : rows)
         bytes += r.size();
-    beginInsertRows({}, count(), count() + static_cast<int>(rows.size()) - 1);
-    m_bytes.reserve(m_bytes.size() + bytes);
-    m_ends.reserve(m_ends.size() + rows.size());
+    beginResetModel();
+    // The old rows go first, and the new ones get buffers of their own size: a list of megabytes is never held
+    // twice, and a long list leaves nothing behind for a shorter one.
+    m_bytes = std::string();
+    m_ends = std::vector<std::size_t>();
+    m_marks = std::vector<RowMark>();
+    m_bytes.reserve(bytes);
+    m_ends.reserve(rows.size());
     for (const auto& r : rows) {
         m_bytes += r;
         m_ends.push_back(m_bytes.size());
     }
-    endInsertRows();
-}
-
-void ProxyListModel::clear() {
-    beginResetModel();
-    // Released rather than kept: the next list may be far shorter.
-    m_bytes = std::string();
-    m_ends = std::vector<std::size_t>();
-    m_marks = std::vector<Mark>();
     endResetModel();
 }
 
-void ProxyListModel::showMarks(std::vector<Mark> marks) {
+void ProxyListModel::showMarks(std::vector<RowMark> marks) {
     m_marks = std::move(marks);
     if (count() > 0)
         emit dataChanged(index(0, 0), index(count() - 1, 0), {MarkRole, MarkWorksRole});
@@ -63,7 +57,7 @@ void ProxyListModel::showMarks(std::vector<Mark> marks) {
 void ProxyListModel::clearMarks() {
     if (m_marks.empty())
         return;
-    m_marks = std::vector<Mark>();
+    m_marks = std::vector<RowMark>();
     if (count() > 0)
         emit dataChanged(index(0, 0), index(count() - 1, 0), {MarkRole, MarkWorksRole});
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/tray_host.h"
+#include "app/tray_host.h"
 
 #include <QObject>
 

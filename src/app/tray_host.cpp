@@ -1,4 +1,4 @@
-#include "platform/qt/tray_host.h"
+#include "app/tray_host.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
