@@ -1,7 +1,8 @@
 // The list server's entry check against a check written independently here: an entry is host:port, at most 255
-// printable ASCII characters, the host a DNS name, a dotted-quad IPv4 address or a bracketed IPv6 address, the port
-// 1 to 65535. An accepted entry's stored form is accepted as itself. Splitting an import file gives the trimmed,
-// non-empty pieces between "*" and line ends.
+// printable ASCII characters, the host a DNS name, a dotted-quad IPv4 address or a bracketed IPv6 address (as the C
+// library reads and writes it; an IPv4-mapped one stored as plain IPv4), the port 1 to 65535. An accepted entry's
+// stored form is accepted as itself. Splitting an import file gives the trimmed, non-empty pieces between "*" and line
+// ends.
 #include "entry.h"
 #include "fuzz_support.h"
 
@@ -137,6 +138,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             [&] { return shown(raw) + (check.ok ? " accepted" : " refused: " + check.reason); });
     if (check.ok) {
         require(check.reason.empty() && !check.entry.empty(), "an accepted entry has a stored form and no reason");
+        if (raw.front() == '[') {
+            // The C library's short form of the address, or the IPv4 address an IPv4-mapped one stands for.
+            in6_addr address{};
+            inet_pton(AF_INET6, std::string(raw.substr(1, raw.find(']') - 1)).c_str(), &address);
+            char text[INET6_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET6, &address, text, sizeof text);
+            const std::string shortForm = text;
+            const bool mapped = IN6_IS_ADDR_V4MAPPED(&address);
+            const std::string host = mapped ? shortForm.substr(shortForm.rfind(':') + 1) : "[" + shortForm + "]";
+            require(check.entry.rfind(host + ":", 0) == 0, "an IPv6 address is stored in its short form",
+                    [&] { return shown(raw) + " -> " + shown(check.entry) + ", not " + shown(host); });
+        }
         const auto again = tamberly::checkEntry(check.entry);
         require(again.ok && again.entry == check.entry, "the stored form is accepted as itself",
                 [&] { return shown(raw) + " -> " + shown(check.entry) + " -> " + shown(again.entry); });

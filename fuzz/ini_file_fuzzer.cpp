@@ -1,7 +1,7 @@
 // The settings file: any file read never crashes; a value written reads back exactly; every other value in the
 // file reads as it did before; a write refused for its names leaves the file as it was.
 #include "fuzz_support.h"
-#include "storage/ini_file.h"
+#include "core/ini_file.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -18,6 +18,11 @@ using tamberly::fuzz::shown;
 
 const tamberly::fuzz::ScratchDir scratch;
 const std::string kFile = scratch.file("prefs.ini");
+
+// One value as a command reads it: the file read anew.
+std::string readValue(const std::string& section, const std::string& key) {
+    return tamberly::IniFile::read(kFile).value(section, key);
+}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -59,7 +64,7 @@ bool writable(const std::string& section, const std::string& key) {
            k.front() != ';' && k.front() != '[';
 }
 
-// Section and key names that appear in the file, found roughly; ReadINI itself says what they hold.
+// Section and key names that appear in the file, found roughly; the reader itself says what they hold.
 std::vector<std::pair<std::string, std::string>> namesIn(const std::string& data) {
     std::vector<std::string> sections, keys;
     std::size_t start = 0;
@@ -98,33 +103,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     others.emplace_back("Fuzz", "Second");
     std::vector<std::string> before;
     for (const auto& [s, k] : others)
-        before.push_back(tamberly::ReadINI(s, k, kFile));
-    (void)tamberly::ReadINI(section, key, kFile);
+        before.push_back(readValue(s, k));
+    (void)readValue(section, key);
 
     std::string why;
-    const bool written = tamberly::WriteINI(section, key, value, kFile, why);
-    require(written == writable(section, key), "WriteINI refuses exactly the names a line cannot carry",
+    const bool written = tamberly::IniFile::write(kFile, section, key, value, why).has_value();
+    require(written == writable(section, key), "a write refuses exactly the names a line cannot carry",
             [&] { return shown(section) + " " + shown(key) + ": " + why; });
     if (!written) {
         require(!why.empty(), "a refused write says why");
         require(scratch.read("prefs.ini") == file, "a refused write leaves the file as it was");
         return 0;
     }
-    require(tamberly::ReadINI(section, key, kFile) == value, "the value written reads back",
-            [&] { return shown(value) + " read as " + shown(tamberly::ReadINI(section, key, kFile)); });
+    require(readValue(section, key) == value, "the value written reads back",
+            [&] { return shown(value) + " read as " + shown(readValue(section, key)); });
     for (std::size_t i = 0; i < others.size(); ++i) {
         const std::string& s = others[i].first;
         const std::string& k = others[i].second;
         if (sameName(s, section) && sameName(k, key))
             continue;
-        require(tamberly::ReadINI(s, k, kFile) == before[i], "a write keeps every other value", [&] {
-            return "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(tamberly::ReadINI(s, k, kFile));
+        require(readValue(s, k) == before[i], "a write keeps every other value", [&] {
+            return "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(readValue(s, k));
         });
     }
 
     // A later write elsewhere, which moves lines around, keeps the value too.
-    require(tamberly::WriteINI("Fuzz", "Second", file.substr(0, 16), kFile), "a second write succeeds");
+    require(tamberly::IniFile::write(kFile, "Fuzz", "Second", file.substr(0, 16), why).has_value(), "a second write succeeds");
     if (!(sameName(section, "Fuzz") && sameName(key, "Second")))
-        require(tamberly::ReadINI(section, key, kFile) == value, "a value survives a write of another key");
+        require(readValue(section, key) == value, "a value survives a write of another key");
     return 0;
 }

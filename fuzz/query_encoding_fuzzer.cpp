@@ -1,7 +1,7 @@
 // Percent-encoding of a query value: the output holds only letters, digits, "-", ".", "_", "~", ":" and %XX with
 // upper-case hex digits; exactly the other bytes are encoded; decoding gives the input back.
 #include "fuzz_support.h"
-#include "net/list_server.h"
+#include "net/list_server_client.h"
 
 #include <cstddef>
 #include <cstdint>

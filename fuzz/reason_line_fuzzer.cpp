@@ -2,7 +2,7 @@
 // or direction marks, at most 200 characters, no blank at either end, taken in order from the first line of the
 // input, and unchanged when cleaned again.
 #include "fuzz_support.h"
-#include "net/list_server.h"
+#include "net/list_server_client.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "core/proxy_entry.h"
+
 #include <string>
 #include <utility>
 
@@ -51,23 +53,10 @@ const char* usageText() {
 }
 
 bool parseListenAddress(std::string_view text, std::string& host, int& port) {
-    std::string_view portText;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
-            return false;
-        host = std::string(text.substr(1, close - 1));
-        portText = text.substr(close + 2);
-    } else {
-        const auto colon = text.rfind(':');
-        if (colon == std::string_view::npos)
-            return false;
-        host = std::string(text.substr(0, colon));
-        portText = text.substr(colon + 1);
-        if (host.find(':') != std::string::npos)
-            return false;
-    }
-    return !host.empty() && parseNumber(portText, 0, 65535, port);
+    // Any host the resolver takes, and port 0 for a free one: only the split is an entry's.
+    const HostPortSplit split = splitHostPort(text);
+    host = std::string(split.host);
+    return split.why.empty() && !host.empty() && parseNumber(split.port, 0, 65535, port);
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine, std::string& error) {

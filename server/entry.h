@@ -19,8 +19,8 @@ struct EntryCheck {
 /// Longest entry accepted, counted in bytes as received.
 inline constexpr std::size_t kMaxEntryLength = 255;
 
-/// Checks that an entry is host:port (a DNS name, an IPv4 address or a bracketed IPv6 address; port 1 to 65535) and
-/// gives its stored form. Accepts any bytes, including NUL and invalid UTF-8.
+/// Checks that an entry is a plain proxy entry (host:port, by the program's one set of entry rules, no scheme), at
+/// most kMaxEntryLength bytes, and gives its stored form. Accepts any bytes, including NUL and invalid UTF-8.
 EntryCheck checkEntry(std::string_view raw);
 
 /// One piece of an import file, with the line it starts on (counted from 1) for messages.

@@ -248,8 +248,7 @@ void ListService::storeList(const std::vector<ProxyRecord>& published) {
     std::string list;
     for (const auto& record : published) {
         // A row edited by hand into something that is not an entry would break the list text for every client.
-        const auto check = checkEntry(record.entry);
-        if (check.ok && check.entry == record.entry)
+        if (checkEntry(record.entry).ok)
             list += record.entry + "*";
     }
     const auto current = m_list.load(std::memory_order_acquire);

@@ -76,24 +76,10 @@ private:
     pg_result* m_result;
 };
 
-class PostgresStore::Transaction {
-public:
-    explicit Transaction(PostgresStore& store) : m_store(store) { m_store.exec("BEGIN"); }
-    ~Transaction() {
-        if (!m_done && m_store.m_conn && PQstatus(m_store.m_conn) == CONNECTION_OK)
-            PQclear(PQexec(m_store.m_conn, "ROLLBACK"));
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit() {
-        m_store.exec("COMMIT");
-        m_done = true;
-    }
-
-private:
-    PostgresStore& m_store;
-    bool m_done = false;
-};
+void PostgresStore::rollback() noexcept {
+    if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        PQclear(PQexec(m_conn, "ROLLBACK"));
+}
 
 PostgresStore::PostgresStore(const std::string& conninfo) : m_conninfo(conninfo) {
     std::string error;
@@ -211,7 +197,7 @@ PostgresStore::Result PostgresStore::run(const char* name, const std::vector<std
 }
 
 void PostgresStore::createSchema() {
-    Transaction transaction(*this);
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
     exec(kSchemaLock);
     Result schema(PQexec(m_conn, "SELECT current_schema()"));
     if (PQresultStatus(schema.get()) != PGRES_TUPLES_OK)
@@ -278,7 +264,7 @@ bool PostgresStore::lockState(const std::string& entry, ProxyState& state) {
 ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now) {
     ensureConnected();
     const ProxyState fresh = moderate ? ProxyState::Pending : ProxyState::Published;
-    Transaction transaction(*this);
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
     AddResult result = AddResult::AlreadyKnown;
     ProxyState state{};
     // The insert waits for one running elsewhere with the same entry; a row removed meanwhile is inserted again.
@@ -326,7 +312,7 @@ bool PostgresStore::remove(const std::string& entry) {
 
 ProxyStore::ImportCount PostgresStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
     ensureConnected();
-    Transaction transaction(*this);
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
     ImportCount count;
     const std::string when = std::to_string(now);
     for (const auto& entry : entries) {

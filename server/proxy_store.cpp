@@ -8,6 +8,9 @@
 namespace tamberly {
 namespace {
 
+// BEGIN IMMEDIATE takes the write lock up front, so a read-then-write never meets another writer half way.
+constexpr const char* kBeginWrite = "BEGIN IMMEDIATE";
+
 constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -77,29 +80,12 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-// BEGIN IMMEDIATE takes the write lock up front, so a read-then-write never meets another writer half way.
-class SqliteStore::Transaction {
-public:
-    explicit Transaction(SqliteStore& store) : m_store(store) { m_store.exec("BEGIN IMMEDIATE"); }
-    ~Transaction() {
-        if (m_done)
-            return;
-        sqlite3_stmt* rollback = nullptr;
-        if (sqlite3_prepare_v2(m_store.m_db, "ROLLBACK", -1, &rollback, nullptr) == SQLITE_OK)
-            sqlite3_step(rollback);
-        sqlite3_finalize(rollback);
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    void commit() {
-        m_store.exec("COMMIT");
-        m_done = true;
-    }
-
-private:
-    SqliteStore& m_store;
-    bool m_done = false;
-};
+void SqliteStore::rollback() noexcept {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, "ROLLBACK", -1, &statement, nullptr) == SQLITE_OK)
+        sqlite3_step(statement);
+    sqlite3_finalize(statement);
+}
 
 SqliteStore::SqliteStore(const std::string& path) : m_path(path) {
     const int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -138,7 +124,7 @@ void SqliteStore::exec(const char* sql) {
 }
 
 void SqliteStore::createSchema() {
-    Transaction transaction(*this);
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     Statement version(*this, "PRAGMA user_version");
     version.step();
     const auto found = version.integer(0);
@@ -180,7 +166,7 @@ void SqliteStore::publish(const std::string& entry, bool moderate, std::int64_t 
 }
 
 ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now) {
-    Transaction transaction(*this);
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
     AddResult result = AddResult::AlreadyKnown;
@@ -199,7 +185,7 @@ ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, 
 }
 
 ProxyStore::ReportResult SqliteStore::report(const std::string& entry, int deadAfter) {
-    Transaction transaction(*this);
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
     if (!find(entry, state, reports) || state == ProxyState::Pending)
@@ -215,7 +201,7 @@ ProxyStore::ReportResult SqliteStore::report(const std::string& entry, int deadA
 }
 
 ProxyStore::ApproveResult SqliteStore::approve(const std::string& entry) {
-    Transaction transaction(*this);
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
     if (!find(entry, state, reports))
@@ -235,7 +221,7 @@ bool SqliteStore::remove(const std::string& entry) {
 }
 
 ProxyStore::ImportCount SqliteStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
-    Transaction transaction(*this);
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ImportCount count;
     for (const auto& entry : entries) {
         ProxyState state{};

@@ -101,6 +101,27 @@ private:
     std::function<void(const std::string&)> m_log;
 };
 
+/// One transaction of a store, rolled back on every way out but commit(): begin runs when it is made. The store gives
+/// exec(sql), which throws StoreError, and rollback(), which never throws (the connection may be gone).
+template <typename Store> class Transaction {
+public:
+    Transaction(Store& store, const char* begin) : m_store(store) { m_store.exec(begin); }
+    ~Transaction() {
+        if (!m_done)
+            m_store.rollback();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() {
+        m_store.exec("COMMIT");
+        m_done = true;
+    }
+
+private:
+    Store& m_store;
+    bool m_done = false;
+};
+
 /// True when the --db text names a PostgreSQL database (a postgresql:// or postgres:// URI, or a libpq
 /// "keyword=value" connection string) rather than a file.
 bool isPostgresLocation(const std::string& location);
@@ -130,9 +151,10 @@ public:
 
 private:
     class Statement;
-    class Transaction;
+    friend class Transaction<SqliteStore>;
 
     void exec(const char* sql);
+    void rollback() noexcept;
     void createSchema();
     [[noreturn]] void fail(const std::string& what, int code) const;
     bool find(const std::string& entry, ProxyState& state, int& reports);
@@ -168,8 +190,9 @@ public:
 
 private:
     class Result;
-    class Transaction;
+    friend class Transaction<PostgresStore>;
 
+    void rollback() noexcept;
     /// A new connection, or null with the reason in error. The listener's has LISTEN done.
     pg_conn* connect(bool listener, std::string& error) const;
     void ensureConnected();

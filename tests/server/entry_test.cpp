@@ -30,7 +30,7 @@ TEST(CheckEntry, AcceptsHostPortInStoredFormAndRefusesTheRestWithAReason) {
         {"10.0.0.1:0080", "10.0.0.1:80", ""},
         {"[2001:DB8:0:0:0:0:0:1]:8080", "[2001:db8::1]:8080", ""},
         {"[::1]:80", "[::1]:80", ""},
-        {"[::ffff:10.0.0.1]:80", "[::ffff:10.0.0.1]:80", ""},
+        {"[::ffff:10.0.0.1]:80", "10.0.0.1:80", ""}, // one proxy, one row
         {longName + ":1", longName + ":1", ""},
         // refused
         {"", "", "empty"},

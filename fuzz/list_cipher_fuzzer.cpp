@@ -1,9 +1,9 @@
 // The list cipher against its closed form: the output symbol for text symbol p under key symbol q is the alphabet's
 // symbol (q - p) mod 97; a key symbol outside the alphabet drops the text symbol under it, a text byte outside the
 // alphabet passes through, an empty key gives the empty text. Under a key over the alphabet the output keeps the
-// text's length and Encrypt undoes itself.
+// text's length and undoes itself.
 #include "fuzz_support.h"
-#include "storage/ds_encrypt.h"
+#include "core/list_cipher.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -39,23 +39,19 @@ std::string closedForm(const std::string& text, const std::string& key) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    require(kAlphabet.size() == 97 && tamberly::dsEncrypt::Alphabet() == kAlphabet, "the alphabet is the 97 symbols");
+    require(kAlphabet.size() == 97 && tamberly::ListCipher::alphabet() == kAlphabet, "the alphabet is the 97 symbols");
 
     FuzzedDataProvider input(data, size);
     const std::string key = input.ConsumeRandomLengthString(32);
     const std::string text = input.ConsumeRemainingBytesAsString();
 
-    tamberly::dsEncrypt cipher;
-    cipher.KeyString(key);
-    const std::string scrambled = cipher.Encrypt(text);
-    require(scrambled == closedForm(text, key), "Encrypt agrees with the closed form",
+    const std::string scrambled = tamberly::ListCipher(key).apply(text);
+    require(scrambled == closedForm(text, key), "the cipher agrees with the closed form",
             [&] { return "key " + shown(key) + " text " + shown(text) + " gave " + shown(scrambled); });
 
     if (!key.empty() && key.find_first_not_of(kAlphabet) == std::string::npos) {
         require(scrambled.size() == text.size(), "a key over the alphabet keeps the length");
-        tamberly::dsEncrypt again; // a new object per use, as the list store does
-        again.KeyString(key);
-        require(again.Encrypt(scrambled) == text, "Encrypt twice with the same key gives the text back");
+        require(tamberly::ListCipher(key).apply(scrambled) == text, "the cipher twice with the same key gives the text back");
     }
     return 0;
 }
