@@ -84,24 +84,23 @@ void InternetSettings::notifyRunningPrograms() {
 }
 
 CurrentSetting InternetSettings::current() {
-    RegistryRead values[4];
-    const char* names[4] = {kProxyEnable, kProxyServer, kProxyOverride, kAutoConfigUrl};
-    for (int i = 0; i < 4; ++i) {
-        values[i] = m_settings->read(names[i]);
-        if (!values[i].why.empty())
-            return {std::nullopt, values[i].why};
-    }
-    const auto& [enable, server, bypass, script] = values;
+    const RegistryRead enable = m_settings->read(kProxyEnable);
+    const RegistryRead server = m_settings->read(kProxyServer);
+    const RegistryRead bypass = m_settings->read(kProxyOverride);
+    const RegistryRead script = m_settings->read(kAutoConfigUrl);
+    for (const RegistryRead* value : {&enable, &server, &bypass, &script})
+        if (!value->why.empty())
+            return {std::nullopt, value->why};
 
     ProxySetting setting;
     // A server text that names no proxy (empty, or not host:port) reads as none.
-    const ServersParse servers = parseProxyServers(text(server.data));
-    setting.servers = servers.servers.value_or(ProxyServers{});
+    setting.servers = parseProxyServers(text(server.data)).servers.value_or(ProxyServers{});
     setting.bypass = bypassEntries(text(bypass.data));
     // A configuration script wins over the servers, as it does for the system's own programs.
-    if (script.data && std::holds_alternative<std::string>(*script.data) && !text(script.data).empty()) {
+    const auto* url = script.data ? std::get_if<std::string>(&*script.data) : nullptr;
+    if (url && !url->empty()) {
         setting.mode = ProxyMode::Automatic;
-        setting.autoConfigUrl = text(script.data);
+        setting.autoConfigUrl = *url;
     } else {
         setting.mode = enableIsOn(enable.data) ? ProxyMode::Manual : ProxyMode::Off;
     }

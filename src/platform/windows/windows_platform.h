@@ -9,8 +9,6 @@
 
 namespace tamberly {
 
-class HttpTransfer;
-
 /// Windows' pieces behind the ports: the Internet Settings, the shell's launches, WinINet and the clock's random
 /// numbers. The Internet Settings are the record and the only place of the proxy: there is no desktop setting to
 /// leave alone and no record file beside the settings.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include <windows.h>
@@ -25,6 +26,7 @@ struct Started {
     std::vector<std::string> arguments; // as the started program's start-up code splits its command line
     std::string commandLine;
     std::string folder;
+    std::string show; // how its window was to be shown
 };
 
 // Waits for the record a started helper writes (a minute at most: a start that never comes fails the test, with
@@ -36,8 +38,10 @@ Started waitForStart(const std::string& record) {
     while ((text = test::readFile(record)).empty() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Started started;
-    started.commandLine = text.substr(0, text.find('\n'));
-    started.folder = text.substr(text.find('\n') + 1);
+    std::istringstream lines(text);
+    std::getline(lines, started.commandLine);
+    std::getline(lines, started.folder);
+    std::getline(lines, started.show);
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(widen(started.commandLine).c_str(), &count);
     for (int i = 1; i < count; ++i)
@@ -62,7 +66,7 @@ TEST(ShellLauncher, StartsAProgramFromCWithEveryArgumentAsItWasAndReturnsAtOnce)
         "http://127.0.0.1:9/a?b=c",
         "two words",
         "say \"hi\"",
-        "C:\\trailing\\",
+        "C:\\Program Files\\",
         "\\\\\"q\"",
         "tab\there",
         "",
@@ -72,6 +76,7 @@ TEST(ShellLauncher, StartsAProgramFromCWithEveryArgumentAsItWasAndReturnsAtOnce)
     const Started started = waitForStart(record);
     EXPECT_EQ(started.arguments, arguments) << started.commandLine;
     EXPECT_EQ(started.folder, "C:\\");
+    EXPECT_EQ(started.show, std::to_string(SW_SHOWNORMAL));
 }
 
 TEST(ShellLauncher, FailuresComeBackAsTheirKind) {

@@ -1,6 +1,7 @@
 // A small program the Windows platform tests start as a real process:
 //   windows_helper count FILE N      adds 1 to the number in FILE N times, each through the file store
-//   windows_helper record FILE ...   writes its command line and then its working folder, one a line, to FILE
+//   windows_helper record FILE ...   writes its command line, its working folder and how its window was to be shown
+//                                    (the number of SW_SHOWNORMAL and the like, -1 when not said), one a line, to FILE
 //   windows_helper [ANYTHING]        the same, to started.txt beside the program: a browser that records how it was
 //                                    started (copied under a name of the test's own, so tests never share the file)
 #include "platform/file_store.h"
@@ -36,7 +37,11 @@ int main(int argc, char** argv) {
     }
     wchar_t folder[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, folder);
-    const std::string record = tamberly::narrow(::GetCommandLineW()) + "\n" + tamberly::narrow(folder);
+    STARTUPINFOW startup{};
+    ::GetStartupInfoW(&startup);
+    const int show = startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1;
+    const std::string record =
+        tamberly::narrow(::GetCommandLineW()) + "\n" + tamberly::narrow(folder) + "\n" + std::to_string(show);
     // The record file's name comes from the command line as the system splits it, in UTF-16.
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
