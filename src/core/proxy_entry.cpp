@@ -211,6 +211,28 @@ std::string ProxyEntry::text() const {
     return (scheme == ProxyScheme::Socks5 ? std::string(kSocksPrefix) : std::string()) + hostPort();
 }
 
+HostPortSplit splitHostPort(std::string_view text) {
+    HostPortSplit split;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos)
+            split.why = "IPv6 address is missing its closing ']'";
+        else if (close + 1 >= text.size() || text[close + 1] != ':')
+            split.why = "proxy entry must be host:port";
+        else
+            split = {text.substr(1, close - 1), text.substr(close + 2), true, {}};
+        return split;
+    }
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos)
+        split.why = "proxy entry must be host:port";
+    else if (text.substr(0, colon).find(':') != std::string_view::npos)
+        split.why = "an IPv6 address must be put in brackets, as in [2001:db8::1]:8080";
+    else
+        split = {text.substr(0, colon), text.substr(colon + 1), false, {}};
+    return split;
+}
+
 EntryParse parseProxyEntry(std::string_view text) {
     if (text.empty())
         return refuse("empty proxy entry");
@@ -226,17 +248,13 @@ EntryParse parseProxyEntry(std::string_view text) {
         entry.scheme = ProxyScheme::Socks5;
     }
 
-    std::string_view port;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find(']');
-        if (close == std::string_view::npos)
-            return refuse("IPv6 address is missing its closing ']'");
-        if (close + 1 >= text.size() || text[close + 1] != ':')
-            return refuse("proxy entry must be host:port");
-        const auto groups = ipv6(text.substr(1, close - 1));
+    const HostPortSplit split = splitHostPort(text);
+    if (!split.why.empty())
+        return refuse(split.why);
+    if (split.bracketed) {
+        const auto groups = ipv6(split.host);
         if (!groups)
             return refuse("IPv6 address is not valid");
-        port = text.substr(close + 2);
         const Groups& g = *groups;
         if (g[0] == 0 && g[1] == 0 && g[2] == 0 && g[3] == 0 && g[4] == 0 && g[5] == 0xFFFF) {
             // An IPv4-mapped address is that IPv4 address: one proxy, one row.
@@ -248,13 +266,7 @@ EntryParse parseProxyEntry(std::string_view text) {
             entry.host = ipv6Text(g);
         }
     } else {
-        const auto colon = text.rfind(':');
-        if (colon == std::string_view::npos)
-            return refuse("proxy entry must be host:port");
-        const std::string_view host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (host.find(':') != std::string_view::npos)
-            return refuse("an IPv6 address must be put in brackets, as in [2001:db8::1]:8080");
+        const std::string_view host = split.host;
         if (host.empty())
             return refuse("host is missing");
         const auto labels = splitOn(host, '.');
@@ -268,7 +280,7 @@ EntryParse parseProxyEntry(std::string_view text) {
         // Host names are case-blind: one proxy, one form.
         entry.host = lowerAscii(host);
     }
-    entry.port = portNumber(port);
+    entry.port = portNumber(split.port);
     if (entry.port == 0)
         return refuse("port must be a number from 1 to 65535");
     return {std::move(entry), {}};

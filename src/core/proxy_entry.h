@@ -35,6 +35,17 @@ struct EntryParse {
     std::string why;
 };
 
+/// The two halves of "host:port" or "[host]:port", neither checked: what every reader of an address splits first.
+struct HostPortSplit {
+    std::string_view host; // without the brackets
+    std::string_view port;
+    bool bracketed = false;
+    /// Set, and the halves empty, when the text has no such shape: a bracket not closed, or not followed by ":",
+    /// no ":" at all, or a ":" in a host without brackets.
+    std::string why;
+};
+HostPortSplit splitHostPort(std::string_view text);
+
 /// Reads one entry: "host:port", "http://host:port" or "socks5://host:port" (the scheme in any case). The rules:
 /// a port is required (1 to 65535; leading zeros allowed); an IPv4 address is a dotted quad without leading zeros or
 /// short forms; a name is DNS labels (letters, digits, "-"; its last label not all digits); an IPv6 address is in

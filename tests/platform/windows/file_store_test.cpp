@@ -98,7 +98,8 @@ TEST(Win32FileStore, TwoWriterProcessesNeverLoseAChange) {
     const std::string path = dir.file("counter");
     std::vector<PROCESS_INFORMATION> writers;
     for (int i = 0; i < 2; ++i) {
-        std::string commandLine = "\"" + test::windowsHelper() + "\" count \"" + path + "\" 150";
+        std::string commandLine = "\"";
+        commandLine += test::windowsHelper() + "\" count \"" + path + "\" 150";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};

@@ -1,9 +1,12 @@
 // A small program the Windows platform tests start as a real process:
-//   windows_helper count FILE N   adds 1 to the number in FILE N times, each through the file store
-//   windows_helper record FILE    writes its own command line to FILE (a browser that records how it was started)
-//   windows_helper                the same, to started.txt beside the program (a browser started with no arguments)
+//   windows_helper count FILE N      adds 1 to the number in FILE N times, each through the file store
+//   windows_helper record FILE ...   writes its command line, its working folder and how its window was to be shown
+//                                    (the number of SW_SHOWNORMAL and the like, -1 when not said), one a line, to FILE
+//   windows_helper [ANYTHING]        the same, to started.txt beside the program: a browser that records how it was
+//                                    started (copied under a name of the test's own, so tests never share the file)
 #include "core/file_store.h"
 #include "platform/windows/program_folder.h"
+#include "platform/windows/wide_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +14,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 int main(int argc, char** argv) {
-    const std::string mode = argc > 2 ? argv[1] : argc == 1 ? "record" : "";
+    const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "count" && argc == 4) {
         const int times = std::atoi(argv[3]);
         for (int i = 0; i < times; ++i) {
@@ -26,22 +31,30 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (mode == "record") {
-        const std::wstring commandLine = ::GetCommandLineW();
-        const int size = ::WideCharToMultiByte(CP_UTF8, 0, commandLine.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(size), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, commandLine.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-        utf8.resize(utf8.size() - 1);
-        const std::string target = argc > 2 ? std::string(argv[2]) : tamberly::programFolder() + "\\started.txt";
-        const std::string temp = target + ".part";
-        if (FILE* out = std::fopen(temp.c_str(), "wb")) {
-            std::fwrite(utf8.data(), 1, utf8.size(), out);
-            std::fclose(out);
-            // Whole or not at all, for the test that waits for it.
-            return ::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
-        }
-        return 1;
+    if (mode == "count") {
+        std::fprintf(stderr, "usage: windows_helper count FILE N | record FILE [ARGS...] | [ARGS...]\n");
+        return 2;
     }
-    std::fprintf(stderr, "usage: windows_helper count FILE N | record FILE [ARGS...]\n");
-    return 2;
+    wchar_t folder[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    STARTUPINFOW startup{};
+    ::GetStartupInfoW(&startup);
+    const int show = startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1;
+    const std::string record =
+        tamberly::narrow(::GetCommandLineW()) + "\n" + tamberly::narrow(folder) + "\n" + std::to_string(show);
+    // The record file's name comes from the command line as the system splits it, in UTF-16.
+    int count = 0;
+    wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const std::wstring target = mode == "record" && count > 2
+                                    ? std::wstring(arguments[2])
+                                    : tamberly::widen(tamberly::programFolder()) + L"\\started.txt";
+    ::LocalFree(arguments);
+    // Whole or not at all, for the test that waits for it.
+    const std::wstring temp = target + L".part";
+    FILE* out = ::_wfopen(temp.c_str(), L"wb");
+    if (!out)
+        return 1;
+    std::fwrite(record.data(), 1, record.size(), out);
+    std::fclose(out);
+    return ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
 }

@@ -1,7 +1,8 @@
-// The WinINet transfer control against a real HTTP server on 127.0.0.1, under Wine.
-#include "platform/windows/wininet_transfer_control.h"
+// The WinINet transfer against a real HTTP server on 127.0.0.1, under Wine.
+#include "platform/windows/wininet_transfer.h"
 
-#include "platform/windows/win32_registry.h"
+#include "platform/windows/internet_settings.h"
+#include "platform/windows/win32_registry_key.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ using namespace std::chrono_literals;
 constexpr auto kStall = 1000ms;
 constexpr auto kTotal = 4000ms;
 constexpr std::int64_t kCap = 1024;
+constexpr WinInetLimits kLimits{kStall, kTotal, kCap};
 
 // A small HTTP server on 127.0.0.1 (a port the system picks) over Winsock: each connection gets the raw answer the
 // route gives for the request's path and is then closed.
@@ -121,7 +123,7 @@ struct Route {
     std::string body;
 };
 
-TEST(WinInetTransferControl, OutcomesAndTextsAsOnEveryPlatform) {
+TEST(WinInetTransfer, OutcomesAndTextsAsOnEveryPlatform) {
     const std::string cap(static_cast<std::size_t>(kCap), 'x');
     std::atomic<bool> stopping{false};
     RawServer server([&](const std::string& path) -> std::string {
@@ -146,7 +148,7 @@ TEST(WinInetTransferControl, OutcomesAndTextsAsOnEveryPlatform) {
             return redirect("file:///C:/x");
         return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     });
-    WinInetTransferControl inet(kStall, kTotal, kCap);
+    WinInetTransfer inet({}, kLimits);
 
     const Route routes[] = {
         {"/Tamberly/update.php", "", "a:1*b:2*"},
@@ -159,68 +161,116 @@ TEST(WinInetTransferControl, OutcomesAndTextsAsOnEveryPlatform) {
         {"/to-file", "the server redirected to \"file:///C:/x\"", ""},
     };
     for (const auto& route : routes) {
-        const TransferResult result = inet.OpenURL(server.baseUrl() + route.path);
+        const TransferResult result = inet.get(server.baseUrl() + route.path);
         EXPECT_EQ(result.ok, route.error.empty()) << route.path << ": " << result.error;
         EXPECT_EQ(result.error, route.error) << route.path;
         EXPECT_EQ(result.body, route.body) << route.path;
-        EXPECT_FALSE(inet.StillExecuting());
+        EXPECT_FALSE(inet.busy());
     }
     stopping = true;
-    const TransferResult refused = inet.OpenURL("http://127.0.0.1:" + std::to_string(closedPort()) + "/x");
+    const TransferResult refused = inet.get("http://127.0.0.1:" + std::to_string(closedPort()) + "/x");
     EXPECT_EQ(refused.error, "the server refused the connection");
     for (const char* url : {"", "not a url", "ftp://127.0.0.1/Tamberly/update.php", "file:///C:/x", "http://"})
-        EXPECT_THAT(inet.OpenURL(url).error, ::testing::HasSubstr("is not an http or https address")) << url;
+        EXPECT_THAT(inet.get(url).error, ::testing::HasSubstr("is not an http or https address")) << url;
+}
+
+std::string answer(const std::string& status, const std::string& type, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The list server says why it refused a proposal in a short text of its own; nothing else passes for such a reason.
+TEST(WinInetTransfer, AShortPlainTextRefusalIsTheServersReason) {
+    const std::string longest(static_cast<std::size_t>(transfer_limits::kMaxReasonBytes), 'x');
+    const struct {
+        const char* path;
+        std::string answer;
+        std::string error;
+        std::string reason;
+    } cases[] = {
+        {"/plain", answer("403 Forbidden", "text/plain; charset=utf-8", "this proxy is listed already"),
+         "the server answered 403 Forbidden", "this proxy is listed already"},
+        {"/longest", answer("400 Bad Request", "Text/Plain", longest), "the server answered 400 Bad Request", longest},
+        {"/too-long", answer("400 Bad Request", "text/plain", longest + "x"), "the server answered 400 Bad Request",
+         ""},
+        {"/page", answer("404 Not Found", "text/html", "<p>not here</p>"), "the server answered 404 Not Found", ""},
+        {"/broken", answer("500 Internal Server Error", "text/plain", "oops"),
+         "the server answered 500 Internal Server Error", ""},
+    };
+    RawServer server([&](const std::string& path) {
+        for (const auto& c : cases)
+            if (path == c.path)
+                return c.answer;
+        return std::string();
+    });
+    WinInetTransfer inet({}, {kStall, kTotal, 4 * kCap});
+    for (const auto& c : cases) {
+        const TransferResult result = inet.get(server.baseUrl() + c.path);
+        EXPECT_FALSE(result.ok) << c.path;
+        EXPECT_EQ(result.error, c.error) << c.path;
+        EXPECT_EQ(result.serverReason, c.reason) << c.path;
+        EXPECT_EQ(result.body, "") << c.path;
+    }
 }
 
 // The program switches the system proxy itself, often to a dead one; its own requests must not go through it.
-TEST(WinInetTransferControl, GoesDirectWhateverProxyIsInForce) {
+TEST(WinInetTransfer, GoesDirectWhateverProxyIsInForce) {
     RawServer server([](const std::string&) { return ok("direct"); });
-    const std::string settings = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
-    Win32Registry registry;
-    const auto savedServer = registry.RegRead(settings + "ProxyServer");
-    const auto savedEnable = registry.RegRead(settings + "ProxyEnable");
-    registry.RegWrite(settings + "ProxyServer", "127.0.0.1:" + std::to_string(closedPort()), "REG_SZ");
-    registry.RegWrite(settings + "ProxyEnable", std::uint32_t{1}, "REG_DWORD");
+    // The real per-user Internet Settings, with the real notification to running programs.
+    InternetSettings settings;
+    const CurrentSetting saved = settings.current();
+    ASSERT_TRUE(saved.setting) << saved.why;
+    const ServersParse dead = parseProxyServers("127.0.0.1:" + std::to_string(closedPort()));
+    ASSERT_TRUE(settings.apply(ProxySetting::manual(*dead.servers)).recorded());
 
-    const TransferResult result = WinInetTransferControl(kStall, kTotal, kCap).OpenURL(server.baseUrl() + "/x");
+    const TransferResult result = WinInetTransfer({}, kLimits).get(server.baseUrl() + "/x");
 
-    registry.RegWrite(settings + "ProxyServer", savedServer ? *savedServer : RegValue{std::string()}, "REG_SZ");
-    registry.RegWrite(settings + "ProxyEnable", savedEnable ? *savedEnable : RegValue{std::uint32_t{0}}, "REG_DWORD");
+    EXPECT_TRUE(settings.apply(*saved.setting).recorded());
     EXPECT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.body, "direct");
 }
 
-// While one request waits, the thread's messages are dispatched (the window repaints and takes commands); a second
-// request started from one of them is refused.
-WinInetTransferControl* g_inet = nullptr;
+// While one request waits, the thread's messages are dispatched (the window repaints and takes commands), each
+// offered to the window's keys first; a second request started from one of them is refused.
+WinInetTransfer* g_inet = nullptr;
 bool g_seenBusy = false;
 TransferResult g_second;
 std::string g_base;
 
+constexpr UINT kWindowKey = WM_APP + 7;
+
 void CALLBACK duringTheRequest(HWND, UINT, UINT_PTR timer, DWORD) {
     ::KillTimer(nullptr, timer);
-    g_seenBusy = g_inet->StillExecuting();
-    g_second = g_inet->OpenURL(g_base + "/slow");
+    ::PostThreadMessageW(::GetCurrentThreadId(), kWindowKey, 0, 0);
+    g_seenBusy = g_inet->busy();
+    g_second = g_inet->get(g_base + "/slow");
 }
 
-TEST(WinInetTransferControl, DispatchesMessagesAndIsStillExecutingWhileItWaits) {
+TEST(WinInetTransfer, DispatchesMessagesAndIsBusyWhileItWaits) {
     RawServer server([](const std::string&) {
         std::this_thread::sleep_for(600ms);
         return ok("late");
     });
-    WinInetTransferControl inet(kStall, kTotal, kCap);
+    int keys = 0;
+    WinInetTransfer inet(
+        [&](MSG& message) {
+            keys += message.message == kWindowKey;
+            return message.message == kWindowKey;
+        },
+        kLimits);
     g_inet = &inet;
     g_base = server.baseUrl();
     ::SetTimer(nullptr, 0, 100, duringTheRequest);
 
-    const TransferResult first = inet.OpenURL(server.baseUrl() + "/slow");
+    const TransferResult first = inet.get(server.baseUrl() + "/slow");
 
     EXPECT_TRUE(first.ok) << first.error;
     EXPECT_EQ(first.body, "late");
     EXPECT_TRUE(g_seenBusy);
     EXPECT_EQ(g_second.error, "another request is still running");
     EXPECT_EQ(server.requestCount(), 1);
-    EXPECT_FALSE(inet.StillExecuting());
+    EXPECT_EQ(keys, 1) << "the window's keys saw the key message";
+    EXPECT_FALSE(inet.busy());
 }
 
 } // namespace

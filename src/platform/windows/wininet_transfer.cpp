@@ -1,13 +1,16 @@
-#include "platform/windows/wininet_transfer_control.h"
+#include "platform/windows/wininet_transfer.h"
 
 #include "platform/windows/wide_text.h"
+#include "text/ascii_text.h"
 #include "text/quantity_text.h"
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 // clang-format off
 #include <windows.h>
@@ -56,8 +59,18 @@ struct Hop {
     DWORD status = 0;
     std::string reason;
     std::wstring location;
+    std::string contentType;
     std::string body;
 };
+
+// The server's explanation of a refusal: only a short text/plain body, never an error page.
+std::string refusalReason(const Hop& hop) {
+    const std::string_view mediaType = trim(std::string_view(hop.contentType).substr(0, hop.contentType.find(';')));
+    if (hop.status < 400 || hop.status > 499 || !equalsIgnoringCase(mediaType, "text/plain") ||
+        static_cast<std::int64_t>(hop.body.size()) > transfer_limits::kMaxReasonBytes)
+        return {};
+    return hop.body;
+}
 
 // What the waiting thread and the worker share. The waiting thread may close the request handle to stop the
 // worker (WinINet allows that from another thread); the mutex keeps the handle from closing twice.
@@ -141,6 +154,9 @@ void fetch(HINTERNET session, const Target& target, std::chrono::milliseconds st
     size = sizeof text;
     if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr))
         hop.reason = narrow(std::wstring(text, size / sizeof(wchar_t)));
+    size = sizeof text;
+    if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_TYPE, text, &size, nullptr))
+        hop.contentType = narrow(std::wstring(text, size / sizeof(wchar_t)));
     if (isRedirect(hop.status)) {
         std::wstring location(2048, L'\0');
         size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
@@ -177,22 +193,21 @@ void fetch(HINTERNET session, const Target& target, std::chrono::milliseconds st
 
 } // namespace
 
-WinInetTransferControl::WinInetTransferControl(std::chrono::milliseconds stallTimeout,
-                                               std::chrono::milliseconds totalTimeout, std::int64_t maxBodyBytes)
-    : m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout), m_maxBodyBytes(maxBodyBytes) {
+WinInetTransfer::WinInetTransfer(PreTranslate preTranslate, WinInetLimits limits)
+    : m_preTranslate(std::move(preTranslate)), m_limits(limits) {
     m_session = ::InternetOpenW(L"Tamberly", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
 }
 
-WinInetTransferControl::~WinInetTransferControl() {
+WinInetTransfer::~WinInetTransfer() {
     if (m_session)
         ::InternetCloseHandle(static_cast<HINTERNET>(m_session));
 }
 
-bool WinInetTransferControl::StillExecuting() const {
+bool WinInetTransfer::busy() const {
     return m_running;
 }
 
-TransferResult WinInetTransferControl::OpenURL(const std::string& url) {
+TransferResult WinInetTransfer::get(const std::string& url) {
     if (m_running)
         return {false, {}, "another request is still running"};
     std::wstring current = widen(url);
@@ -208,13 +223,13 @@ TransferResult WinInetTransferControl::OpenURL(const std::string& url) {
         ~Release() { running = false; }
     } release{m_running};
 
-    const auto deadline = Clock::now() + m_totalTimeout;
+    const auto deadline = Clock::now() + m_limits.total;
     for (int redirects = 0;; ++redirects) {
         auto shared = std::make_shared<Shared>();
         auto hop = std::make_shared<Hop>();
         HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        std::thread worker([session = static_cast<HINTERNET>(m_session), target, stall = m_stallTimeout,
-                            max = m_maxBodyBytes, shared, hop, done] {
+        std::thread worker([session = static_cast<HINTERNET>(m_session), target, stall = m_limits.stall,
+                            max = m_limits.maxBodyBytes, shared, hop, done] {
             fetch(session, target, stall, max, *shared, *hop);
             ::SetEvent(done);
         });
@@ -256,12 +271,14 @@ TransferResult WinInetTransferControl::OpenURL(const std::string& url) {
         ::CloseHandle(done);
         shared->close();
         if (timedOut)
-            return {false, {}, "the server did not complete the answer within " + durationText(m_totalTimeout)};
+            return {false, {}, "the server did not complete the answer within " + durationText(m_limits.total)};
         if (!hop->failure.empty())
             return {false, {}, hop->failure};
         if (isRedirect(hop->status) && !hop->location.empty()) {
-            if (redirects == kMaxRedirects)
-                return {false, {}, "the server redirected more than " + std::to_string(kMaxRedirects) + " times"};
+            if (redirects == transfer_limits::kMaxRedirects)
+                return {false,
+                        {},
+                        "the server redirected more than " + std::to_string(transfer_limits::kMaxRedirects) + " times"};
             std::wstring next(4096, L'\0');
             DWORD size = static_cast<DWORD>(next.size());
             if (!::InternetCombineUrlW(current.c_str(), hop->location.c_str(), next.data(), &size, ICU_NO_ENCODE))
@@ -280,7 +297,8 @@ TransferResult WinInetTransferControl::OpenURL(const std::string& url) {
             return {false,
                     {},
                     "the server answered " + std::to_string(hop->status) +
-                        (hop->reason.empty() ? "" : " " + hop->reason)};
+                        (hop->reason.empty() ? "" : " " + hop->reason),
+                    refusalReason(*hop)};
         return {true, std::move(hop->body), {}};
     }
 }
