@@ -2,6 +2,19 @@
 
 namespace tamberly {
 
+bool proxyEnableIsOn(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long number = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && number < 1'000'000'000'000; ++i)
+        number = number * 10 + (text[i] - '0');
+    return (negative ? -number : number) == 1;
+}
+
 EnvironmentChange proxyEnvironment(const ProxySetting& setting) {
     EnvironmentChange change;
     change.unset = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",

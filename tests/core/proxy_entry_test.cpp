@@ -126,5 +126,15 @@ TEST(ProxyEnvironment, SetsEachProtocolsProxyOnlyWhileAManualProxyIsOn) {
     EXPECT_TRUE(proxyEnvironment(ProxySetting::manual(*parseProxyServers("socks5://s.example:1").servers)).set.empty());
 }
 
+TEST(ProxyEnable, OnlyATextReadingAsTheNumberOneIsOn) {
+    const std::pair<const char*, bool> cases[] = {
+        {"1", true},   {" \t\n1", true}, {"+1", true},  {"1x", true},    {"01", true},
+        {"0", false},  {"2", false},      {"", false},   {"yes", false},  {"\r1", false},
+        {"-1", false}, {"11", false},     {"1e0", true}, {"  ", false},
+    };
+    for (const auto& [text, on] : cases)
+        EXPECT_EQ(proxyEnableIsOn(text), on) << testing::PrintToString(std::string(text));
+}
+
 } // namespace
 } // namespace tamberly

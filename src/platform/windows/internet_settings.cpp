@@ -25,21 +25,9 @@ std::string text(const std::optional<RegistryData>& data) {
     return std::get<std::string>(*data);
 }
 
-// Whether ProxyEnable says "use ProxyServer", as the program has always read it: the number 1, or a text that reads
-// as 1 the way the classic runtime's Val reads a number (leading blanks, tabs and line feeds skipped, a sign, then
-// digits; anything else reads as 0).
+// Whether ProxyEnable says "use ProxyServer": the number 1, or a text that reads as 1.
 bool enableIsOn(const std::optional<RegistryData>& data) {
-    const std::string value = text(data);
-    std::size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t' || value[i] == '\n'))
-        ++i;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '+' || value[i] == '-'))
-        negative = value[i++] == '-';
-    long long number = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9' && number < 1'000'000'000'000; ++i)
-        number = number * 10 + (value[i] - '0');
-    return (negative ? -number : number) == 1;
+    return proxyEnableIsOn(text(data));
 }
 
 // ProxyOverride is one text of entries separated by ";"; the system allows blanks around them.
