@@ -31,7 +31,7 @@ void QtTrayIcon::show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) {
             // Such a host shows the icon's menu itself, where it chooses (the pointer's place is unknown on
             // Wayland): hand it the pop-up's three commands.
             m_hostMenu = std::make_unique<QMenu>();
-            m_hostMenu->setObjectName(QStringLiteral("MnupopupForHost"));
+            m_hostMenu->setObjectName(QStringLiteral("trayMenuForHost"));
             m_hostMenu->addActions(popup.actions());
             m_icon->setContextMenu(m_hostMenu.get());
         }

@@ -1,27 +1,24 @@
-// "Use and launch" as a user would see it, with a real browser: the window over the real registry file, the
-// desktop's real proxy setting (dconf on a private session bus) and the real launch, which starts headless
+// "Use and launch" as a user would see it, with a real browser: the window over the real Linux platform, which
+// writes registry.reg and the desktop's real proxy setting (dconf on a private session bus) and launches headless
 // Chromium on http://tamberly.test/ (a name nobody resolves). A recording proxy of the test's own on 127.0.0.1
 // must receive that request, and nothing once the proxy is off. The whole test program runs in a network
 // namespace of its own, where only loopback exists, so no request can leave the machine.
 #include "app/app.h"
-#include "platform/linux/browser_lookup.h"
-#include "platform/clock_random_source.h"
-#include "platform/linux/desktop_registry.h"
-#include "platform/linux/process_shell.h"
-#include "platform/linux/registry_file.h"
-#include "platform/linux/user_paths.h"
-#include "platform/qt/qt_transfer_control.h"
-#include "platform/qt/tray_icon.h"
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
-#include "support/fakes.h"
+#include "app/qt_http_transfer.h"
+#include "app/tray_icon.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
+#include "dialog_answerer.h"
+#include "platform/platform.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -137,22 +134,19 @@ protected:
                             "echo $? >" +
                             dir + "/done-$$\n");
         ::chmod((dir + "/browser.sh").c_str(), 0755);
-        m_iniPath = configDir() + "/prefs.ini";
-        SaveList("127.0.0.1:" + std::to_string(m_proxy.port()) + "*", m_iniPath);
-        WriteINI("Path", "IE", dir + "/browser.sh", m_iniPath);
+        Settings settings(m_prefs);
+        ASSERT_EQ(ProxyListStore(settings).save("127.0.0.1:" + std::to_string(m_proxy.port()) + "*"), "");
+        ASSERT_EQ(settings.setBrowserPath(dir + "/browser.sh"), "");
     }
 
-    // Opens the window as the program does; desktop says whether the desktop's setting is written, environment
-    // whether the launched browser gets the proxy in its environment.
-    void open(const char* currentDesktop, bool desktop, bool environment) {
+    // Starts the program as it starts itself, on the desktop named; leaveDesktopAlone keeps the desktop's setting
+    // out of it, so that only the launched browser's environment carries the proxy.
+    void open(const char* currentDesktop, bool leaveDesktopAlone) {
         ::setenv("XDG_CURRENT_DESKTOP", currentDesktop, 1);
-        m_file = std::make_unique<RegistryFile>(configDir() + "/registry.reg");
-        m_registry = std::make_unique<DesktopRegistry>(
-            *m_file, desktop ? DesktopProxyOptions::fromEnvironment() : DesktopProxyOptions{},
-            [this](const std::string& problem) { m_problems += problem; });
-        m_shell = std::make_unique<ProcessShell>(environment ? m_registry.get() : nullptr);
-        m_app = std::make_unique<App>(
-            AppPlatform{*m_registry, *m_shell, m_lookup, m_random, m_dialogs, m_inet, m_tray, [] {}});
+        ASSERT_EQ(Settings(m_prefs).setValue("Desktop", "LeaveAlone", leaveDesktopAlone ? "1" : "0"), "");
+        m_settings = std::make_unique<Settings>(m_prefs);
+        m_platform = createPlatform({m_folder, m_settings->leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
+        m_app = std::make_unique<App>(*m_settings, *m_platform, m_tray, [] {});
     }
 
     // Runs a command and waits until the browser it started has finished with the page.
@@ -163,8 +157,18 @@ protected:
         while (finishedBrowsers() == before && std::chrono::steady_clock::now() < deadline)
             QTest::qWait(100);
         ASSERT_GT(finishedBrowsers(), before) << "the browser did not finish";
-        EXPECT_TRUE(m_dialogs.messages.empty()) << m_dialogs.messages.front().text;
-        EXPECT_EQ(m_problems, "");
+        EXPECT_TRUE(m_dialogs.shown.empty()) << m_dialogs.shown.front().text;
+        EXPECT_EQ(wholeStatus().find("could not be changed"), std::string::npos) << wholeStatus();
+    }
+
+    // The status text whole: the line's tool tip holds the text the line cuts off.
+    std::string wholeStatus() const {
+        const auto* status = m_app->window().findChild<QLabel*>(QStringLiteral("status"));
+        if (status->toolTip().isEmpty())
+            return status->text().toStdString();
+        QTextDocument shown;
+        shown.setHtml(status->toolTip());
+        return shown.toPlainText().toStdString();
     }
 
     std::size_t finishedBrowsers() const {
@@ -195,40 +199,37 @@ protected:
 
     test::TempDir m_dir;
     test::HttpTestServer m_proxy;
-    std::string m_iniPath;
-    std::string m_problems;
-    std::unique_ptr<RegistryFile> m_file;
-    std::unique_ptr<DesktopRegistry> m_registry;
-    std::unique_ptr<ProcessShell> m_shell;
-    BrowserLookup m_lookup;
-    ClockRandomSource m_random;
-    test::FakeDialogs m_dialogs;
-    QtTransferControl m_inet;
+    std::string m_folder = g_home + "/config/tamberly";
+    std::string m_prefs = m_folder + "/prefs.ini";
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<Platform> m_platform;
     QtTrayIcon m_tray{[] { return false; }, [] { return TrayHost::XEmbed; }};
+    test::DialogAnswerer m_dialogs;
+    // Last: the program goes before the platform and settings it works on.
     std::unique_ptr<App> m_app;
 };
 
 TEST_F(BrowserEndToEndTest, UseAndLaunchGoesThroughTheGnomeSetting) {
-    open("GNOME", true, false);
-    andWaitForTheBrowser([this] { click("choice"); });
+    open("GNOME", false);
+    andWaitForTheBrowser([this] { click("useAndLaunch"); });
     EXPECT_GE(requestsForThePage(), 1u);
     EXPECT_NE(pagesShown().find("through the proxy"), std::string::npos) << pagesShown();
 }
 
 TEST_F(BrowserEndToEndTest, UseAndLaunchGoesThroughTheEnvironmentWhereThereIsNoDesktopSetting) {
-    open("XFCE", false, true);
-    andWaitForTheBrowser([this] { click("choice"); });
+    open("XFCE", true);
+    andWaitForTheBrowser([this] { click("useAndLaunch"); });
     EXPECT_GE(requestsForThePage(), 1u);
     EXPECT_NE(pagesShown().find("through the proxy"), std::string::npos) << pagesShown();
 }
 
 TEST_F(BrowserEndToEndTest, AfterNoProxyTheLaunchedBrowserSendsNothingToTheProxy) {
-    open("GNOME", true, true);
-    andWaitForTheBrowser([this] { click("choice"); });
+    open("GNOME", false);
+    andWaitForTheBrowser([this] { click("useAndLaunch"); });
     const auto seen = requestsForThePage();
     EXPECT_GE(seen, 1u);
-    trigger("Mnunoproxy");
-    andWaitForTheBrowser([this] { trigger("Mnulaunch"); });
+    trigger("turnProxyOff");
+    andWaitForTheBrowser([this] { trigger("launchBrowser"); });
     EXPECT_EQ(requestsForThePage(), seen);
     EXPECT_EQ(pagesShown().find("through the proxy"), pagesShown().rfind("through the proxy")) << pagesShown();
 }

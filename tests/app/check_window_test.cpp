@@ -1,82 +1,50 @@
 // "Check proxies" in the window: counting in the status line while the window keeps answering, the verdicts beside
 // the rows without touching their text, "Busy", and quitting in the middle.
-#include "app/app.h"
-
-#include "platform/browser_locator.h"
-#include "platform/qt/proxy_list_model.h"
-#include "platform/qt/tray_icon.h"
-#include "storage/ini_file.h"
-#include "support/fakes.h"
+#include "app/proxy_list_model.h"
 #include "support/http_test_server.h"
-#include "support/temp_dir.h"
 #include "support/test_proxy.h"
+#include "window_fixture.h"
 
-#include <QAction>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QListView>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
+#include <algorithm>
 
-namespace tamberly {
+namespace tamberly::test {
 namespace {
 
-using namespace test;
 using namespace std::chrono_literals;
 using Mode = TestProxy::Mode;
 
-class NoBrowser final : public BrowserLocator {
-public:
-    std::string findBrowser() override { return {}; }
-};
-
-struct CheckWindowTest : ::testing::Test {
-    ScopedUserHome home;
-    FakeRegistry registry;
-    FakeShell shell;
-    NoBrowser locator;
-    FakeRandom random;
-    FakeDialogs dialogs;
-    FakeTransferControl inet;
-    HttpTestServer target;
-    QtTrayIcon tray{[] { return true; }, [] { return TrayHost::XEmbed; }};
-    int ends = 0;
-    std::unique_ptr<App> app;
-    Tamberly* window = nullptr;
-
+class CheckWindowTest : public WindowTest {
+protected:
     CheckWindowTest() {
         target.get("/Tamberly/check.php", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("tamberly-check-ok", "text/plain");
         });
         target.start();
-        WriteINI("Check", "URL", target.baseUrl() + "/Tamberly/check.php", home.configDir() + "/prefs.ini");
+        setValue("Check", "URL", target.baseUrl() + "/Tamberly/check.php");
     }
 
-    void open() {
-        app = std::make_unique<App>(
-            AppPlatform{registry, shell, locator, random, dialogs, inet, tray, [this] { ++ends; }});
-        window = &app->window();
-    }
     // The list arrives as a download does.
     void download(const std::string& listText, int rows) {
-        inet.results = {{true, listText, {}}};
-        window->findChild<QAction*>("Mnulist")->trigger();
-        QTRY_COMPARE(view()->model()->rowCount(), rows);
+        platform.transfer_.answer = [listText](const std::string&) { return TransferResult{true, listText, {}}; };
+        action("downloadList")->trigger();
+        ASSERT_EQ(list()->model()->rowCount(), rows);
     }
-    QListView* view() { return window->findChild<QListView*>("Proxydisplay"); }
-    QString status() { return window->findChild<QLabel*>("status")->text(); }
-    QModelIndex row(int i) { return view()->model()->index(i, 0); }
-    QString mark(int i) { return row(i).data(ProxyListModel::MarkRole).toString(); }
-    void check() { window->findChild<QAction*>("Mnucheck")->trigger(); }
-    bool counting() { return status().startsWith("Checking "); }
+    QModelIndex row(int i) const { return list()->model()->index(i, 0); }
+    QString mark(int i) const { return row(i).data(ProxyListModel::MarkRole).toString(); }
+    void check() const { action("checkProxies")->trigger(); }
+    bool counting() const { return status().startsWith("Checking "); }
     // A check still running answers another "Check proxies" with "Busy"; where none runs, this starts one.
-    bool busy() {
+    bool busy() const {
         check();
         return status() == "Busy";
     }
+
+    HttpTestServer target;
 };
 
 TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
@@ -104,6 +72,7 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     EXPECT_TRUE(counting()) << status().toStdString();
     check();
     EXPECT_EQ(status(), "Busy");
+    // A bound against a check that never ends, far above what the check takes.
     QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Checked"), 30000);
     ticker.stop();
 
@@ -128,9 +97,10 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     EXPECT_EQ(working.requests(), 1);
 
     // Commands read the rows as before.
-    view()->setCurrentIndex(row(1));
-    window->findChild<QAction*>("Mnuthisproxy")->trigger();
-    EXPECT_EQ(regValueText(registry.values[kProxyServerName]), login.entry());
+    select(1);
+    action("useSelected")->trigger();
+    ASSERT_TRUE(platform.proxy.setting.servers);
+    EXPECT_EQ(formatProxyServers(*platform.proxy.setting.servers), login.entry());
 
     // The marks stay until the next download.
     window->grab(); // painted with the marks
@@ -147,10 +117,11 @@ TEST_F(CheckWindowTest, QuittingDuringACheckAbandonsItAtOnce) {
     ASSERT_TRUE(busy());
     QElapsedTimer quitting;
     quitting.start();
-    window->findChild<QAction*>("Mnuquit")->trigger();
+    action("quit")->trigger();
     EXPECT_EQ(ends, 1);
     EXPECT_FALSE(busy()) << "the check outlived Quit";
     app.reset();
+    // Far below the silent proxies' 5 s limit, which a check that was waited for would take.
     EXPECT_LT(quitting.elapsed(), 2000) << "the 5 s limit of the silent proxies was not waited for";
 }
 
@@ -176,13 +147,13 @@ TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
     EXPECT_EQ(status(), "No proxies to check.");
 
     TestProxy working(Mode::Forward), nothing(Mode::Refusing);
-    WriteINI("Check", "URL", "http://" + nothing.entry() + "/Tamberly/check.php", home.configDir() + "/prefs.ini");
+    setValue("Check", "URL", "http://" + nothing.entry() + "/Tamberly/check.php");
     download(working.entry() + "*", 1);
     check();
-    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Check failed: "), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Check failed: "), 10000); // a bound against a hang
     EXPECT_TRUE(mark(0).isEmpty());
     EXPECT_EQ(working.requests(), 0);
 }
 
 } // namespace
-} // namespace tamberly
+} // namespace tamberly::test

@@ -1,14 +1,12 @@
 // "Download List" against list servers that misbehave on purpose: answers that never end, that grow without
 // bound, that break the protocol, that redirect in circles, and lists of arbitrary bytes. Every one ends with a
 // clear status text; a failed one leaves the stored list, byte for byte, as it was.
-#include "net/list_download.h"
-#include "platform/linux/registry_file.h"
-#include "platform/qt/qt_transfer_control.h"
-#include "proxy/system_proxy.h"
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
-#include "support/fakes.h"
+#include "commands/commands.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
+#include "support/fake_view.h"
 #include "support/temp_dir.h"
+#include "transfer_test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -263,34 +261,25 @@ protected:
         });
         server.start();
 
-        EXPECT_TRUE(WriteINI("Path", "IE", "/usr/bin/firefox", iniPath));
-        EXPECT_TRUE(SaveList("old:1*old:2*", iniPath));
-        box.rows = {"old:1", "old:2"};
+        EXPECT_EQ(settings.setBrowserPath("/usr/bin/firefox"), "");
+        EXPECT_EQ(ProxyListStore(settings).save("old:1*old:2*"), "");
+        view.rows = {"old:1", "old:2"};
+        platform.fakes.proxy.setting = ProxySetting::manual(*parseProxyServers("on.example:1").servers);
     }
 
     void useServer(const std::string& base) {
-        ASSERT_TRUE(WriteINI("Server", "URL", base, iniPath));
-        before = readFile(iniPath);
-    }
-
-    std::uint32_t proxyEnable() {
-        const auto value = registry.RegRead(kProxyEnableName);
-        return value ? std::get<std::uint32_t>(*value) : 99u;
+        ASSERT_EQ(settings.setValue("Server", "URL", base), "");
+        before = readFile(prefs);
     }
 
     ScopedUserHome home;
-    std::string iniPath = home.configDir() + "/prefs.ini";
+    std::string prefs = home.configDir() + "/prefs.ini";
     std::string before;
-    RegistryFile registry{home.configDir() + "/registry.reg"};
-    FakeStatusLine status;
-    FakeDialogs dialogs;
-    SystemProxy proxy{registry, status, dialogs};
-    QtTransferControl inet{kStall, kTotal, kCap};
+    Settings settings{prefs};
+    FakeView view;
+    QtTransferPlatform platform{kStall, kTotal, kCap};
     RawServer server; // stops first, so no answer outlives the test
-    FakeTimer timer;
-    FakeListBox box;
-    std::string proxylist;
-    ListDownload download{proxy, inet, timer, status, box, proxylist, iniPath};
+    Commands commands{view, platform, settings};
 };
 
 struct Hostility {
@@ -306,18 +295,15 @@ TEST_P(HostileAnswer, EndsWithAReasonAndKeepsTheStoredList) {
     // not read on meanwhile.
     QTimer::singleShot(0, [] { std::this_thread::sleep_for(kBusyWindow); });
 
-    download.Mnulist_Click();
-    if (timer.on)
-        download.Timer1_Timer();
+    commands.run(Command::DownloadList);
 
-    EXPECT_EQ(status.text, GetParam().status);
+    EXPECT_EQ(view.status, GetParam().status);
     // The client stops reading once it has enough to fail: an endless answer is not buffered ahead.
     EXPECT_LT(server.sentBytes(), kMostSentBytes);
-    EXPECT_EQ(readFile(iniPath), before);
-    EXPECT_THAT(box.rows, ElementsAreArray({"old:1", "old:2"}));
-    EXPECT_FALSE(timer.on);
-    EXPECT_FALSE(inet.StillExecuting());
-    EXPECT_EQ(proxyEnable(), 0u);
+    EXPECT_EQ(readFile(prefs), before);
+    EXPECT_THAT(view.rows, ElementsAreArray({"old:1", "old:2"}));
+    EXPECT_FALSE(platform.http.busy());
+    EXPECT_EQ(platform.fakes.proxy.setting.mode, ProxyMode::Off);
 }
 
 const std::string kClosedEarly =
@@ -348,21 +334,23 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HostileServer, AnyBytesInTheListAreStoredAndReloadedExactly) {
     useServer(server.url("binary"));
 
-    download.Mnulist_Click();
-    download.Timer1_Timer();
+    commands.run(Command::DownloadList);
 
-    ASSERT_EQ(status.text, "List downloaded from server.");
+    ASSERT_EQ(view.status, "List downloaded from server.");
     const std::string list = hostileList();
-    EXPECT_EQ(LoadList(iniPath), list);
-    FakeListBox expected;
-    FillList(list, expected);
-    ASSERT_EQ(expected.rows.size(), 255u + 7u);
-    EXPECT_EQ(box.rows, expected.rows);
-    FakeListBox reloaded;
-    FillList(LoadList(iniPath), reloaded);
-    EXPECT_EQ(reloaded.rows, expected.rows);
-    EXPECT_EQ(ReadINI("Path", "IE", iniPath), "/usr/bin/firefox");
-    EXPECT_EQ(ReadINI("Server", "URL", iniPath), server.url("binary"));
+    const auto entries = splitListText(list);
+    const std::vector<std::string> expected(entries.begin(), entries.end());
+    ASSERT_EQ(expected.size(), 255u + 7u);
+    EXPECT_EQ(view.rows, expected);
+
+    // As the next start reads it.
+    Settings reread(prefs);
+    const std::string stored = ProxyListStore(reread).load();
+    EXPECT_EQ(stored, list);
+    const auto reloaded = splitListText(stored);
+    EXPECT_EQ(std::vector<std::string>(reloaded.begin(), reloaded.end()), expected);
+    EXPECT_EQ(reread.browserPath(), "/usr/bin/firefox");
+    EXPECT_EQ(reread.value("Server", "URL"), server.url("binary"));
 }
 
 } // namespace

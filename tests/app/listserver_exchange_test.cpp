@@ -1,10 +1,10 @@
 // "Add a new proxy" and "Report dead proxy" against the real tamberly-listserver over HTTP on 127.0.0.1.
-#include "net/proxy_submission.h"
-#include "platform/qt/qt_transfer_control.h"
+#include "commands/commands.h"
+#include "core/settings.h"
 #include "server/listserver_process.h"
-#include "storage/ini_file.h"
-#include "support/fakes.h"
+#include "support/fake_view.h"
 #include "support/temp_dir.h"
+#include "transfer_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +16,17 @@ namespace {
 class ListServerExchange : public ::testing::Test {
 protected:
     ListServerExchange() {
-        EXPECT_TRUE(WriteINI("Server", "URL", "http://127.0.0.1:" + std::to_string(server.port()), iniPath));
+        EXPECT_EQ(settings.setValue("Server", "URL", "http://127.0.0.1:" + std::to_string(server.port())), "");
     }
+    void run(Command command) { commands.run(command); }
 
     TempDir dir;
     ServerProcess server{{"--db", dir.file("list.db")}};
     ScopedUserHome home;
-    std::string iniPath = home.configDir() + "/prefs.ini";
-    FakeStatusLine status;
-    FakeDialogs dialogs;
-    FakeListBox box;
-    QtTransferControl inet;
-    ProxySubmission submission{inet, status, box, dialogs, iniPath};
+    Settings settings{home.configDir() + "/prefs.ini"};
+    FakeView view;
+    QtTransferPlatform platform;
+    Commands commands{view, platform, settings};
 };
 
 // The server's one-line reason for a refusal reaches the status line, ahead of the status it answered.
@@ -50,26 +49,23 @@ TEST_F(ListServerExchange, ARefusalShowsTheServersReason) {
         const Answer direct = get(server, c.target);
         ASSERT_GE(direct.status, 400) << c.entry;
         ASSERT_FALSE(direct.body.empty()) << c.entry;
-        dialogs.typed = {c.entry};
-        dialogs.answers = {Dialogs::vbYes};
-        box.rows = {c.entry};
-        box.selected = 0;
+        view.typed = {c.entry};
+        view.answers = {View::Answer::Yes};
+        view.rows = {c.entry};
+        view.selected = 0;
 
-        if (c.report)
-            submission.Mnudead_Click();
-        else
-            submission.Mnuadd_Click();
+        run(c.report ? Command::ReportDeadProxy : Command::SubmitProxy);
 
-        EXPECT_EQ(status.text, c.command + direct.body.substr(0, direct.body.find('\n')) + " (" + c.answered + ")")
+        EXPECT_EQ(view.status, c.command + direct.body.substr(0, direct.body.find('\n')) + " (" + c.answered + ")")
             << c.entry;
     }
 }
 
 TEST_F(ListServerExchange, AnAcceptedEntryIsThanked) {
-    dialogs.typed = {"10.0.0.1:80"};
-    dialogs.answers = {Dialogs::vbYes};
-    submission.Mnuadd_Click();
-    EXPECT_EQ(status.text, "Thanks, Proxy Submitted !");
+    view.typed = {"10.0.0.1:80"};
+    view.answers = {View::Answer::Yes};
+    run(Command::SubmitProxy);
+    EXPECT_EQ(view.status, "Thanks, Proxy Submitted !");
 }
 
 } // namespace

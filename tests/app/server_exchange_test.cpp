@@ -1,11 +1,8 @@
-// The server exchange commands over the real transfer control, against an HTTP server on 127.0.0.1.
-#include "net/list_download.h"
-#include "net/proxy_submission.h"
-#include "platform/qt/qt_transfer_control.h"
-#include "proxy/system_proxy.h"
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
-#include "support/fakes.h"
+// The list server's commands over Qt's real HTTP client, against an HTTP server on 127.0.0.1.
+#include "commands/commands.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
+#include "support/fake_view.h"
 #include "support/temp_dir.h"
 #include "transfer_test_support.h"
 
@@ -38,74 +35,70 @@ protected:
                        [](const httplib::Request&, httplib::Response& res) { res.set_content("OK", "text/plain"); });
         server.start();
 
-        registry.values[kProxyEnableName] = std::uint32_t{1};
-        EXPECT_TRUE(SaveList("old:1*", iniPath));
-        box.rows = {"old:1"};
+        proxy().setting = ProxySetting::manual(*parseProxyServers("on.example:1").servers);
+        EXPECT_EQ(ProxyListStore(settings).save("old:1*"), "");
+        view.rows = {"old:1"};
     }
 
-    void useServer(const std::string& base) { ASSERT_TRUE(WriteINI("Server", "URL", base, iniPath)); }
-
-    std::uint32_t proxyEnable() { return std::get<std::uint32_t>(registry.values.at(kProxyEnableName)); }
+    void useServer(const std::string& base) { ASSERT_EQ(settings.setValue("Server", "URL", base), ""); }
+    void run(Command command) { commands.run(command); }
+    FakeSystemProxy& proxy() { return platform.fakes.proxy; }
+    /// The list prefs.ini holds.
+    std::string stored() const {
+        Settings file(prefs);
+        return ProxyListStore(file).load();
+    }
 
     HttpTestServer server;
     std::shared_ptr<Gate> gate = server.makeGate();
     ScopedUserHome home;
-    std::string iniPath = home.configDir() + "/prefs.ini";
-    FakeRegistry registry;
-    FakeStatusLine status;
-    FakeDialogs dialogs;
-    SystemProxy proxy{registry, status, dialogs};
-    QtTransferControl inet{kShortStall, kShortTotal, kSmallCap}; // after the server: closed before it stops
-    FakeTimer timer;
-    FakeListBox box;
-    std::string proxylist;
-    ListDownload download{proxy, inet, timer, status, box, proxylist, iniPath};
-    ProxySubmission submission{inet, status, box, dialogs, iniPath};
+    std::string prefs = home.configDir() + "/prefs.ini";
+    Settings settings{prefs};
+    FakeView view;
+    QtTransferPlatform platform{kShortStall, kShortTotal, kSmallCap}; // after the server: closed before it stops
+    Commands commands{view, platform, settings};
 };
 
 TEST_F(ServerExchange, DownloadAsksForTheListAndShowsIt) {
     useServer(server.baseUrl() + "/");
 
-    download.Mnulist_Click();
-    ASSERT_TRUE(timer.on) << status.text;
-    download.Timer1_Timer();
+    run(Command::DownloadList);
 
     ASSERT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(server.requests()[0].method, "GET");
     EXPECT_EQ(server.requests()[0].target, "/Tamberly/update.php");
-    EXPECT_EQ(status.text, "List downloaded from server.");
-    EXPECT_THAT(box.rows, ElementsAre("10.0.0.1:80", "10.0.0.2:3128"));
-    EXPECT_EQ(LoadList(iniPath), "10.0.0.1:80*10.0.0.2:3128*");
-    EXPECT_EQ(proxyEnable(), 0u);
+    EXPECT_EQ(view.status, "List downloaded from server.");
+    EXPECT_THAT(view.rows, ElementsAre("10.0.0.1:80", "10.0.0.2:3128"));
+    EXPECT_EQ(stored(), "10.0.0.1:80*10.0.0.2:3128*");
+    EXPECT_EQ(proxy().setting.mode, ProxyMode::Off);
 }
 
-// While the list is on its way the window still runs events; every command that needs the transfer control
-// says "Busy" and sends nothing.
+// While the list is on its way the window still runs events; every command that needs the HTTP client says "Busy"
+// and sends nothing.
 TEST_F(ServerExchange, CommandsDuringADownloadSayBusy) {
     useServer(server.baseUrl() + "/gated");
-    box.selected = 0;
-    dialogs.typed = {"10.0.0.9:80"};
-    dialogs.answers = {Dialogs::vbYes, Dialogs::vbYes};
+    view.selected = 0;
+    view.typed = {"10.0.0.9:80"};
+    view.answers = {View::Answer::Yes, View::Answer::Yes};
     std::vector<std::string> meanwhile;
     RequestWatcher watcher(server, 1, [&] {
-        meanwhile.push_back(status.text);
-        download.Mnulist_Click();
-        meanwhile.push_back(status.text);
-        submission.Mnuadd_Click();
-        meanwhile.push_back(status.text);
-        submission.Mnudead_Click();
-        meanwhile.push_back(status.text);
+        meanwhile.push_back(view.status);
+        run(Command::DownloadList);
+        meanwhile.push_back(view.status);
+        run(Command::SubmitProxy);
+        meanwhile.push_back(view.status);
+        run(Command::ReportDeadProxy);
+        meanwhile.push_back(view.status);
         gate->open();
     });
 
-    download.Mnulist_Click();
-    download.Timer1_Timer();
+    run(Command::DownloadList);
 
     EXPECT_THAT(meanwhile, ElementsAre("Retreiving list, please wait ...", "Busy", "Busy", "Busy"));
     EXPECT_EQ(server.requestCount(), 1u);
-    EXPECT_EQ(status.text, "List downloaded from server.");
-    EXPECT_THAT(box.rows, ElementsAre("10.0.0.3:8080"));
-    EXPECT_FALSE(inet.StillExecuting());
+    EXPECT_EQ(view.status, "List downloaded from server.");
+    EXPECT_THAT(view.rows, ElementsAre("10.0.0.3:8080"));
+    EXPECT_FALSE(platform.http.busy());
 }
 
 // Every answer a list server may give: what the status line says, the rows and the stored list afterwards.
@@ -129,21 +122,18 @@ class ServerExchangeDownload : public ServerExchange, public ::testing::WithPara
 TEST_P(ServerExchangeDownload, ShowsTheOutcome) {
     ClosedPort closed;
     useServer(GetParam().base.empty() ? closed.url() : server.baseUrl() + GetParam().base);
-    const std::string settingsBefore = readFile(iniPath);
+    const std::string settingsBefore = readFile(prefs);
 
-    download.Mnulist_Click();
-    if (timer.on)
-        download.Timer1_Timer();
+    run(Command::DownloadList);
 
-    EXPECT_EQ(status.text, GetParam().status);
-    EXPECT_THAT(box.rows, ElementsAreArray(GetParam().rows));
-    EXPECT_EQ(LoadList(iniPath), GetParam().stored);
+    EXPECT_EQ(view.status, GetParam().status);
+    EXPECT_THAT(view.rows, ElementsAreArray(GetParam().rows));
+    EXPECT_EQ(stored(), GetParam().stored);
     if (GetParam().rows == kOldRows) {
-        EXPECT_EQ(readFile(iniPath), settingsBefore) << "a refused answer leaves the settings file as it was";
+        EXPECT_EQ(readFile(prefs), settingsBefore) << "a refused answer leaves the settings file as it was";
     }
-    EXPECT_FALSE(timer.on);
-    EXPECT_EQ(proxyEnable(), 0u);
-    EXPECT_FALSE(inet.StillExecuting());
+    EXPECT_EQ(proxy().setting.mode, ProxyMode::Off);
+    EXPECT_FALSE(platform.http.busy());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,13 +178,13 @@ TEST_F(ServerExchange, SubmittedEntriesArriveWhole) {
         {"[::1]:80", "proxy=%5B::1%5D:80"},
     };
     for (const auto& c : cases) {
-        dialogs.typed = {c.entry};
-        dialogs.answers = {Dialogs::vbYes};
-        status.text.clear();
+        view.typed = {c.entry};
+        view.answers = {View::Answer::Yes};
+        view.status.clear();
 
-        submission.Mnuadd_Click();
+        run(Command::SubmitProxy);
 
-        ASSERT_EQ(status.text, "Thanks, Proxy Submitted !") << c.entry;
+        ASSERT_EQ(view.status, "Thanks, Proxy Submitted !") << c.entry;
         const RecordedRequest request = server.requests().back();
         EXPECT_EQ(request.path, "/Tamberly/addproxy.php");
         EXPECT_EQ(request.query, c.query);
@@ -206,13 +196,13 @@ TEST_F(ServerExchange, SubmittedEntriesArriveWhole) {
 
 TEST_F(ServerExchange, ReportsReachTheDeadProxyPage) {
     useServer(server.baseUrl());
-    box.rows = {"10.0.0.1:80", "a b&c"};
-    box.selected = 1;
-    dialogs.answers = {Dialogs::vbYes};
+    view.rows = {"10.0.0.1:80", "a b&c"};
+    view.selected = 1;
+    view.answers = {View::Answer::Yes};
 
-    submission.Mnudead_Click();
+    run(Command::ReportDeadProxy);
 
-    EXPECT_EQ(status.text, "Proxy desactivated !");
+    EXPECT_EQ(view.status, "Proxy desactivated !");
     ASSERT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(server.requests()[0].target, "/Tamberly/deadproxy.php?proxy=a%20b%26c");
     EXPECT_EQ(server.requests()[0].params.find("proxy")->second, "a b&c");
@@ -220,14 +210,14 @@ TEST_F(ServerExchange, ReportsReachTheDeadProxyPage) {
 
 TEST_F(ServerExchange, AnErrorPageIsNeverTakenForSuccess) {
     useServer(server.baseUrl() + "/error500");
-    box.selected = 0;
-    dialogs.typed = {"10.0.0.1:80"};
-    dialogs.answers = {Dialogs::vbYes, Dialogs::vbYes};
+    view.selected = 0;
+    view.typed = {"10.0.0.1:80"};
+    view.answers = {View::Answer::Yes, View::Answer::Yes};
 
-    submission.Mnuadd_Click();
-    EXPECT_EQ(status.text, "Proxy not submitted: the server answered 500 Internal Server Error");
-    submission.Mnudead_Click();
-    EXPECT_EQ(status.text, "Dead proxy not reported: the server answered 500 Internal Server Error");
+    run(Command::SubmitProxy);
+    EXPECT_EQ(view.status, "Proxy not submitted: the server answered 500 Internal Server Error");
+    run(Command::ReportDeadProxy);
+    EXPECT_EQ(view.status, "Dead proxy not reported: the server answered 500 Internal Server Error");
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 #pragma once
 
-// Shared pieces of the tests that run real requests: a port nobody listens on, a set of misbehaving routes,
-// and a watcher that acts from inside the event loop once the server has seen a request.
+// Shared pieces of the tests that run real requests: the platform in memory with Qt's real HTTP client, a port
+// nobody listens on, a set of misbehaving routes, and a watcher that acts from inside the event loop once the server
+// has seen a request.
 
+#include "app/qt_http_transfer.h"
+#include "support/fake_platform.h"
 #include "support/http_test_server.h"
 
 #include <QTimer>
@@ -27,6 +30,23 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kShortStall = 1000ms;
 inline constexpr std::chrono::milliseconds kShortTotal = 3000ms;
 inline constexpr std::int64_t kSmallCap = 1024;
+
+/// The platform in memory, but for Qt's real HTTP client: the commands against real servers on 127.0.0.1.
+class QtTransferPlatform final : public Platform {
+public:
+    explicit QtTransferPlatform(std::chrono::milliseconds stall = transfer_limits::kStall,
+                                std::chrono::milliseconds total = transfer_limits::kTotal,
+                                std::int64_t maxBodyBytes = transfer_limits::kMaxBodyBytes)
+        : http(stall, total, maxBodyBytes) {}
+
+    FakePlatform fakes;
+    QtHttpTransfer http;
+
+    SystemProxy& systemProxy() override { return fakes.proxy; }
+    Launcher& launcher() override { return fakes.launcher_; }
+    HttpTransfer& transfer() override { return http; }
+    RandomSource& random() override { return fakes.random_; }
+};
 
 /// A port on 127.0.0.1 that is bound but never listens, so connecting to it is refused.
 class ClosedPort {

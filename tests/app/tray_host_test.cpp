@@ -1,5 +1,5 @@
 // Which kind of notification area the desktop has, asked of a session bus of the test's own.
-#include "platform/qt/tray_host.h"
+#include "app/tray_host.h"
 
 #include <QDBusConnection>
 #include <QObject>
