@@ -18,8 +18,10 @@ std::optional<std::string> read(const std::string& path);
 /// file, flushed to disk and renamed over the old one, so a crash leaves either the old or the new file whole;
 /// the next write removes the temporary file a crash left behind.
 /// A file that exists but cannot be read is left as it is. The folder is created when missing.
-/// Returns the empty text on success, otherwise why it failed.
-std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change);
+/// Returns the empty text on success, otherwise why it failed. written, when given, receives the new bytes on success:
+/// a caller that keeps them needs no copy of a file of megabytes.
+std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change,
+                   std::string* written = nullptr);
 
 } // namespace file_store
 } // namespace tamberly

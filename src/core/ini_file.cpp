@@ -287,10 +287,12 @@ std::optional<std::string> IniFile::write(const std::string& path, std::string_v
         return std::nullopt;
     }
     std::string written;
-    why = file_store::update(path, [&](const std::optional<std::string>& current) {
-        written = tamberly::withValue(current, sectionName, keyName, value);
-        return written;
-    });
+    why = file_store::update(
+        path,
+        [&](const std::optional<std::string>& current) {
+            return tamberly::withValue(current, sectionName, keyName, value);
+        },
+        &written);
     if (!why.empty())
         return std::nullopt;
     return written;

@@ -99,8 +99,8 @@ std::optional<std::string> read(const std::string& path) {
     return data;
 }
 
-std::string update(const std::string& path,
-                   const std::function<std::string(const std::optional<std::string>&)>& change) {
+std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change,
+                   std::string* written) {
     const std::filesystem::path target(path);
     const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     std::error_code ec;
@@ -119,7 +119,7 @@ std::string update(const std::string& path,
     const auto current = read(path);
     if (!current && errno != ENOENT)
         return errnoText("cannot read", path) + ", so it was left as it is";
-    const std::string next = change(current);
+    std::string next = change(current);
 
     removeLeftovers(folder, target.filename().string());
     std::string temp = path + kTempMark + "XXXXXX";
@@ -142,6 +142,8 @@ std::string update(const std::string& path,
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
+    if (written)
+        *written = std::move(next);
     return {};
 }
 

@@ -125,8 +125,8 @@ std::optional<std::string> read(const std::string& path) {
     return data;
 }
 
-std::string update(const std::string& path,
-                   const std::function<std::string(const std::optional<std::string>&)>& change) {
+std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change,
+                   std::string* written) {
     const std::filesystem::path target(widen(path));
     const std::filesystem::path folder =
         target.parent_path().empty() ? std::filesystem::path(L".") : target.parent_path();
@@ -148,7 +148,7 @@ std::string update(const std::string& path,
     const auto current = read(path);
     if (!current && errno != ENOENT)
         return failure("cannot read", path, ::GetLastError()) + ", so it was left as it is";
-    const std::string next = change(current);
+    std::string next = change(current);
 
     removeLeftovers(folder, target.filename().wstring());
     std::wstring temp;
@@ -174,6 +174,8 @@ std::string update(const std::string& path,
         ::DeleteFileW(temp.c_str());
         return failure("cannot replace", path, error);
     }
+    if (written)
+        *written = std::move(next);
     return {};
 }
 
