@@ -1,21 +1,16 @@
 // Figures of the real window on the offscreen platform: filling the proxy list box, and "Download List" from a
-// loopback server until the rows are shown, each beside its baseline.
+// loopback server until the rows are shown, each beside its floor.
 
 #include "bench_support.h"
 
 #include "app/app.h"
-#include "platform/dialogs.h"
-#include "platform/linux/browser_lookup.h"
-#include "platform/clock_random_source.h"
+#include "app/proxy_list_model.h"
+#include "app/qt_http_transfer.h"
+#include "app/tray_icon.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
 #include "platform/linux/heap_reuse.h"
-#include "platform/linux/process_shell.h"
-#include "platform/linux/registry_file.h"
-#include "platform/qt/proxy_list_model.h"
-#include "platform/qt/qt_list_box.h"
-#include "platform/qt/qt_transfer_control.h"
-#include "platform/qt/tray_icon.h"
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
+#include "platform/platform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,16 +47,6 @@ std::size_t entries() {
     return count;
 }
 
-class NoDialogs final : public Dialogs {
-public:
-    int MsgBox(const std::string& text, int, const std::string&) override {
-        last = text;
-        return vbOK;
-    }
-    std::string InputBox(const std::string&, const std::string&) override { return {}; }
-    std::string last;
-};
-
 /// Serves one list text at /Tamberly/update.php on 127.0.0.1, on a port the system picks.
 class LoopbackListServer {
 public:
@@ -96,41 +81,35 @@ private:
     std::thread m_thread;
 };
 
-/// The real window with its controls found by name.
+/// The real window over the real platform (the record file only, as with [Desktop] LeaveAlone=1: the desktop's
+/// setting has a figure of its own), with its controls found by name.
 struct WindowParts {
-    RegistryFile registry;
-    ProcessShell shell;
-    BrowserLookup browserLookup;
-    ClockRandomSource random;
-    NoDialogs dialogs;
+    Settings settings;
+    std::unique_ptr<Platform> platform;
     QtTrayIcon tray;
     std::unique_ptr<App> app;
-    Tamberly* window = nullptr;
-    QListView* view = nullptr;
+    MainWindow* window = nullptr;
+    QListView* list = nullptr;
     QLabel* status = nullptr;
-    QTimer* timer1 = nullptr;
-    QAction* mnulist = nullptr;
-    std::unique_ptr<QtListBox> box;
+    QAction* downloadList = nullptr;
 
-    WindowParts(const std::string& configDir, TransferControl& inet) : registry(configDir + "/registry.reg") {
-        app = std::make_unique<App>(AppPlatform{registry, shell, browserLookup, random, dialogs, inet, tray, [] {}});
+    WindowParts(const std::string& configDir, std::unique_ptr<HttpTransfer> transfer)
+        : settings(configDir + "/prefs.ini"), platform(createPlatform({configDir, true, std::move(transfer)})) {
+        app = std::make_unique<App>(settings, *platform, tray, [] {});
         window = &app->window();
         window->show();
         QCoreApplication::processEvents();
-        view = window->findChild<QListView*>(QStringLiteral("Proxydisplay"));
-        auto* model = view ? qobject_cast<ProxyListModel*>(view->model()) : nullptr;
+        list = window->findChild<QListView*>(QStringLiteral("proxyList"));
         status = window->findChild<QLabel*>(QStringLiteral("status"));
-        timer1 = window->findChild<QTimer*>(QStringLiteral("Timer1"));
-        mnulist = window->findChild<QAction*>(QStringLiteral("Mnulist"));
-        if (!model || !status || !timer1 || !mnulist)
-            throw std::runtime_error("the window lacks Proxydisplay, status, Timer1 or Mnulist");
-        box = std::make_unique<QtListBox>(*view, *model);
+        downloadList = window->findChild<QAction*>(QStringLiteral("downloadList"));
+        if (!list || !status || !downloadList)
+            throw std::runtime_error("the window lacks proxyList, status or downloadList");
     }
 
     // Lays the rows out and paints the visible ones, as the next turn of the event loop would.
     void showRows() {
         QCoreApplication::processEvents();
-        view->viewport()->repaint();
+        list->viewport()->repaint();
     }
 };
 
@@ -148,22 +127,23 @@ void splitToQStringList(benchmark::State& state, const std::string& text) {
     }
 }
 
+// The list text split into rows and shown, as start-up and a download show it.
 void fillList(benchmark::State& state, WindowParts& parts, const std::string& text) {
     for (auto _ : state) {
         state.PauseTiming();
-        parts.box->Clear();
+        parts.window->showEntries({});
         QCoreApplication::processEvents();
         state.ResumeTiming();
-        FillList(text, *parts.box);
+        parts.window->showEntries(splitListText(text));
         parts.showRows();
-        if (parts.box->ListCount() != static_cast<int>(entries()))
+        if (parts.window->entryCount() != static_cast<int>(entries()))
             state.SkipWithError("wrong number of rows");
     }
 }
 
-void plainGet(benchmark::State& state, QtTransferControl& inet, const std::string& url, std::size_t bytes) {
+void plainGet(benchmark::State& state, HttpTransfer& transfer, const std::string& url, std::size_t bytes) {
     for (auto _ : state) {
-        const TransferResult result = inet.OpenURL(url);
+        const TransferResult result = transfer.get(url);
         if (!result.ok || result.body.size() != bytes) {
             state.SkipWithError(("the GET failed: " + result.error).c_str());
             break;
@@ -190,35 +170,41 @@ bool durableReplace(const std::string& dir, const std::string& name, const std::
 }
 
 // The floor of "Download List": the same GET, one durable replace of a file the size of the stored list (the
-// stored prefs.ini, or the list text if none is stored yet) and one of a registry.reg-sized file.
-void downloadFloor(benchmark::State& state, QtTransferControl& inet, const std::string& url, std::size_t bytes,
+// stored prefs.ini, or the list text if none is stored yet) and one of a registry.reg-sized file, and the same rows
+// filled into a list box of the same kind and shown.
+void downloadFloor(benchmark::State& state, HttpTransfer& transfer, const std::string& url, std::size_t bytes,
                    const std::string& iniPath, const std::string& dir) {
     struct stat st {};
     const std::size_t stored =
         ::stat(iniPath.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) > bytes ? st.st_size : bytes;
     const std::string list(stored, 'x');
     const std::string registry(200, 'r');
+    ProxyListModel model;
+    QListView view;
+    view.setModel(&model);
+    view.setUniformItemSizes(true);
+    view.resize(265, 108);
+    view.show();
     for (auto _ : state) {
-        const TransferResult result = inet.OpenURL(url);
+        const TransferResult result = transfer.get(url);
         if (!result.ok || result.body.size() != bytes || !durableReplace(dir, "registry.reg", registry) ||
             !durableReplace(dir, "list.ini", list)) {
             state.SkipWithError(("the floor failed: " + result.error).c_str());
             break;
         }
+        model.reset(splitListText(result.body));
+        QCoreApplication::processEvents();
+        view.viewport()->repaint();
     }
 }
 
-// "Download List" as the user runs it: the menu command, then the tick of Timer1, then the rows on screen. The
-// tick comes at once (the timer's interval is set to 0 here): its fixed 250 ms wait is no work of the program.
-// It includes switching the proxy off and storing the list, both atomic file replacements.
+// "Download List" as the user runs it: the menu command, then the rows on screen. It includes switching the proxy
+// off, storing the list and reading prefs.ini once for the command.
 void downloadList(benchmark::State& state, WindowParts& parts) {
-    parts.timer1->setInterval(0);
     for (auto _ : state) {
-        parts.mnulist->trigger();
-        for (int turns = 0; parts.timer1->isActive() && turns < 1000; ++turns)
-            QCoreApplication::processEvents();
+        parts.downloadList->trigger();
         parts.showRows();
-        if (parts.box->ListCount() != static_cast<int>(entries()) ||
+        if (parts.window->entryCount() != static_cast<int>(entries()) ||
             parts.status->text() != QStringLiteral("List downloaded from server.")) {
             state.SkipWithError(("the download failed: " + parts.status->text().toStdString()).c_str());
             break;
@@ -245,14 +231,19 @@ int main(int argc, char* argv[]) {
     LoopbackListServer server(text);
     const std::string iniPath = configDir + "/prefs.ini";
     // A browser already stored, so the window does not look for one; the list server on loopback.
-    if (!WriteINI("Path", "IE", "/bin/true", iniPath) || !WriteINI("Server", "URL", server.baseUrl(), iniPath)) {
+    Settings settings(iniPath);
+    if (!settings.setBrowserPath("/bin/true").empty() || !settings.setValue("Server", "URL", server.baseUrl()).empty()) {
         std::cerr << "cannot write " << iniPath << "\n";
         return 1;
     }
     // The program refuses answers beyond 8 MiB (about 400,000 entries); the growth table's longer lists need more.
-    QtTransferControl inet(QtTransferControl::kStallTimeout, QtTransferControl::kTotalTimeout,
-                           std::max<std::int64_t>(QtTransferControl::kMaxBodyBytes, text.size() + 1));
-    WindowParts parts(configDir, inet);
+    const auto transfer = [&] {
+        return std::make_unique<QtHttpTransfer>(transfer_limits::kStall, transfer_limits::kTotal,
+                                                std::max<std::int64_t>(transfer_limits::kMaxBodyBytes,
+                                                                       static_cast<std::int64_t>(text.size()) + 1));
+    };
+    WindowParts parts(configDir, transfer());
+    const auto floorTransfer = transfer();
     const std::string url = server.baseUrl() + "/Tamberly/update.php";
 
     // Real time: the server answers on another thread, and painting is part of showing the rows.
@@ -261,10 +252,10 @@ int main(int argc, char* argv[]) {
     };
     add("BM_QStringList", [&](benchmark::State& s) { splitToQStringList(s, text); });
     add("BM_FillList", [&](benchmark::State& s) { fillList(s, parts, text); });
-    add("BM_PlainGet", [&](benchmark::State& s) { plainGet(s, inet, url, text.size()); });
+    add("BM_PlainGet", [&](benchmark::State& s) { plainGet(s, *floorTransfer, url, text.size()); });
     TempDir floorDir;
     add("BM_DownloadFloor",
-        [&](benchmark::State& s) { downloadFloor(s, inet, url, text.size(), iniPath, floorDir.path()); });
+        [&](benchmark::State& s) { downloadFloor(s, *floorTransfer, url, text.size(), iniPath, floorDir.path()); });
     add("BM_DownloadList", [&](benchmark::State& s) { downloadList(s, parts); });
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
