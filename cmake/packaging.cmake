@@ -22,7 +22,8 @@ file(MAKE_DIRECTORY ${gen})
 set(compressed)
 function(tamberly_gzip source name)
     add_custom_command(OUTPUT ${gen}/${name}.gz
-                       COMMAND sh -c "gzip -9nc \"$1\" >\"$2.tmp\" && mv \"$2.tmp\" \"$2\"" gzip ${source} ${gen}/${name}.gz
+                       COMMAND sh -c "gzip -9nc \"$1\" >\"$2.tmp\" && mv \"$2.tmp\" \"$2\""
+                               gzip ${source} ${gen}/${name}.gz
                        DEPENDS ${source} VERBATIM)
     set(compressed ${compressed} ${gen}/${name}.gz PARENT_SCOPE)
 endfunction()

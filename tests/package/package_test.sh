@@ -31,7 +31,8 @@ version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackCon
 arch=$(dpkg --print-architecture)
 app=$work/out/tamberly_${version}_${arch}.deb
 server=$work/out/tamberly-listserver_${version}_${arch}.deb
-[ -f "$app" ] && [ -f "$server" ] || fail "cpack made $(cd "$work/out" && echo *.deb), not $(basename "$app") and $(basename "$server")"
+[ -f "$app" ] && [ -f "$server" ] ||
+    fail "cpack made $(cd "$work/out" && echo *.deb), not $(basename "$app") and $(basename "$server")"
 
 # Contents: every path with its mode and owner, so that a lost file, a stray one or a wrong mode shows in the diff.
 for deb in "$app" "$server"; do
@@ -50,10 +51,13 @@ for need in qt6-qpa-plugins libcurl4 gsettings-desktop-schemas dconf-gsettings-b
     depends_on "$app" "$need" || fail "tamberly does not depend on $need: $(dpkg-deb -f "$app" Depends)"
 done
 for need in libpq5 libsqlite3-0 libc6; do
-    depends_on "$server" "$need" || fail "tamberly-listserver does not depend on $need: $(dpkg-deb -f "$server" Depends)"
+    depends_on "$server" "$need" ||
+        fail "tamberly-listserver does not depend on $need: $(dpkg-deb -f "$server" Depends)"
 done
-! grep -Eq 'libpq|libsqlite|libboost' <<<"$(dpkg-deb -f "$app" Depends)" || fail "tamberly pulls in the server's libraries"
-! grep -Eq 'libqt|libcurl' <<<"$(dpkg-deb -f "$server" Depends)" || fail "tamberly-listserver pulls in the desktop's libraries"
+! grep -Eq 'libpq|libsqlite|libboost' <<<"$(dpkg-deb -f "$app" Depends)" ||
+    fail "tamberly pulls in the server's libraries"
+! grep -Eq 'libqt|libcurl' <<<"$(dpkg-deb -f "$server" Depends)" ||
+    fail "tamberly-listserver pulls in the desktop's libraries"
 dpkg-deb -x "$app" "$work/tree"
 dpkg-deb -x "$server" "$work/tree"
 for deb in "$app" "$server"; do
@@ -61,10 +65,12 @@ for deb in "$app" "$server"; do
     for field in Maintainer Section Description; do
         [ -n "$(dpkg-deb -f "$deb" $field)" ] || fail "$name has no $field"
     done
-    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$name: version $(dpkg-deb -f "$deb" Version), not $version"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
+        fail "$name: version $(dpkg-deb -f "$deb" Version), not $version"
     zcat "$work/tree/usr/share/doc/$name/changelog.gz" >"$work/changelog"
     logged=$(dpkg-parsechangelog -l "$work/changelog" -S Version)
-    [ "$logged" = "$version" ] || fail "$name: packaging/debian/changelog's last entry is $logged, the project is $version"
+    [ "$logged" = "$version" ] ||
+        fail "$name: packaging/debian/changelog's last entry is $logged, the project is $version"
 done
 dpkg-deb -e "$server" "$work/control"
 [ "$(cat "$work/control/conffiles")" = /etc/default/tamberly-listserver ] ||
