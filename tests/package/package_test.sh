@@ -24,6 +24,9 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tamberly-package-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# lintian leaves files of its own in TMPDIR: here they go with the rest.
+mkdir "$work/tmp"
+export TMPDIR=$work/tmp
 
 cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack failed"; }
