@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 # The builds' own makes need not announce every folder they enter.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build run test test-sanitize bench fuzz format clean windows test-windows
+.PHONY: all deps build run test test-sanitize bench fuzz format clean windows test-windows package
 
 all: build
 
@@ -29,6 +29,15 @@ test-sanitize: deps
 	@ASAN_OPTIONS=$${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1:strict_init_order=1} \
 		UBSAN_OPTIONS=$${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
 		$(MAKE) --no-print-directory test BUILD=build-sanitize CMAKE_FLAGS="-DTAMBERLY_SANITIZE=ON"
+
+# The Debian packages from a Release build of their three programs: build-package/tamberly_*.deb (the program and
+# tamberly-check) and build-package/tamberly-listserver_*.deb (the list server as a systemd service).
+package:
+	@scripts/install-deps --package
+	@cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DTAMBERLY_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-package -j$(JOBS)
+	@cd build-package && cpack -G DEB
+	@ls build-package/*.deb
 
 # The native Windows program, cross-built with mingw-w64: build-windows/bin/tamberly.exe and its zip and installer.
 windows:
@@ -61,4 +70,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-bench build-fuzz build-windows
+	rm -rf build build-sanitize build-bench build-fuzz build-windows build-package
