@@ -1,18 +1,18 @@
-#include "net/desktop_web_browser.h"
+#include "platform/linux/desktop_browser_opener.h"
 
 #include "text/ascii_text.h"
 
-namespace tamberly {
+namespace tamberly::desktop_browser {
 namespace {
 
-// The shell splits its parameters on blanks, and a URL never holds a raw blank or quote: encode those.
+// A browser would take a raw blank or quote in its argument as part of the address; a URL never holds them.
 std::string oneWord(const std::string& url) {
     return percentEncode(url, [](unsigned char byte) { return byte > ' ' && byte != '"' && byte != 0x7F; });
 }
 
 } // namespace
 
-bool DesktopWebBrowser::takesNewWindow(const std::string& program) {
+bool takesNewWindow(const std::string& program) {
     const auto slash = program.find_last_of("/\\");
     const std::string name = lowerAscii(slash == std::string::npos ? program : program.substr(slash + 1));
     for (const char* prefix : {"firefox", "chromium", "google-chrome", "brave", "microsoft-edge"})
@@ -21,11 +21,13 @@ bool DesktopWebBrowser::takesNewWindow(const std::string& program) {
     return false;
 }
 
-SettingsWebBrowser::Request DesktopWebBrowser::request(const std::string& program, const std::string& url) const {
+std::vector<std::string> command(const std::string& browser, const std::string& url) {
     const std::string page = oneWord(url);
-    if (program.empty())
+    if (browser.empty())
         return {"xdg-open", page};
-    return {program, takesNewWindow(program) ? "--new-window " + page : page};
+    if (takesNewWindow(browser))
+        return {browser, "--new-window", page};
+    return {browser, page};
 }
 
-} // namespace tamberly
+} // namespace tamberly::desktop_browser
