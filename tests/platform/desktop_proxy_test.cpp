@@ -48,6 +48,14 @@ struct Output {
 // Prints "NAME=value" for a key of the schema (or of a child of it), read by the separate gsettings program.
 constexpr const char* kGet = "get() { echo \"$1=$(gsettings get org.gnome.system.proxy$2 $3)\"; }; ";
 
+// Watches the session bus into monitor.txt: "watch" starts dbus-monitor and returns once it sees the bus, "mark NAME"
+// puts a mark in what it sees, and "stopwatch" ends it once it has seen everything sent before.
+constexpr const char* kMonitor =
+    "mark() { dbus-send --session --type=signal /tamberly org.tamberly.Test.Mark \"string:$1\"; }; "
+    "waitmark() { until grep -q \"string \\\"$1\\\"\" monitor.txt; do mark $1; sleep 0.05; done; }; "
+    "watch() { dbus-monitor --session >monitor.txt 2>&1 & monitor=$!; waitmark ready; }; "
+    "stopwatch() { waitmark end; kill $monitor; }; ";
+
 class DesktopProxyTest : public ::testing::Test {
 protected:
     // A shell script in a user home of its own, with no session bus, display or dconf profile of the caller's.
@@ -241,60 +249,6 @@ TEST_F(DesktopProxyTest, LeftAloneTheDesktopKeepsItsSetting) {
     EXPECT_EQ(out["page"], "0");
 }
 
-TEST_F(DesktopProxyTest, KioslavercKeepsEveryOtherLineAndRunningProgramsAreTold) {
-    const std::string original = "# written by hand\n"
-                                 "[General]\nfoo=bar\n\n"
-                                 "[Proxy Settings]\n"
-                                 "# the office's script\n"
-                                 "Proxy Config Script=http://wpad.example/proxy.pac\n"
-                                 "ProxyType=2\n"
-                                 "httpProxy=http://old.example 3128\n"
-                                 "NoProxyFor=intranet.example\n\n"
-                                 "[Cache]\nsize=5\n";
-    writeFile(m_dir.file("config/kioslaverc"), original);
-    const Output out = run("dbus-run-session -- sh -c '"
-                           "dbus-monitor --session \"type=signal,interface=org.kde.KIO.Scheduler\" >monitor.txt & "
-                           "sleep 1; $T current | sed s/^/before./; "
-                           "$T use 10.1.2.3:3128 | sed s/^/use./; cp config/kioslaverc on.txt; "
-                           "$T current | sed s/^/on./; $T off >/dev/null; $T current | sed s/^/off./; "
-                           "$T auto >/dev/null; $T current | sed s/^/detect./; "
-                           "$T auto http://pac.example/p.pac >/dev/null; $T current | sed s/^/script./; "
-                           "sleep 0.5; kill $!'",
-                           "KDE");
-    EXPECT_EQ(out["before.mode"], "auto");
-    EXPECT_EQ(out["before.url"], "http://wpad.example/proxy.pac");
-    EXPECT_EQ(out["before.servers"], "http=old.example:3128");
-    EXPECT_EQ(out["before.bypass"], "intranet.example");
-    EXPECT_EQ(out["use.kde"], "written");
-    EXPECT_EQ(out["use.gnome"], "written") << "the GNOME schema is written on KDE too (Firefox reads it there)";
-    EXPECT_EQ(out["use.problems"], "<missing use.problems>");
-    EXPECT_EQ(out["on.mode"], "manual");
-    EXPECT_EQ(out["on.servers"], "10.1.2.3:3128");
-    EXPECT_EQ(out["off.mode"], "off");
-    EXPECT_EQ(out["detect.mode"], "auto");
-    EXPECT_EQ(out["detect.url"], "");
-    EXPECT_EQ(out["script.mode"], "auto");
-    EXPECT_EQ(out["script.url"], "http://pac.example/p.pac");
-    EXPECT_EQ(readFile(m_dir.file("on.txt")), "# written by hand\n"
-                                              "[General]\nfoo=bar\n\n"
-                                              "[Proxy Settings]\n"
-                                              "# the office's script\n"
-                                              "Proxy Config Script=http://wpad.example/proxy.pac\n"
-                                              "ProxyType=1\n"
-                                              "httpProxy=http://10.1.2.3 3128\n"
-                                              "NoProxyFor=intranet.example\n"
-                                              "httpsProxy=http://10.1.2.3 3128\n"
-                                              "ftpProxy=http://10.1.2.3 3128\n"
-                                              "socksProxy=\n\n"
-                                              "[Cache]\nsize=5\n");
-    EXPECT_NE(readFile(m_dir.file("config/kioslaverc")).find("\nProxyType=2\n"), std::string::npos);
-    const std::string monitor = readFile(m_dir.file("monitor.txt"));
-    EXPECT_NE(monitor.find("path=/KIO/Scheduler; interface=org.kde.KIO.Scheduler; member=reparseSlaveConfiguration"),
-              std::string::npos)
-        << monitor;
-    EXPECT_NE(monitor.find("string \"\""), std::string::npos) << monitor;
-}
-
 // What each change sends on the session bus, segment by segment: the dconf Change calls, dconf's Notify signals and
 // KIO's reparse signals, between marks the script sends before each change.
 struct BusTraffic {
@@ -326,18 +280,72 @@ BusTraffic busTraffic(const std::string& monitor) {
     return traffic;
 }
 
+TEST_F(DesktopProxyTest, KioslavercKeepsEveryOtherLineAndRunningProgramsAreTold) {
+    const std::string original = "# written by hand\n"
+                                 "[General]\nfoo=bar\n\n"
+                                 "[Proxy Settings]\n"
+                                 "# the office's script\n"
+                                 "Proxy Config Script=http://wpad.example/proxy.pac\n"
+                                 "ProxyType=2\n"
+                                 "httpProxy=http://old.example 3128\n"
+                                 "NoProxyFor=intranet.example\n\n"
+                                 "[Cache]\nsize=5\n";
+    writeFile(m_dir.file("config/kioslaverc"), original);
+    const Output out = run(std::string("dbus-run-session -- sh -c '") + kMonitor +
+                               "watch; $T current | sed s/^/before./; "
+                               "$T use 10.1.2.3:3128 | sed s/^/use./; cp config/kioslaverc on.txt; "
+                               "$T current | sed s/^/on./; $T off >/dev/null; $T current | sed s/^/off./; "
+                               "$T auto >/dev/null; $T current | sed s/^/detect./; "
+                               "$T auto http://pac.example/p.pac >/dev/null; $T current | sed s/^/script./; "
+                               "stopwatch'",
+                           "KDE");
+    EXPECT_EQ(out["before.mode"], "auto");
+    EXPECT_EQ(out["before.url"], "http://wpad.example/proxy.pac");
+    EXPECT_EQ(out["before.servers"], "http=old.example:3128");
+    EXPECT_EQ(out["before.bypass"], "intranet.example");
+    EXPECT_EQ(out["use.kde"], "written");
+    EXPECT_EQ(out["use.gnome"], "written") << "the GNOME schema is written on KDE too (Firefox reads it there)";
+    EXPECT_EQ(out["use.problems"], "<missing use.problems>");
+    EXPECT_EQ(out["on.mode"], "manual");
+    EXPECT_EQ(out["on.servers"], "10.1.2.3:3128");
+    EXPECT_EQ(out["off.mode"], "off");
+    EXPECT_EQ(out["detect.mode"], "auto");
+    EXPECT_EQ(out["detect.url"], "");
+    EXPECT_EQ(out["script.mode"], "auto");
+    EXPECT_EQ(out["script.url"], "http://pac.example/p.pac");
+    EXPECT_EQ(readFile(m_dir.file("on.txt")), "# written by hand\n"
+                                              "[General]\nfoo=bar\n\n"
+                                              "[Proxy Settings]\n"
+                                              "# the office's script\n"
+                                              "Proxy Config Script=http://wpad.example/proxy.pac\n"
+                                              "ProxyType=1\n"
+                                              "httpProxy=http://10.1.2.3 3128\n"
+                                              "NoProxyFor=intranet.example\n"
+                                              "httpsProxy=http://10.1.2.3 3128\n"
+                                              "ftpProxy=http://10.1.2.3 3128\n"
+                                              "socksProxy=\n\n"
+                                              "[Cache]\nsize=5\n");
+    EXPECT_NE(readFile(m_dir.file("config/kioslaverc")).find("\nProxyType=2\n"), std::string::npos);
+    // Each of the four changes told KDE's programs once, with the empty argument KDE's own page sends.
+    const std::string monitor = readFile(m_dir.file("monitor.txt"));
+    int told = 0;
+    for (const auto& [segment, count] : busTraffic(monitor).reparses)
+        told += count;
+    EXPECT_EQ(told, 4) << monitor;
+    EXPECT_NE(monitor.find("path=/KIO/Scheduler; interface=org.kde.KIO.Scheduler; member=reparseSlaveConfiguration\n"
+                           "   string \"\"\n"),
+              std::string::npos)
+        << monitor;
+}
+
 // One change is one dconf change set and one signal to KDE's programs, never one per value.
 TEST_F(DesktopProxyTest, EachChangeIsOneDconfChangeSetAndOneKioSignal) {
     const Output out =
-        run("dbus-run-session -- sh -c '"
-            "mark() { dbus-send --session --type=signal /tamberly org.tamberly.Test.Mark \"string:$1\"; }; "
-            "waitmark() { until grep -q \"string \\\"$1\\\"\" monitor.txt; do mark $1; sleep 0.05; done; }; "
-            "dbus-monitor --session >monitor.txt 2>&1 & waitmark ready; "
-            "mark use; $T use 10.1.2.3:3128 | sed s/^/use./; "
-            "mark off; $T off | sed s/^/off./; "
-            "mark per-protocol; $T use \"http=a.example:1;https=b.example:2;socks=c.example:3\" | sed s/^/pp./; "
-            "mark current; $T current >/dev/null; "
-            "waitmark end; kill $!'",
+        run(std::string("dbus-run-session -- sh -c '") + kMonitor +
+                "watch; mark use; $T use 10.1.2.3:3128 | sed s/^/use./; "
+                "mark off; $T off | sed s/^/off./; "
+                "mark per-protocol; $T use \"http=a.example:1;https=b.example:2;socks=c.example:3\" | sed s/^/pp./; "
+                "mark current; $T current >/dev/null; stopwatch'",
             "KDE");
     for (const char* change : {"use", "off", "pp"}) {
         EXPECT_EQ(out[std::string(change) + ".gnome"], "written") << out.text;

@@ -60,6 +60,7 @@ TEST(LinuxPlatform, KeepsTheRecordInTheSettingsFolderAndUsesTheHttpClientItIsGiv
 }
 
 TEST(LinuxPlatform, ASetupWithoutAFolderOrAnHttpClientIsRefusedClearly) {
+    ScopedUserHome home;
     PlatformSetup noClient;
     noClient.settingsFolder = "/tmp";
     EXPECT_THROW(createPlatform(std::move(noClient)), std::invalid_argument);

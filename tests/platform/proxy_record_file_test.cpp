@@ -60,8 +60,8 @@ TEST(ProxyRecordFile, WritesTheRegistryEditorFormat) {
     ASSERT_EQ(record.write({ProxyMode::Automatic, std::nullopt, std::nullopt, "http://wpad.example/proxy.pac"}), "");
     EXPECT_NE(readFile(record.path()).find("\"ProxyEnable\"=dword:00000000\n"), std::string::npos);
     // Quotes and backslashes are escaped.
-    ASSERT_EQ(record.write(ProxySetting::manual(heldAsIs("C:\\a \"b\""))), "");
-    EXPECT_NE(readFile(record.path()).find("\"ProxyServer\"=\"C:\\\\a \\\"b\\\":80\"\n"), std::string::npos);
+    ASSERT_EQ(record.write(ProxySetting::manual(heldAsIs("back\\slash \"quoted\""))), "");
+    EXPECT_NE(readFile(record.path()).find("\"ProxyServer\"=\"back\\\\slash \\\"quoted\\\":80\"\n"), std::string::npos);
 }
 
 TEST(ProxyRecordFile, AnyServerTextAndNumberRoundTripsExactly) {

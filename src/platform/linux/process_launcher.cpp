@@ -97,10 +97,7 @@ LaunchError ProcessLauncher::launch(const std::string& program, const std::vecto
         envp.push_back(variable.data());
     envp.push_back(nullptr);
 
-    SpawnOptions options;
-    options.folder = "/";
-    options.ownSession = true;
-    options.environment = envp.data();
+    const SpawnOptions options{.folder = std::string(1, '/'), .ownSession = true, .environment = envp.data()};
     pid_t pid = -1;
     if (const int error = spawnProcess(path, args, options, pid); error != 0)
         return errorFor(error, path);
