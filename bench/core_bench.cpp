@@ -2,11 +2,10 @@
 
 #include "bench_support.h"
 
-#include "platform/dialogs.h"
-#include "platform/linux/registry_file.h"
-#include "platform/status_line.h"
-#include "proxy/system_proxy.h"
-#include "storage/ds_encrypt.h"
+#include "core/list_cipher.h"
+#include "platform/platform.h"
+#include "platform/system_proxy.h"
+#include "support/fake_platform.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,9 +39,7 @@ BENCHMARK(BM_Memcpy);
 void BM_Encrypt(benchmark::State& state) {
     const std::string& text = listTextMiB();
     for (auto _ : state) {
-        dsEncrypt cipher;
-        cipher.KeyString("VELTOR");
-        std::string scrambled = cipher.Encrypt(text);
+        std::string scrambled = ListCipher().apply(text);
         benchmark::DoNotOptimize(scrambled.data());
         if (scrambled.size() != text.size())
             state.SkipWithError("the scrambled text changed length");
@@ -64,38 +61,16 @@ void BM_Rename(benchmark::State& state) {
 }
 BENCHMARK(BM_Rename)->UseRealTime();
 
-class NoDialogs final : public Dialogs {
-public:
-    int MsgBox(const std::string& text, int, const std::string&) override {
-        m_last = text;
-        return vbOK;
-    }
-    std::string InputBox(const std::string&, const std::string&) override { return {}; }
-    const std::string& last() const { return m_last; }
-
-private:
-    std::string m_last;
-};
-
-class StatusText final : public StatusLine {
-public:
-    void setCaption(const std::string& text) override { m_text = text; }
-    std::string caption() const override { return m_text; }
-
-private:
-    std::string m_text;
-};
-
-// Both registry writes, each an atomic replacement of registry.reg (locked, flushed to disk, renamed).
+// One change through the real platform with the desktop left alone: registry.reg replaced atomically (locked,
+// flushed to disk, renamed) and read back.
 void BM_UseProxy(benchmark::State& state) {
     TempDir dir;
-    RegistryFile registry(dir.path() + "/registry.reg");
-    StatusText status;
-    NoDialogs dialogs;
-    SystemProxy proxy(registry, status, dialogs);
+    const auto platform = createPlatform({dir.path(), true, std::make_unique<test::FakeTransfer>()});
+    const ProxySetting change = ProxySetting::manual(*parseProxyServers("10.0.0.1:8080").servers);
     for (auto _ : state) {
-        if (!proxy.UseProxy("10.0.0.1:8080")) {
-            state.SkipWithError(dialogs.last().c_str());
+        const ApplyOutcome outcome = platform->systemProxy().apply(change);
+        if (!outcome.recorded()) {
+            state.SkipWithError(outcome.failure().c_str());
             break;
         }
     }

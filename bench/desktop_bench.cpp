@@ -1,16 +1,17 @@
-// "Use this proxy" with every desktop setting on (registry.reg, GNOME's schema through dconf, KDE's kioslaverc and
-// its signal), beside the same GNOME keys written by one minimal GIO sequence. Runs on a private session bus
-// (bench/run starts one) with the real dconf service.
-#include "platform/linux/desktop_registry.h"
-#include "platform/linux/registry_file.h"
-#include "platform/dialogs.h"
-#include "platform/status_line.h"
-#include "proxy/system_proxy.h"
+// "Use this proxy" as the window runs it, with every desktop setting on (registry.reg, GNOME's schema through dconf,
+// KDE's kioslaverc and its signal), beside the same GNOME keys written by one minimal GIO sequence. Runs on a private
+// session bus (bench/run starts one) with the real dconf service.
+#include "commands/commands.h"
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "support/fake_platform.h"
+#include "support/fake_view.h"
 #include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>
 #include <gio/gio.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace tamberly::bench {
@@ -18,44 +19,32 @@ namespace {
 
 using test::TempDir;
 
-class NoDialogs final : public Dialogs {
-public:
-    int MsgBox(const std::string& text, int, const std::string&) override {
-        last = text;
-        return vbOK;
-    }
-    std::string InputBox(const std::string&, const std::string&) override { return {}; }
-    std::string last;
-};
-
-class StatusText final : public StatusLine {
-public:
-    void setCaption(const std::string& text) override { m_text = text; }
-    std::string caption() const override { return m_text; }
-
-private:
-    std::string m_text;
-};
-
 void BM_UseProxyEveryDesktop(benchmark::State& state) {
+    // bench/run gives the session a configuration folder of its own (dconf's service reads the same one) and names
+    // GNOME and KDE as its desktops; KDE's file is written when it exists.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (!config || !*config) {
+        state.SkipWithError("XDG_CONFIG_HOME is not set: run under bench/run");
+        return;
+    }
+    test::writeFile(std::string(config) + "/kioslaverc", "[Proxy Settings]\nProxyType=0\n");
     TempDir dir;
-    RegistryFile file(dir.path() + "/registry.reg");
-    DesktopProxyOptions options;
-    options.gnome = options.gnomeDesktop = options.kde = true;
-    options.kioslavercPath = dir.path() + "/kioslaverc";
-    std::string problem;
-    DesktopRegistry registry(file, options, [&](const std::string& text) { problem = text; });
-    StatusText status;
-    NoDialogs dialogs;
-    SystemProxy proxy(registry, status, dialogs);
+    Settings settings(dir.file("tamberly/prefs.ini"));
+    const auto platform = createPlatform({dir.file("tamberly"), false, std::make_unique<test::FakeTransfer>()});
+    test::FakeView view;
+    view.rows = {"10.0.0.1:8080"};
+    view.selected = 0;
+    Commands commands(view, *platform, settings);
     for (auto _ : state) {
-        if (!proxy.UseProxy("10.0.0.1:8080") || !problem.empty()) {
-            state.SkipWithError((problem + dialogs.last).c_str());
+        commands.run(Command::UseSelected);
+        if (view.status != "Proxy changed to : 10.0.0.1:8080") {
+            state.SkipWithError(view.status.c_str());
             break;
         }
     }
 }
 BENCHMARK(BM_UseProxyEveryDesktop)->UseRealTime();
+
 
 // The least a program can do to write the same keys: one settings object, one delayed change set, apply, sync.
 void BM_MinimalGio(benchmark::State& state) {

@@ -1,11 +1,11 @@
-// Writes the benchmark inputs: a list text file, or a settings file holding a stored list (through SaveList,
+// Writes the benchmark inputs: a list text file, or a settings file holding a stored list (through the list store,
 // as a download stores it) and a browser, so the program starts without looking for one. Or holds idle
 // connections to a server on 127.0.0.1, for the memory each one costs it.
 
 #include "bench_support.h"
 
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -97,8 +97,11 @@ int main(int argc, char* argv[]) {
             tamberly::bench::writeFile(file, text);
             return 0;
         }
-        std::string why;
-        if (!tamberly::SaveList(text, file, why) || !tamberly::WriteINI("Path", "IE", "/bin/true", file, why)) {
+        tamberly::Settings settings(file);
+        std::string why = tamberly::ProxyListStore(settings).save(text);
+        if (why.empty())
+            why = settings.setBrowserPath("/bin/true");
+        if (!why.empty()) {
             std::cerr << why << "\n";
             return 1;
         }

@@ -1,7 +1,9 @@
-// The registry file: RegRead and RegWrite never crash on any file; a text or number written reads back as the same
-// type and data; every value present before still reads back; a refused write leaves the file as it was.
+// registry.reg, the record of the proxy in force: reading and writing never crash on any file; a change's values read
+// back as written; every other value present before still reads back; the file read back says what was written; and
+// writing the same change again changes nothing.
 #include "fuzz_support.h"
-#include "platform/linux/registry_file.h"
+#include "platform/linux/proxy_record_file.h"
+#include "text/ascii_text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -14,36 +16,23 @@
 
 namespace {
 
-using tamberly::RegistryError;
-using tamberly::RegValue;
+using tamberly::ProxyRecordFile;
 using tamberly::fuzz::require;
 using tamberly::fuzz::shown;
 
 const tamberly::fuzz::ScratchDir scratch;
+const std::string kKey(ProxyRecordFile::kKey);
 
-constexpr const char* kSettingsKey =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
+std::string shownValue(const std::optional<std::string>& value) {
+    return value ? shown(*value) : "(none)";
 }
 
-std::string shownValue(const std::optional<RegValue>& value) {
-    if (!value)
-        return "(none)";
-    if (const auto* number = std::get_if<std::uint32_t>(&*value))
-        return "dword " + std::to_string(*number);
-    return shown(std::get<std::string>(*value));
+bool isOneOfOurs(const std::string& key, const std::string& name) {
+    return tamberly::equalsIgnoringCase(key, kKey) &&
+           (tamberly::equalsIgnoringCase(name, "ProxyServer") || tamberly::equalsIgnoringCase(name, "ProxyEnable"));
 }
 
-// Key and value names that appear in the file, found roughly: RegRead itself says what they hold.
+// Key and value names that appear in the file, found roughly: valueText itself says what they hold.
 std::vector<std::pair<std::string, std::string>> namesIn(const std::string& data) {
     std::vector<std::string> keys, names;
     std::size_t start = 0;
@@ -64,12 +53,12 @@ std::vector<std::pair<std::string, std::string>> namesIn(const std::string& data
             names.push_back("@");
         }
     }
-    keys.push_back(kSettingsKey);
-    names.push_back("ProxyServer");
+    keys.push_back(kKey);
+    names.push_back("ProxyOverride");
     std::vector<std::pair<std::string, std::string>> pairs;
     for (const auto& k : keys)
         for (const auto& n : names)
-            if (!n.empty() && n.find('\\') == std::string::npos)
+            if (!n.empty() && !isOneOfOurs(k, n))
                 pairs.emplace_back(k, n);
     return pairs;
 }
@@ -78,55 +67,62 @@ std::vector<std::pair<std::string, std::string>> namesIn(const std::string& data
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    const bool ownKey = input.ConsumeBool();
-    const bool isNumber = input.ConsumeBool();
-    const std::uint32_t number = input.ConsumeIntegral<std::uint32_t>();
-    std::string key = input.ConsumeRandomLengthString(128);
-    std::string name = input.ConsumeRandomLengthString(64);
-    const std::string text = input.ConsumeRandomLengthString(1024);
+    const auto mode = static_cast<tamberly::ProxyMode>(input.ConsumeIntegralInRange(0, 2));
+    const bool giveServers = input.ConsumeBool();
+    const auto port = input.ConsumeIntegral<std::uint16_t>();
+    // A host past the entry rules, as a desktop may hold one: every way of writing ProxyServer out is crossed.
+    const std::string host = input.ConsumeRandomLengthString(256);
     const std::string file = input.ConsumeRemainingBytesAsString();
 
-    // A full name is key\name: the name holds no backslash and neither part is empty.
-    if (!ownKey || key.empty())
-        key = kSettingsKey;
-    std::erase(name, '\\');
-    if (name.empty())
-        name = "ProxyServer";
-    const std::string fullName = key + "\\" + name;
-    const RegValue value = isNumber ? RegValue(number) : RegValue(text);
+    tamberly::ProxySetting change;
+    change.mode = mode;
+    if (giveServers) {
+        tamberly::ProxyEntry entry;
+        entry.host = host;
+        entry.port = port;
+        change.servers.emplace();
+        change.servers->http = change.servers->https = change.servers->ftp = entry;
+    }
 
     scratch.write("registry.reg", file);
-    tamberly::RegistryFile registry(scratch.file("registry.reg"));
+    ProxyRecordFile record(scratch.file("registry.reg"));
+    require(static_cast<bool>(record.read().setting), "any file reads");
     const auto others = namesIn(file);
-    std::vector<std::optional<RegValue>> before;
+    std::vector<std::optional<std::string>> before;
     for (const auto& [k, n] : others)
-        before.push_back(registry.RegRead(k + "\\" + n));
-    (void)registry.RegRead(fullName);
+        before.push_back(ProxyRecordFile::valueText(file, k, n));
+    const auto serverBefore = ProxyRecordFile::valueText(file, kKey, "ProxyServer");
 
-    try {
-        registry.RegWrite(fullName, value, isNumber ? "REG_DWORD" : "REG_SZ");
-    } catch (const RegistryError& error) {
-        require(key.find_first_of("[]\r\n") != std::string::npos || name.find_first_of("\r\n") != std::string::npos,
-                "only names a line cannot carry are refused",
-                [&] { return shown(key) + " " + shown(name) + ": " + error.what(); });
-        require(scratch.read("registry.reg") == file, "a refused write leaves the file as it was",
-                [&] { return error.what(); });
-        return 0;
-    }
-    const auto read = registry.RegRead(fullName);
-    require(read == value, "the value written reads back", [&] {
-        return shown(key) + " " + shown(name) + ": " + shownValue(value) + " read as " + shownValue(read) +
-               "\n  file: " + shown(scratch.read("registry.reg"));
+    const std::string why = record.write(change);
+    require(why.empty(), "a write to a writable folder succeeds", [&] { return why; });
+    const std::string written = scratch.read("registry.reg");
+
+    const auto server = ProxyRecordFile::valueText(written, kKey, "ProxyServer");
+    const auto expectedServer =
+        giveServers ? std::optional<std::string>(tamberly::formatProxyServers(*change.servers)) : serverBefore;
+    require(server == expectedServer, "ProxyServer reads back as written, or as it was when kept", [&] {
+        return shownValue(expectedServer) + " read as " + shownValue(server) + "\n  file: " + shown(written);
     });
+    const auto enable = ProxyRecordFile::valueText(written, kKey, "ProxyEnable");
+    const std::string expectedEnable = mode == tamberly::ProxyMode::Manual ? "1" : "0";
+    require(enable == expectedEnable, "ProxyEnable reads back as written",
+            [&] { return shownValue(enable) + "\n  file: " + shown(written); });
+    const auto read = record.read();
+    require(read.setting &&
+                (read.setting->mode == tamberly::ProxyMode::Manual) == (mode == tamberly::ProxyMode::Manual),
+            "the record reads as on exactly when a manual proxy was written");
+
     for (std::size_t i = 0; i < others.size(); ++i) {
-        const std::string& k = others[i].first;
-        const std::string& n = others[i].second;
-        if (sameName(k, key) && sameName(n, name))
-            continue;
-        const auto now = registry.RegRead(k + "\\" + n);
+        const auto now = ProxyRecordFile::valueText(written, others[i].first, others[i].second);
         require(now == before[i], "a write keeps every other value", [&] {
-            return shown(k) + " " + shown(n) + " was " + shownValue(before[i]) + ", now " + shownValue(now);
+            return shown(others[i].first) + " " + shown(others[i].second) + " was " + shownValue(before[i]) + ", now " +
+                   shownValue(now);
         });
     }
+
+    const std::string again = ProxyRecordFile::edited(written, giveServers ? expectedServer : std::nullopt,
+                                                      mode == tamberly::ProxyMode::Manual ? 1 : 0);
+    require(again == written, "writing the same change again changes nothing",
+            [&] { return shown(written) + "\n  became " + shown(again); });
     return 0;
 }

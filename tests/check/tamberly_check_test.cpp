@@ -1,6 +1,6 @@
 // tamberly-check as a real process: its input, output lines, exit codes and progress line.
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
@@ -177,8 +177,9 @@ TEST_F(TamberlyCheckTest, ExitsWithOneWhenNothingWorksAndTwoForBadUsage) {
 TEST_F(TamberlyCheckTest, StoredReadsTheListAndTestUrlFromTheSettings) {
     TestProxy working(Mode::Forward), refusing(Mode::Refusing);
     const std::string ini = home.configDir() + "/prefs.ini";
-    ASSERT_TRUE(SaveList(working.entry() + "*" + refusing.entry() + "*", ini));
-    ASSERT_TRUE(WriteINI("Check", "URL", url(), ini));
+    Settings settings(ini);
+    ASSERT_EQ(ProxyListStore(settings).save(working.entry() + "*" + refusing.entry() + "*"), "");
+    ASSERT_EQ(settings.setValue("Check", "URL", url()), "");
     const CheckRun result = run({"--stored"}, "ignored:1\n");
     EXPECT_EQ(result.exitCode, 0) << result.err;
     ASSERT_EQ(result.lines.size(), 2u) << result.out;

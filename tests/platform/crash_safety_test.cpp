@@ -1,9 +1,9 @@
-// The settings file and the registry file under a writer that is killed at random moments, and under two writers
-// at once: a file always reads back whole, and no completed write is ever lost.
+// The settings file and the proxy record (registry.reg) under a writer that is killed at random moments, and under
+// two writers at once: a file always reads back whole, and no completed write is ever lost.
 #include "core/file_store.h"
-#include "platform/linux/registry_file.h"
+#include "platform/linux/proxy_record_file.h"
 #include "settings_writer.h"
-#include "storage/ini_file.h"
+#include "core/ini_file.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +137,12 @@ std::vector<std::string> strayFiles(const std::string& folder, const std::set<st
     return stray;
 }
 
+// How far each racing writer's writes show in a snapshot of the file, or why the snapshot is not a valid one.
+struct RaceView {
+    int progress[2] = {0, 0};
+    std::string problem;
+};
+
 // One of the two files the program replaces on every write, seen the way the writer and the program see it.
 struct StoreKind {
     const char* name;
@@ -144,13 +150,24 @@ struct StoreKind {
     const char* fileName;
     const char* valueLineStart;                    // how the line holding the writer's value begins
     std::function<void(const std::string&)> setUp; // other values the writes must keep
+    std::function<std::string(long)> stepValue;    // the value of step n as it reads back
     std::function<std::optional<std::string>(const std::string&)> value; // the writer's value as read back
-    std::function<void(const std::string&, const std::string&)> write;   // stores a value as the writer does
-    std::function<std::optional<std::string>(const std::string&, const std::string&)> raceValue;
-    std::function<std::string(const std::string&, const std::string&)> raceLine; // a racing value's line
+    std::function<void(const std::string&, long)> write;                 // stores step n as the writer does
+    // A snapshot taken while two writers race, against the file before they started.
+    std::function<RaceView(const std::string& before, const std::string& snapshot)> raceSnapshot;
+    // Why the file the race left is wrong; empty when every write is there.
+    std::function<std::string(const std::string& file)> raceEnd;
 };
 
-const std::string kServerName = std::string(kRegistryKey) + "\\ProxyServer";
+std::set<std::string> lineSet(const std::string& text) {
+    const auto all = lines(text);
+    return {all.begin(), all.end()};
+}
+
+bool writeValue(const std::string& file, const std::string& section, const std::string& key, const std::string& value) {
+    std::string why;
+    return IniFile::write(file, section, key, value, why).has_value();
+}
 
 const StoreKind kSettingsFile{
     "SettingsFile",
@@ -158,46 +175,105 @@ const StoreKind kSettingsFile{
     "prefs.ini",
     "Proxylist=",
     [](const std::string& file) {
-        ASSERT_TRUE(WriteINI("Path", "IE", "/usr/bin/firefox", file));
-        ASSERT_TRUE(WriteINI(kWriterSection, kWriterKey, sequenceValue(0), file));
-        ASSERT_TRUE(WriteINI("Server", "URL", "http://127.0.0.1:8642", file));
+        ASSERT_TRUE(writeValue(file, "Path", "IE", "/usr/bin/firefox"));
+        ASSERT_TRUE(writeValue(file, kWriterSection, kWriterKey, sequenceValue(0)));
+        ASSERT_TRUE(writeValue(file, "Server", "URL", "http://127.0.0.1:8642"));
     },
-    [](const std::string& file) { return std::optional<std::string>(ReadINI(kWriterSection, kWriterKey, file)); },
-    [](const std::string& file, const std::string& value) {
-        ASSERT_TRUE(WriteINI(kWriterSection, kWriterKey, value, file));
+    sequenceValue,
+    [](const std::string& file) { return std::optional<std::string>(IniFile::read(file).value(kWriterSection, kWriterKey)); },
+    [](const std::string& file, long n) { ASSERT_TRUE(writeValue(file, kWriterSection, kWriterKey, sequenceValue(n))); },
+    [](const std::string& before, const std::string& snapshot) {
+        // Every line a racing write adds: which writer, and which of its writes.
+        static const std::map<std::string, std::pair<int, int>> raceLines = [] {
+            std::map<std::string, std::pair<int, int>> all;
+            for (int w = 0; w < 2; ++w)
+                for (int i = 0; i < kRaceWrites; ++i) {
+                    const std::string tag = w == 0 ? "A" : "B";
+                    all[raceName(tag, i) + "=" + ini::encodeValue(raceValue(tag, i))] = {w, i};
+                }
+            return all;
+        }();
+        std::set<std::string> known = lineSet(before);
+        known.insert("");
+        known.insert("[" + std::string(kRaceSection) + "]");
+        RaceView view;
+        for (const auto& line : lines(snapshot)) {
+            if (known.count(line))
+                continue;
+            const auto race = raceLines.find(line);
+            // Each writer's values are added in the order it wrote them.
+            if (race == raceLines.end() || race->second.second != view.progress[race->second.first]) {
+                view.problem = "unexpected line \"" + line + "\" in:\n" + snapshot;
+                break;
+            }
+            ++view.progress[race->second.first];
+        }
+        return view;
     },
-    [](const std::string& file, const std::string& name) {
-        return std::optional<std::string>(ReadINI(kRaceSection, name, file));
+    [](const std::string& file) {
+        for (const std::string tag : {"A", "B"})
+            for (int i = 0; i < kRaceWrites; ++i)
+                if (ReadINI(kRaceSection, raceName(tag, i), file) != raceValue(tag, i))
+                    return raceName(tag, i) + " is missing";
+        return std::string();
     },
-    [](const std::string& name, const std::string& value) { return name + "=" + ini::encodeValue(value); },
 };
 
-std::optional<std::string> registryText(const std::string& file, const std::string& fullName) {
-    const auto value = RegistryFile(file).RegRead(fullName);
-    if (!value)
-        return std::nullopt;
-    return regValueText(*value);
+const std::string kRecordKey(ProxyRecordFile::kKey);
+
+std::optional<std::string> recordServer(const std::string& text) {
+    return ProxyRecordFile::valueText(text, kRecordKey, "ProxyServer");
 }
 
-const StoreKind kRegistryFile{
-    "RegistryFile",
-    "registry",
+// The record's lines other than its two values.
+std::string recordOtherLines(const std::string& text) {
+    std::string out;
+    for (const auto& line : lines(text))
+        if (line.rfind("\"ProxyServer\"=", 0) != 0 && line.rfind("\"ProxyEnable\"=", 0) != 0)
+            out += line + "\n";
+    return out;
+}
+
+const StoreKind kProxyRecord{
+    "ProxyRecord",
+    "record",
     "registry.reg",
     "\"ProxyServer\"=",
     [](const std::string& file) {
-        RegistryFile registry(file);
-        registry.RegWrite(std::string(kRegistryKey) + "\\ProxyEnable", std::uint32_t{1}, "REG_DWORD");
-        registry.RegWrite(kServerName, sequenceValue(0), "REG_SZ");
-        registry.RegWrite(std::string(kRegistryKey) + "\\ProxyOverride", std::string("<local>"), "REG_SZ");
+        writeFile(file,
+                  "Windows Registry Editor Version 5.00\n\n[" + kRecordKey +
+                      "]\n\"ProxyOverride\"=\"<local>\"\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"Kept\"=\"yes\"\n");
+        ASSERT_EQ(ProxyRecordFile(file).write(ProxySetting::manual(sequenceServers(0))), "");
     },
-    [](const std::string& file) { return registryText(file, kServerName); },
-    [](const std::string& file, const std::string& value) {
-        RegistryFile(file).RegWrite(kServerName, value, "REG_SZ");
+    [](long n) { return formatProxyServers(sequenceServers(n)); },
+    [](const std::string& file) { return recordServer(readFile(file)); },
+    [](const std::string& file, long n) {
+        ASSERT_EQ(ProxyRecordFile(file).write(ProxySetting::manual(sequenceServers(n))), "");
     },
-    [](const std::string& file, const std::string& name) {
-        return registryText(file, std::string(kRegistryKey) + "\\" + name);
+    // Writer A puts servers in force, writer B turns the proxy off and keeps them: a write of B's that took the file
+    // from before one of A's would put an older server back.
+    [](const std::string& before, const std::string& snapshot) {
+        RaceView view;
+        if (recordOtherLines(snapshot) != recordOtherLines(before)) {
+            view.problem = "other lines changed:\n" + snapshot;
+            return view;
+        }
+        const auto server = recordServer(snapshot);
+        if (server == recordServer(before))
+            return view;
+        for (int i = 0; i < kRaceWrites; ++i)
+            if (server == formatProxyServers(raceServers(i)))
+                view.progress[0] = i + 1;
+        if (view.progress[0] == 0)
+            view.problem = "unexpected server in:\n" + snapshot;
+        return view;
     },
-    [](const std::string& name, const std::string& value) { return "\"" + name + "\"=\"" + value + "\""; },
+    [](const std::string& file) {
+        const auto server = recordServer(readFile(file));
+        return server == formatProxyServers(raceServers(kRaceWrites - 1))
+                   ? std::string()
+                   : "the server is " + server.value_or("missing") + ", not writer A's last";
+    },
 };
 
 void PrintTo(const StoreKind& kind, std::ostream* out) {
@@ -247,11 +323,11 @@ TEST_P(CrashSafety, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
         ASSERT_EQ(otherLines(text, kind.valueLineStart), before) << "kill " << kill << ":\n" << text;
         const std::optional<std::string> value = kind.value(file);
         ASSERT_TRUE(value) << "kill " << kill << ":\n" << text;
-        if (*value == sequenceValue(done + 1)) {
+        if (*value == kind.stepValue(done + 1)) {
             ++killsAfterTheRename;
             stored = done + 1;
         } else {
-            ASSERT_EQ(*value, sequenceValue(done)) << "kill " << kill << " after step " << done;
+            ASSERT_EQ(*value, kind.stepValue(done)) << "kill " << kill << " after step " << done;
             stored = done;
         }
     }
@@ -261,31 +337,19 @@ TEST_P(CrashSafety, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
               << " kills after the new file was in place but before the write returned\n";
 
     // The next write completes and leaves nothing of the killed ones behind.
-    kind.write(file, sequenceValue(stored + 1));
-    EXPECT_EQ(kind.value(file), sequenceValue(stored + 1));
+    kind.write(file, stored + 1);
+    EXPECT_EQ(kind.value(file), kind.stepValue(stored + 1));
     EXPECT_EQ(strayFiles(dir.path(), ownFiles), std::vector<std::string>{});
 }
 
-// Two writers store values of their own into one file at the same time, 500 each. Every snapshot taken meanwhile
-// is a whole file whose values are the first ones of each writer, and in the end all 1,000 are there.
+// Two writers write into one file at the same time, 500 times each. Every snapshot taken meanwhile is a whole file
+// in which no writer's progress ever goes back, and in the end every write is there.
 TEST_P(CrashSafety, TwoWritersAtOnceLoseNothing) {
     const StoreKind& kind = GetParam();
     kind.setUp(file);
+    const std::string before = readFile(file);
     Writer a({"race", kind.mode, file, "A", std::to_string(kRaceWrites)});
     Writer b({"race", kind.mode, file, "B", std::to_string(kRaceWrites)});
-
-    std::set<std::string> known;
-    for (const auto& line : lines(readFile(file)))
-        known.insert(line);
-    known.insert("");
-    known.insert("[" + std::string(kRaceSection) + "]");
-    // Every line a racing write adds: which writer, and which of its writes.
-    std::map<std::string, std::pair<int, int>> raceLines;
-    for (int w = 0; w < 2; ++w)
-        for (int i = 0; i < kRaceWrites; ++i) {
-            const std::string tag = w == 0 ? "A" : "B";
-            raceLines[kind.raceLine(raceName(tag, i), raceValue(tag, i))] = {w, i};
-        }
 
     // Watches the file from this thread while the writers run.
     std::atomic<bool> done{false};
@@ -301,22 +365,12 @@ TEST_P(CrashSafety, TwoWritersAtOnceLoseNothing) {
             }
             ++snapshots;
             std::this_thread::sleep_for(std::chrono::microseconds(500)); // leave the writers the processor
-            int count[2] = {0, 0};
-            for (const auto& line : lines(*text)) {
-                if (known.count(line))
-                    continue;
-                const auto race = raceLines.find(line);
-                // Each writer's values are added in the order it wrote them.
-                if (race == raceLines.end() || race->second.second != count[race->second.first]) {
-                    problem = "unexpected line \"" + line + "\" in:\n" + *text;
-                    break;
-                }
-                ++count[race->second.first];
-            }
+            const RaceView view = kind.raceSnapshot(before, *text);
+            problem = view.problem;
             for (int w = 0; w < 2 && problem.empty(); ++w) {
-                if (count[w] < seen[w])
-                    problem = "a write that was in the file went missing";
-                seen[w] = count[w];
+                if (view.progress[w] < seen[w])
+                    problem = "a write that was in the file went missing:\n" + *text;
+                seen[w] = view.progress[w];
             }
         }
     });
@@ -330,24 +384,12 @@ TEST_P(CrashSafety, TwoWritersAtOnceLoseNothing) {
     ASSERT_TRUE(WIFEXITED(statusA) && WEXITSTATUS(statusA) == 0);
     ASSERT_TRUE(WIFEXITED(statusB) && WEXITSTATUS(statusB) == 0);
     EXPECT_EQ(problem, "");
-    for (const std::string tag : {"A", "B"})
-        for (int i = 0; i < kRaceWrites; ++i)
-            ASSERT_EQ(kind.raceValue(file, raceName(tag, i)), raceValue(tag, i)) << raceName(tag, i);
-
-    // How often the file passed from one writer to the other, read from the order the values were added in.
-    int handovers = 0;
-    int last = -1;
-    for (const auto& line : lines(readFile(file))) {
-        if (const auto race = raceLines.find(line); race != raceLines.end()) {
-            handovers += last >= 0 && last != race->second.first;
-            last = race->second.first;
-        }
-    }
-    std::cout << kind.name << ": " << 2 * kRaceWrites << " writes raced, the file changed hands " << handovers
-              << " times, " << snapshots << " snapshots read whole meanwhile\n";
+    EXPECT_EQ(kind.raceEnd(file), "");
+    std::cout << kind.name << ": " << 2 * kRaceWrites << " writes raced, " << snapshots
+              << " snapshots read whole meanwhile\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, CrashSafety, ::testing::Values(kSettingsFile, kRegistryFile),
+INSTANTIATE_TEST_SUITE_P(Files, CrashSafety, ::testing::Values(kSettingsFile, kProxyRecord),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

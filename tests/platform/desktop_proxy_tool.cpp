@@ -1,54 +1,243 @@
-// Runs one proxy command through the real handlers and the real desktop setting, as the window would, and prints
-// what the user would see: "status=...", "problem=..." and "message=..." lines, then "ms=" the time it took.
-// Used by the desktop tests, each in an environment of its own (private session bus, missing schema, ...).
-//   desktop_proxy_tool [--limit-ms N] use ENTRY | off | show
-#include "platform/linux/desktop_registry.h"
-#include "platform/linux/registry_file.h"
+// Drives the platform the way the program does, in the environment it is started in, and prints what happened as
+// "key=value" lines. The desktop tests run it, each in an environment of its own (a private session bus with the
+// real dconf service, no schema, no bus, KDE, ...).
+//
+//   desktop_proxy_tool [--leave-alone] [--bypass HOST,HOST...] OPERATION
+//     use SERVERS     puts SERVERS (host:port, or the per-protocol form) in force
+//     off [SERVERS]   turns the proxy off, keeping the servers (or writing SERVERS)
+//     auto [URL]      an automatic proxy: the script at URL, or detection
+//     current         the setting in force
+//     places          the places a change is written to
+//     page            opens the desktop's own proxy page
+//     command NAME [ROW]  runs a command as the window does, over a list holding ROW selected: use (Use this
+//                     proxy), use-and-launch, off (No proxy), show (Show current proxy); prints each "status=" and
+//                     "message=" the user would see
+//
+// A change prints "recorded=", then "record=", "gnome=", "kde=" with each place's state ("written", "not-present",
+// "failed") and "<place>.why=" its sentence, then "failure=" and "problems=" as the commands show them. "current"
+// prints "mode=", "servers=", "bypass=" and "url=", or "why=".
+#include "commands/commands.h"
+#include "core/settings.h"
 #include "platform/linux/user_paths.h"
-#include "proxy/system_proxy.h"
-#include "support/fakes.h"
+#include "platform/platform.h"
+#include "platform/system_proxy.h"
+#include "support/fake_platform.h"
+#include "support/fake_view.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
+
+namespace {
+
+using namespace tamberly;
+
+struct Request {
+    bool leaveDesktopAlone = false;
+    std::optional<std::vector<std::string>> bypass;
+    std::string operation;
+    std::vector<std::string> operands;
+};
+
+void print(const std::string& key, const std::string& value) {
+    std::printf("%s=%s\n", key.c_str(), value.c_str());
+}
+
+std::vector<std::string> splitCommas(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start <= text.size() && !text.empty()) {
+        const auto comma = std::min(text.find(',', start), text.size());
+        out.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const auto& part : parts)
+        out += (out.empty() ? "" : ",") + part;
+    return out;
+}
+
+// Where a place's lines go: record, gnome, kde, or place for one the tool does not know.
+std::string placeKey(const std::string& name) {
+    if (name == "registry.reg")
+        return "record";
+    if (name.find("GNOME") != std::string::npos)
+        return "gnome";
+    if (name.find("KDE") != std::string::npos)
+        return "kde";
+    return "place";
+}
+
+const char* stateName(BackendOutcome::State state) {
+    switch (state) {
+    case BackendOutcome::State::Written:
+        return "written";
+    case BackendOutcome::State::NotPresent:
+        return "not-present";
+    case BackendOutcome::State::Failed:
+        return "failed";
+    }
+    return "?";
+}
+
+const char* modeName(ProxyMode mode) {
+    switch (mode) {
+    case ProxyMode::Off:
+        return "off";
+    case ProxyMode::Manual:
+        return "manual";
+    case ProxyMode::Automatic:
+        return "auto";
+    }
+    return "?";
+}
+
+// Servers named on the command line; exits with a message when they are not servers.
+ProxyServers serversFrom(const std::string& text) {
+    ServersParse parsed = parseProxyServers(text);
+    if (!parsed.servers) {
+        std::fprintf(stderr, "desktop_proxy_tool: %s: %s\n", text.c_str(), parsed.why.c_str());
+        std::exit(2);
+    }
+    return *parsed.servers;
+}
+
+int apply(Platform& platform, ProxySetting change, const Request& request) {
+    change.bypass = request.bypass;
+    const ApplyOutcome outcome = platform.systemProxy().apply(change);
+    print("recorded", outcome.recorded() ? "1" : "0");
+    for (const auto& backend : outcome.backends) {
+        const std::string key = placeKey(backend.name);
+        print(key, stateName(backend.state));
+        if (!backend.why.empty())
+            print(key + ".why", backend.why);
+    }
+    if (!outcome.failure().empty())
+        print("failure", outcome.failure());
+    if (!outcome.problems().empty())
+        print("problems", outcome.problems());
+    return 0;
+}
+
+int use(Platform& platform, const Request& request) {
+    if (request.operands.size() != 1)
+        return 2;
+    return apply(platform, ProxySetting::manual(serversFrom(request.operands[0])), request);
+}
+
+int off(Platform& platform, const Request& request) {
+    if (request.operands.size() > 1)
+        return 2;
+    ProxySetting change = ProxySetting::off();
+    if (!request.operands.empty())
+        change.servers = serversFrom(request.operands[0]);
+    return apply(platform, change, request);
+}
+
+int automatic(Platform& platform, const Request& request) {
+    if (request.operands.size() > 1)
+        return 2;
+    return apply(platform,
+                 {ProxyMode::Automatic, std::nullopt, std::nullopt,
+                  request.operands.empty() ? std::string() : request.operands[0]},
+                 request);
+}
+
+int current(Platform& platform, const Request&) {
+    const CurrentSetting current = platform.systemProxy().current();
+    if (!current.setting) {
+        print("why", current.why);
+        return 0;
+    }
+    const ProxySetting& setting = *current.setting;
+    print("mode", modeName(setting.mode));
+    print("servers", setting.servers ? formatProxyServers(*setting.servers) : "<none>");
+    print("bypass", setting.bypass ? joined(*setting.bypass) : "<none>");
+    print("url", setting.autoConfigUrl);
+    return 0;
+}
+
+int places(Platform& platform, const Request&) {
+    for (const auto& place : platform.systemProxy().places())
+        print("place", place);
+    return 0;
+}
+
+int page(Platform& platform, const Request&) {
+    print("page", platform.systemProxy().openSettingsPage() ? "1" : "0");
+    return 0;
+}
+
+int command(Platform& platform, const Request& request) {
+    static const std::map<std::string, Command> commands = {{"use", Command::UseSelected},
+                                                            {"use-and-launch", Command::UseSelectedAndLaunch},
+                                                            {"off", Command::TurnProxyOff},
+                                                            {"show", Command::ShowCurrentProxy}};
+    if (request.operands.empty() || request.operands.size() > 2 || !commands.count(request.operands[0]))
+        return 2;
+    test::FakeView view;
+    if (request.operands.size() == 2) {
+        view.rows = {request.operands[1]};
+        view.selected = 0;
+    }
+    Settings settings(configDir() + "/prefs.ini");
+    Commands(view, platform, settings).run(commands.at(request.operands[0]));
+    for (const auto& status : view.statuses)
+        print("status", status);
+    for (const auto& message : view.messages)
+        print("message", message.text);
+    return 0;
+}
+
+const std::map<std::string, std::function<int(Platform&, const Request&)>> kOperations = {
+    {"use", use},         {"off", off},       {"auto", automatic}, {"current", current},
+    {"places", places},   {"page", page},     {"command", command},
+};
+
+int usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--leave-alone] [--bypass HOST,HOST...] use SERVERS | off [SERVERS] | auto [URL] | "
+                 "current | places | page\n",
+                 program);
+    return 2;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    using namespace tamberly;
-    auto options = DesktopProxyOptions::fromEnvironment();
+    Request request;
     int arg = 1;
-    if (arg + 1 < argc && std::strcmp(argv[arg], "--limit-ms") == 0) {
-        options.limit = std::chrono::milliseconds(std::atoi(argv[arg + 1]));
-        arg += 2;
+    for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
+        if (std::strcmp(argv[arg], "--leave-alone") == 0)
+            request.leaveDesktopAlone = true;
+        else if (std::strcmp(argv[arg], "--bypass") == 0 && arg + 1 < argc)
+            request.bypass = splitCommas(argv[++arg]);
+        else
+            return usage(argv[0]);
     }
-    if (arg >= argc) {
-        std::fprintf(stderr, "usage: %s [--limit-ms N] use ENTRY | off | show\n", argv[0]);
-        return 2;
-    }
-    RegistryFile file(configDir() + "/registry.reg");
-    DesktopRegistry registry(file, options,
-                             [](const std::string& problem) { std::printf("problem=%s\n", problem.c_str()); });
-    test::FakeStatusLine status;
-    test::FakeDialogs dialogs;
-    SystemProxy proxy(registry, status, dialogs);
+    if (arg >= argc || !kOperations.count(argv[arg]))
+        return usage(argv[0]);
+    request.operation = argv[arg];
+    request.operands.assign(argv + arg + 1, argv + argc);
 
-    const auto started = std::chrono::steady_clock::now();
-    const std::string command = argv[arg];
-    if (command == "use" && arg + 1 < argc)
-        proxy.UseProxy(argv[arg + 1]);
-    else if (command == "off")
-        proxy.DisableProxy();
-    else if (command == "show")
-        proxy.currproxy_Click();
-    else
-        return 2;
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    std::printf("status=%s\n", status.text.c_str());
-    for (const auto& shown : dialogs.messages)
-        std::printf("message=%s\n", shown.text.c_str());
-    std::printf("ms=%lld\n", static_cast<long long>(ms));
+    PlatformSetup setup;
+    setup.settingsFolder = configDir();
+    setup.leaveDesktopAlone = request.leaveDesktopAlone;
+    setup.transfer = std::make_unique<test::FakeTransfer>();
+    const std::unique_ptr<Platform> platform = createPlatform(std::move(setup));
+
+    const int result = kOperations.at(request.operation)(*platform, request);
     std::fflush(stdout);
-    return 0;
+    return result == 2 ? usage(argv[0]) : result;
 }

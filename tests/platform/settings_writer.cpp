@@ -1,16 +1,17 @@
-// Writes the settings file or the registry file in a loop, as the program does, so that tests can kill it at any
+// Writes the settings file or the proxy record in a loop, as the program does, so that tests can kill it at any
 // moment or run two of it at once and then check what the files hold.
 //
-//   settings_writer sequence ini|registry FILE FIRST
-//       stores sequenceValue(FIRST), sequenceValue(FIRST + 1), ... until killed; after each write has returned,
-//       prints its step number on a line of its own.
-//   settings_writer race ini|registry FILE TAG COUNT
-//       waits for one byte (or the end) on its standard input, then stores COUNT values of its own, named
-//       raceName(TAG, i), and exits.
+//   settings_writer sequence ini|record FILE FIRST
+//       stores step FIRST, FIRST + 1, ... until killed (sequenceValue(n) in the settings file, sequenceServers(n)
+//       put in force in the record); after each write has returned, prints its step number on a line of its own.
+//   settings_writer race ini|record FILE TAG COUNT
+//       waits for one byte (or the end) on its standard input, then makes COUNT writes of its own and exits: in the
+//       settings file values named raceName(TAG, i); in the record writer A puts raceServers(i) in force and writer B
+//       turns the proxy off.
 
-#include "platform/linux/registry_file.h"
+#include "platform/linux/proxy_record_file.h"
 #include "settings_writer.h"
-#include "storage/ini_file.h"
+#include "core/ini_file.h"
 
 #include <csignal>
 #include <cstdio>
@@ -32,15 +33,15 @@ using namespace tamberly::test;
     std::exit(2);
 }
 
-void store(bool ini, const std::string& file, const std::string& section, const std::string& name,
-           const std::string& value) {
-    if (ini) {
-        std::string why;
-        if (!WriteINI(section, name, value, file, why))
-            fail(why);
-        return;
-    }
-    RegistryFile(file).RegWrite(std::string(kRegistryKey) + "\\" + name, value, "REG_SZ");
+void storeIni(const std::string& file, const std::string& section, const std::string& name, const std::string& value) {
+    std::string why;
+    if (!IniFile::write(file, section, name, value, why))
+        fail(why);
+}
+
+void record(const std::string& file, const ProxySetting& change) {
+    if (const std::string why = ProxyRecordFile(file).write(change); !why.empty())
+        fail(why);
 }
 
 // Unbuffered, so a kill never leaves a completed step unprinted for longer than one write call.
@@ -54,7 +55,7 @@ void printStep(long n) {
 
 int main(int argc, char** argv) {
     if (argc < 5)
-        fail("usage: settings_writer sequence|race ini|registry FILE ...");
+        fail("usage: settings_writer sequence|race ini|record FILE ...");
     const std::string mode = argv[1];
     const bool ini = std::strcmp(argv[2], "ini") == 0;
     const std::string file = argv[3];
@@ -63,7 +64,10 @@ int main(int argc, char** argv) {
     try {
         if (mode == "sequence") {
             for (long n = std::atol(argv[4]);; ++n) {
-                store(ini, file, kWriterSection, ini ? kWriterKey : "ProxyServer", sequenceValue(n));
+                if (ini)
+                    storeIni(file, kWriterSection, kWriterKey, sequenceValue(n));
+                else
+                    record(file, ProxySetting::manual(sequenceServers(n)));
                 printStep(n);
             }
         }
@@ -73,8 +77,12 @@ int main(int argc, char** argv) {
             char go;
             if (::read(STDIN_FILENO, &go, 1) < 0)
                 fail("cannot wait for the start");
-            for (int i = 0; i < count; ++i)
-                store(ini, file, kRaceSection, raceName(tag, i), raceValue(tag, i));
+            for (int i = 0; i < count; ++i) {
+                if (ini)
+                    storeIni(file, kRaceSection, raceName(tag, i), raceValue(tag, i));
+                else
+                    record(file, tag == "A" ? ProxySetting::manual(raceServers(i)) : ProxySetting::off());
+            }
             return 0;
         }
     } catch (const std::exception& e) {

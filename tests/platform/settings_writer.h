@@ -2,16 +2,16 @@
 
 // What the settings writer (settings_writer.cpp) stores, shared with the tests that kill it and check its files.
 
+#include "core/proxy_entry.h"
+
 #include <string>
 
 namespace tamberly::test {
 
-/// Where the writer keeps its values in the settings file and in the registry file.
+/// Where the writer keeps its values in the settings file.
 inline constexpr const char* kWriterSection = "Proxy";
 inline constexpr const char* kWriterKey = "Proxylist";
 inline constexpr const char* kRaceSection = "Race";
-inline constexpr const char* kRegistryKey =
-    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 /// The value of step n of a sequence: lengths vary from step to step, and some steps hold line breaks, quotes,
 /// blanks at the ends or bytes above 127, so every way of writing a value out is crossed by the kills.
@@ -40,6 +40,27 @@ inline std::string raceName(const std::string& tag, int i) {
 }
 inline std::string raceValue(const std::string& tag, int i) {
     return tag + " wrote " + std::to_string(i) + " " + std::string(static_cast<std::size_t>(i % 40), '=');
+}
+
+/// The servers of step n in the record: one proxy whose host is sequenceValue(n) as it is, past the entry rules (as
+/// a desktop may hold one), so every way of writing ProxyServer out is crossed too.
+inline ProxyServers sequenceServers(long n) {
+    ProxyEntry entry;
+    entry.host = sequenceValue(n);
+    entry.port = static_cast<std::uint16_t>(n % 65535 + 1);
+    ProxyServers servers;
+    servers.http = servers.https = servers.ftp = entry;
+    return servers;
+}
+
+/// The servers the record's racing writer A puts in force in its i-th write (writer B turns the proxy off).
+inline ProxyServers raceServers(int i) {
+    ProxyEntry entry;
+    entry.host = "race" + std::to_string(i) + ".example";
+    entry.port = static_cast<std::uint16_t>(i + 1);
+    ProxyServers servers;
+    servers.http = servers.https = servers.ftp = entry;
+    return servers;
 }
 
 } // namespace tamberly::test

@@ -1,5 +1,6 @@
 #include "platform/linux/browser_lookup.h"
 
+#include "platform/linux/path_search.h"
 #include "platform/linux/spawn_process.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
@@ -30,28 +31,15 @@ const char* const kKnownBrowsers[] = {
 
 constexpr std::string_view kBlanks = " \t\r\n";
 
-bool isExecutableFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
 // The XDG base folders that hold applications/, most important first; relative entries are invalid and skipped.
 std::vector<std::string> dataDirs() {
     std::vector<std::string> dirs;
     if (const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share"); !dataHome.empty())
         dirs.push_back(dataHome);
     const char* value = std::getenv("XDG_DATA_DIRS");
-    const std::string list = value && *value ? value : "/usr/local/share:/usr/share";
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        auto end = list.find(':', start);
-        if (end == std::string::npos)
-            end = list.size();
-        const std::string dir = list.substr(start, end - start);
+    for (const std::string_view dir : splitList(value && *value ? value : "/usr/local/share:/usr/share", ':'))
         if (!dir.empty() && dir[0] == '/')
-            dirs.push_back(dir);
-        start = end + 1;
-    }
+            dirs.emplace_back(dir);
     return dirs;
 }
 
@@ -228,30 +216,9 @@ std::string BrowserLookup::execProgram(const std::string& exec) {
             return {};
         const std::string dataHome = xdgBaseDir("XDG_DATA_HOME", ".local/share");
         const std::string user = dataHome + "/flatpak/exports/bin/" + words[app];
-        return !dataHome.empty() && isExecutableFile(user) ? user : "/var/lib/flatpak/exports/bin/" + words[app];
+        return !dataHome.empty() && !findOnPath(user).empty() ? user : "/var/lib/flatpak/exports/bin/" + words[app];
     }
     return i < words.size() ? words[i] : std::string();
-}
-
-std::string BrowserLookup::findOnPath(const std::string& program) {
-    if (program.empty())
-        return {};
-    if (program.find('/') != std::string::npos)
-        return program[0] == '/' && isExecutableFile(program) ? program : std::string();
-    const char* value = std::getenv("PATH");
-    const std::string path = value ? value : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        auto end = path.find(':', start);
-        if (end == std::string::npos)
-            end = path.size();
-        // Only absolute folders: the result must be a full path whatever the working folder.
-        const std::string dir = path.substr(start, end - start);
-        if (!dir.empty() && dir[0] == '/' && isExecutableFile(dir + "/" + program))
-            return dir + "/" + program;
-        start = end + 1;
-    }
-    return {};
 }
 
 std::string BrowserLookup::defaultBrowserId() const {

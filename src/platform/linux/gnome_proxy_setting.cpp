@@ -1,19 +1,23 @@
 #include "platform/linux/gnome_proxy_setting.h"
 
+#include "platform/linux/held_proxy_entry.h"
+
 #define G_SETTINGS_ENABLE_BACKEND
 #include <gio/gio.h>
 #include <gio/gsettingsbackend.h>
 
+#include <array>
 #include <cstring>
-#include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace tamberly::gnome_proxy {
 namespace {
 
 constexpr const char* kSchema = "org.gnome.system.proxy";
 constexpr int kBusTimeoutMs = 2000;
-const char* const kChildren[] = {"http", "https", "ftp", "socks"};
+constexpr std::array<const char*, 4> kChildren = {"http", "https", "ftp", "socks"};
 
 struct GObjectDeleter {
     void operator()(gpointer p) const {
@@ -48,13 +52,14 @@ private:
     GMainContext* m_context;
 };
 
-// The parent object and its four protocol children, ready to use; or why not.
+// The schema and its four protocol children, ready to use; or why not.
 struct Opened {
     Outcome outcome;
     Ref<GSettings> root;
-    Ref<GSettings> children[4];
+    std::array<Ref<GSettings>, 4> children;
 };
 
+// delayed: every change, the children's too, waits in one change set until g_settings_apply on the root.
 Opened open(bool delayed) {
     Opened opened;
     auto fail = [&](Unavailable why, std::string text) {
@@ -90,19 +95,16 @@ Opened open(bool delayed) {
     opened.root.reset(g_settings_new_full(schema, backend.get(), nullptr));
     if (delayed)
         g_settings_delay(opened.root.get());
-    for (int i = 0; i < 4; ++i)
+    // Made after the delay, the children write into the root's pending change set.
+    for (std::size_t i = 0; i < kChildren.size(); ++i)
         opened.children[i].reset(g_settings_get_child(opened.root.get(), kChildren[i]));
     return opened;
 }
 
-GSettings* childFor(Opened& opened, int i) {
-    return opened.children[i].get();
-}
-
-const ProxyHost& hostOf(const ProxyServers& servers, int i) {
+const std::optional<ProxyEntry>& slot(const ProxyServers& servers, std::size_t i) {
     return i == 0 ? servers.http : i == 1 ? servers.https : i == 2 ? servers.ftp : servers.socks;
 }
-ProxyHost& hostOf(ProxyServers& servers, int i) {
+std::optional<ProxyEntry>& slot(ProxyServers& servers, std::size_t i) {
     return i == 0 ? servers.http : i == 1 ? servers.https : i == 2 ? servers.ftp : servers.socks;
 }
 
@@ -122,90 +124,119 @@ std::string text(GSettings* settings, const char* key) {
     return out;
 }
 
-// A locked key makes dconf drop the whole change set without a word: check each key before writing any.
-std::string lockedKey(GSettings* settings, const char* path, const char* key) {
-    if (g_settings_is_writable(settings, key))
-        return {};
-    return std::string("the key ") + path + key + " is locked by the administrator";
+const char* modeName(ProxyMode mode) {
+    switch (mode) {
+    case ProxyMode::Manual:
+        return "manual";
+    case ProxyMode::Automatic:
+        return "auto";
+    case ProxyMode::Off:
+        break;
+    }
+    return "none";
 }
 
-// Applies the delayed changes, waits until dconf has them, then checks that each expected value is read back.
-Outcome applyAndCheck(Opened& opened, const std::function<std::string()>& readBack) {
-    g_settings_apply(opened.root.get());
-    g_settings_sync();
-    Outcome outcome;
-    outcome.problem = readBack();
-    return outcome;
+// One key of the change: where it lives, and how to set it and to check it afterwards.
+struct Key {
+    GSettings* settings;
+    std::string child; // "" for the schema itself, else ".http" and so on
+    const char* name;
+};
+
+std::string readsOtherwise(const std::string& where) {
+    return std::string("the change did not reach the desktop's settings store (") + kSchema + where +
+           " reads back otherwise)";
 }
 
 } // namespace
 
-Outcome writeServers(const ProxyServers& servers) {
+Outcome write(const ProxySetting& change) {
     ThreadContext context;
     Opened opened = open(true);
     if (!opened.outcome.problem.empty())
         return opened.outcome;
-    for (int i = 0; i < 4; ++i) {
-        const std::string path = std::string(kSchema) + "." + kChildren[i] + ".";
-        for (const char* key : {"host", "port"})
-            if (auto locked = lockedKey(childFor(opened, i), path.c_str(), key); !locked.empty())
-                return {Unavailable::None, locked};
-    }
-    const bool addIgnoreHosts = strv(opened.root.get(), "ignore-hosts").empty();
-    if (addIgnoreHosts)
-        if (auto locked = lockedKey(opened.root.get(), "org.gnome.system.proxy.", "ignore-hosts"); !locked.empty())
-            return {Unavailable::None, locked};
+    GSettings* root = opened.root.get();
 
-    for (int i = 0; i < 4; ++i) {
-        const ProxyHost& proxy = hostOf(servers, i);
-        g_settings_set_string(childFor(opened, i), "host", proxy.host.c_str());
-        g_settings_set_int(childFor(opened, i), "port", proxy.port);
+    std::optional<std::vector<std::string>> ignoreHosts = change.bypass;
+    if (!ignoreHosts && change.servers && strv(root, "ignore-hosts").empty())
+        ignoreHosts = std::vector<std::string>{"localhost", "127.0.0.0/8", "::1"};
+
+    // A locked key makes dconf drop the whole change set without a word: check each key before writing any.
+    std::vector<Key> keys = {{root, "", "mode"}};
+    if (change.mode == ProxyMode::Automatic)
+        keys.push_back({root, "", "autoconfig-url"});
+    if (ignoreHosts)
+        keys.push_back({root, "", "ignore-hosts"});
+    if (change.servers)
+        for (std::size_t i = 0; i < kChildren.size(); ++i)
+            for (const char* name : {"host", "port"})
+                keys.push_back({opened.children[i].get(), std::string(".") + kChildren[i], name});
+    for (const Key& key : keys)
+        if (!g_settings_is_writable(key.settings, key.name))
+            return {Unavailable::None,
+                    std::string("the key ") + kSchema + key.child + "." + key.name + " is locked by the administrator"};
+
+    const char* mode = modeName(change.mode);
+    g_settings_set_string(root, "mode", mode);
+    if (change.mode == ProxyMode::Automatic)
+        g_settings_set_string(root, "autoconfig-url", change.autoConfigUrl.c_str());
+    if (ignoreHosts) {
+        std::vector<const gchar*> list;
+        for (const auto& host : *ignoreHosts)
+            list.push_back(host.c_str());
+        list.push_back(nullptr);
+        g_settings_set_strv(root, "ignore-hosts", list.data());
     }
-    if (addIgnoreHosts) {
-        const gchar* const local[] = {"localhost", "127.0.0.0/8", "::1", nullptr};
-        g_settings_set_strv(opened.root.get(), "ignore-hosts", local);
-    }
-    return applyAndCheck(opened, [&]() -> std::string {
-        for (int i = 0; i < 4; ++i) {
-            const ProxyHost& proxy = hostOf(servers, i);
-            if (text(childFor(opened, i), "host") != proxy.host ||
-                g_settings_get_int(childFor(opened, i), "port") != proxy.port)
-                return std::string("the change did not reach the desktop's settings store (") + kSchema + "." +
-                       kChildren[i] + " reads back otherwise)";
+    if (change.servers) {
+        for (std::size_t i = 0; i < kChildren.size(); ++i) {
+            const auto& proxy = slot(*change.servers, i);
+            g_settings_set_string(opened.children[i].get(), "host", proxy ? proxy->host.c_str() : "");
+            g_settings_set_int(opened.children[i].get(), "port", proxy ? proxy->port : 0);
         }
-        return {};
-    });
-}
+    }
+    g_settings_apply(root);
+    g_settings_sync();
 
-Outcome writeMode(bool manual) {
-    ThreadContext context;
-    Opened opened = open(true);
-    if (!opened.outcome.problem.empty())
-        return opened.outcome;
-    if (auto locked = lockedKey(opened.root.get(), "org.gnome.system.proxy.", "mode"); !locked.empty())
-        return {Unavailable::None, locked};
-    const char* mode = manual ? "manual" : "none";
-    g_settings_set_string(opened.root.get(), "mode", mode);
-    return applyAndCheck(opened, [&]() -> std::string {
-        if (text(opened.root.get(), "mode") != mode)
-            return std::string("the change did not reach the desktop's settings store (") + kSchema +
-                   " mode reads back otherwise)";
-        return {};
-    });
-}
-
-Outcome read(State& state) {
-    ThreadContext context;
-    Opened opened = open(false);
-    if (!opened.outcome.problem.empty())
-        return opened.outcome;
-    state.mode = text(opened.root.get(), "mode");
-    state.ignoreHosts = strv(opened.root.get(), "ignore-hosts");
-    for (int i = 0; i < 4; ++i) {
-        hostOf(state.servers, i).host = text(childFor(opened, i), "host");
-        hostOf(state.servers, i).port = g_settings_get_int(childFor(opened, i), "port");
+    // Read back as the desktop's programs read it.
+    if (text(root, "mode") != mode)
+        return {Unavailable::None, readsOtherwise(" mode")};
+    if (change.mode == ProxyMode::Automatic && text(root, "autoconfig-url") != change.autoConfigUrl)
+        return {Unavailable::None, readsOtherwise(" autoconfig-url")};
+    if (ignoreHosts && strv(root, "ignore-hosts") != *ignoreHosts)
+        return {Unavailable::None, readsOtherwise(" ignore-hosts")};
+    if (change.servers) {
+        for (std::size_t i = 0; i < kChildren.size(); ++i) {
+            const auto& proxy = slot(*change.servers, i);
+            GSettings* child = opened.children[i].get();
+            if (text(child, "host") != (proxy ? proxy->host : std::string()) ||
+                g_settings_get_int(child, "port") != (proxy ? proxy->port : 0))
+                return {Unavailable::None, readsOtherwise(std::string(".") + kChildren[i])};
+        }
     }
     return {};
+}
+
+Reading read() {
+    ThreadContext context;
+    Opened opened = open(false);
+    Reading reading;
+    reading.outcome = opened.outcome;
+    if (!opened.outcome.problem.empty())
+        return reading;
+    GSettings* root = opened.root.get();
+    ProxySetting& setting = reading.setting;
+    const std::string mode = text(root, "mode");
+    setting.mode = mode == "manual" ? ProxyMode::Manual : mode == "auto" ? ProxyMode::Automatic : ProxyMode::Off;
+    setting.autoConfigUrl = text(root, "autoconfig-url");
+    setting.bypass = strv(root, "ignore-hosts");
+    setting.servers.emplace();
+    for (std::size_t i = 0; i < kChildren.size(); ++i) {
+        const std::string host = text(opened.children[i].get(), "host");
+        if (!host.empty())
+            slot(*setting.servers, i) = heldProxyEntry(host, g_settings_get_int(opened.children[i].get(), "port"),
+                                                       i == 3 ? ProxyScheme::Socks5 : ProxyScheme::Http);
+    }
+    return reading;
 }
 
 } // namespace tamberly::gnome_proxy

@@ -1,6 +1,7 @@
 #include "platform/linux/kde_proxy_setting.h"
 
 #include "core/file_store.h"
+#include "platform/linux/held_proxy_entry.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
@@ -12,7 +13,8 @@ namespace tamberly::kde_proxy {
 namespace {
 
 constexpr const char* kGroup = "[Proxy Settings]";
-
+constexpr const char* kScriptKey = "Proxy Config Script";
+constexpr const char* kLocalHosts = "localhost,127.0.0.1,::1";
 constexpr std::string_view kLineBlanks = " \t\r";
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -43,20 +45,20 @@ std::string keyOf(const std::string& line) {
 }
 
 // "http://HOST PORT" as KDE's own page writes it; KIO and Chromium also read "http://HOST:PORT".
-std::string proxyUrl(const char* scheme, const ProxyHost& proxy) {
-    if (proxy.host.empty())
+std::string proxyUrl(const char* scheme, const std::optional<ProxyEntry>& proxy) {
+    if (!proxy)
         return {};
-    const bool v6 = proxy.host.find(':') != std::string::npos;
-    return std::string(scheme) + "://" + (v6 ? "[" + proxy.host + "]" : proxy.host) + " " + std::to_string(proxy.port);
+    const bool v6 = proxy->host.find(':') != std::string::npos;
+    return std::string(scheme) + "://" + (v6 ? "[" + proxy->host + "]" : proxy->host) + " " +
+           std::to_string(proxy->port);
 }
 
-ProxyHost parseProxyUrl(std::string value) {
-    ProxyHost proxy;
+std::optional<ProxyEntry> parseProxyUrl(std::string value, ProxyScheme scheme) {
     value = std::string(trim(value, kLineBlanks));
-    if (const auto scheme = value.find("://"); scheme != std::string::npos)
-        value = value.substr(scheme + 3);
+    if (const auto separator = value.find("://"); separator != std::string::npos)
+        value = value.substr(separator + 3);
     if (value.empty())
-        return proxy;
+        return std::nullopt;
     std::string portText;
     if (const auto blank = value.rfind(' '); blank != std::string::npos) {
         portText = std::string(trim(value.substr(blank + 1), kLineBlanks));
@@ -70,16 +72,42 @@ ProxyHost parseProxyUrl(std::string value) {
         value = value.substr(1, value.size() - 2);
     if (const auto slash = value.find('/'); slash != std::string::npos)
         value = value.substr(0, slash);
-    proxy.host = value;
-    proxy.port = std::atoi(portText.c_str());
-    return proxy;
+    return heldProxyEntry(value, std::atol(portText.c_str()), scheme);
 }
 
-std::string update(const std::string& path, const std::vector<std::pair<std::string, std::string>>& keys,
-                   const std::vector<std::pair<std::string, std::string>>& addIfMissing = {}) {
-    const std::string why = file_store::update(
-        path, [&](const std::optional<std::string>& old) { return editProxyGroup(old, keys, addIfMissing); });
-    return why.empty() ? std::string() : "cannot write " + path + ": " + why;
+int proxyType(const ProxySetting& change) {
+    switch (change.mode) {
+    case ProxyMode::Manual:
+        return 1;
+    case ProxyMode::Automatic:
+        return change.autoConfigUrl.empty() ? 3 : 2;
+    case ProxyMode::Off:
+        break;
+    }
+    return 0;
+}
+
+std::string joined(const std::vector<std::string>& hosts) {
+    std::string out;
+    for (const auto& host : hosts)
+        out += (out.empty() ? "" : ",") + host;
+    return out;
+}
+
+std::vector<std::string> hostList(std::string_view value) {
+    std::vector<std::string> hosts;
+    for (const std::string_view host : splitList(value, ','))
+        if (const std::string_view bare = trim(host, kLineBlanks); !bare.empty())
+            hosts.emplace_back(bare);
+    return hosts;
+}
+
+// Same proxies, protocol by protocol, whatever scheme the caller's entries carry.
+bool sameServers(const ProxyServers& a, const ProxyServers& b) {
+    const auto same = [](const std::optional<ProxyEntry>& x, const std::optional<ProxyEntry>& y) {
+        return x.has_value() == y.has_value() && (!x || x->hostPort() == y->hostPort());
+    };
+    return same(a.http, b.http) && same(a.https, b.https) && same(a.ftp, b.ftp) && same(a.socks, b.socks);
 }
 
 } // namespace
@@ -144,38 +172,44 @@ std::string editProxyGroup(const std::optional<std::string>& old,
     return out;
 }
 
-std::string writeServers(const std::string& path, const ProxyServers& servers) {
-    std::string why = update(path,
-                             {{"httpProxy", proxyUrl("http", servers.http)},
-                              {"httpsProxy", proxyUrl("http", servers.https)},
-                              {"ftpProxy", proxyUrl("http", servers.ftp)},
-                              {"socksProxy", proxyUrl("socks", servers.socks)}},
-                             {{"NoProxyFor", "localhost,127.0.0.1,::1"}});
+std::string write(const std::string& path, const ProxySetting& change) {
+    std::vector<std::pair<std::string, std::string>> keys = {{"ProxyType", std::to_string(proxyType(change))}};
+    std::vector<std::pair<std::string, std::string>> addIfMissing;
+    if (change.mode == ProxyMode::Automatic && !change.autoConfigUrl.empty())
+        keys.emplace_back(kScriptKey, change.autoConfigUrl);
+    if (change.servers) {
+        keys.emplace_back("httpProxy", proxyUrl("http", change.servers->http));
+        keys.emplace_back("httpsProxy", proxyUrl("http", change.servers->https));
+        keys.emplace_back("ftpProxy", proxyUrl("http", change.servers->ftp));
+        keys.emplace_back("socksProxy", proxyUrl("socks", change.servers->socks));
+    }
+    if (change.bypass)
+        keys.emplace_back("NoProxyFor", joined(*change.bypass));
+    else if (change.servers)
+        addIfMissing.emplace_back("NoProxyFor", kLocalHosts);
+
+    const std::string why = file_store::update(
+        path, [&](const std::optional<std::string>& old) { return editProxyGroup(old, keys, addIfMissing); });
     if (!why.empty())
-        return why;
+        return "cannot write " + path + ": " + why;
+
     // Read back as KIO reads it: another program may have replaced the file meanwhile.
-    const auto state = read(path);
-    if (!state || !(state->servers == servers))
-        return path + " reads back otherwise";
-    return {};
+    const auto held = read(path);
+    const bool same = held && proxyType(change) == proxyType(*held) &&
+                      (change.mode != ProxyMode::Automatic || held->autoConfigUrl == change.autoConfigUrl) &&
+                      (!change.servers || sameServers(*held->servers, *change.servers)) &&
+                      (!change.bypass || *held->bypass == *change.bypass);
+    return same ? std::string() : path + " reads back otherwise";
 }
 
-std::string writeMode(const std::string& path, bool manual) {
-    std::string why = update(path, {{"ProxyType", manual ? "1" : "0"}});
-    if (!why.empty())
-        return why;
-    const auto state = read(path);
-    if (!state || state->proxyType != (manual ? 1 : 0))
-        return path + " reads back otherwise";
-    return {};
-}
-
-std::optional<State> read(const std::string& path) {
+std::optional<ProxySetting> read(const std::string& path) {
     const auto text = file_store::read(path);
     if (!text)
         return std::nullopt;
-    State state;
+    ProxySetting setting{ProxyMode::Off, ProxyServers{}, std::vector<std::string>{}, {}};
     bool found = false, inGroup = false;
+    int type = 0;
+    std::string script;
     for (const auto& line : splitLines(*text)) {
         const std::string t(trim(line, kLineBlanks));
         if (!t.empty() && t[0] == '[') {
@@ -188,19 +222,26 @@ std::optional<State> read(const std::string& path) {
             continue;
         const std::string value(trim(t.substr(t.find('=') + 1), kLineBlanks));
         if (key == "ProxyType")
-            state.proxyType = std::atoi(value.c_str());
+            type = std::atoi(value.c_str());
+        else if (key == kScriptKey)
+            script = value;
         else if (key == "httpProxy")
-            state.servers.http = parseProxyUrl(value);
+            setting.servers->http = parseProxyUrl(value, ProxyScheme::Http);
         else if (key == "httpsProxy")
-            state.servers.https = parseProxyUrl(value);
+            setting.servers->https = parseProxyUrl(value, ProxyScheme::Http);
         else if (key == "ftpProxy")
-            state.servers.ftp = parseProxyUrl(value);
+            setting.servers->ftp = parseProxyUrl(value, ProxyScheme::Http);
         else if (key == "socksProxy")
-            state.servers.socks = parseProxyUrl(value);
+            setting.servers->socks = parseProxyUrl(value, ProxyScheme::Socks5);
+        else if (key == "NoProxyFor")
+            setting.bypass = hostList(value);
     }
+    setting.mode = type == 1 ? ProxyMode::Manual : type == 2 || type == 3 ? ProxyMode::Automatic : ProxyMode::Off;
+    // Detection has no script, whatever address the file keeps for another time.
+    setting.autoConfigUrl = type == 3 ? std::string() : script;
     if (!found)
         return std::nullopt;
-    return state;
+    return setting;
 }
 
 std::string notifyRunningPrograms() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/proxy_servers.h"
+#include "core/proxy_setting.h"
 
 #include <optional>
 #include <string>
@@ -23,17 +23,15 @@ std::string editProxyGroup(const std::optional<std::string>& old,
                            const std::vector<std::pair<std::string, std::string>>& keys,
                            const std::vector<std::pair<std::string, std::string>>& addIfMissing = {});
 
-/// Sets httpProxy, httpsProxy, ftpProxy and socksProxy (and NoProxyFor when there is none). Empty or why not.
-std::string writeServers(const std::string& path, const ProxyServers& servers);
-/// Sets ProxyType: 1 (manual) when on, 0 (none) when off. Empty or why not.
-std::string writeMode(const std::string& path, bool manual);
+/// Writes change with one replace of the file, then reads it back: ProxyType (0 none, 1 manual, 2 a script at
+/// "Proxy Config Script", 3 detection; the script's address is kept for the others), httpProxy, httpsProxy,
+/// ftpProxy and socksProxy when change names servers, and NoProxyFor when it names a bypass list, or as the local
+/// hosts when servers are written and the group has none. Returns the empty text, or why it failed.
+std::string write(const std::string& path, const ProxySetting& change);
 
-/// The group's state; nullopt when the file or the group is missing.
-struct State {
-    int proxyType = 0;
-    ProxyServers servers;
-};
-std::optional<State> read(const std::string& path);
+/// The setting the group holds (ProxyType 4, the environment's variables, reads as off); nullopt when the file or
+/// the group is missing.
+std::optional<ProxySetting> read(const std::string& path);
 
 /// Emits reparseSlaveConfiguration("") of org.kde.KIO.Scheduler at /KIO/Scheduler on the session bus.
 /// Blocks until the bus has it; empty or why not.
