@@ -213,7 +213,7 @@ const StoreKind kSettingsFile{
     [](const std::string& file) {
         for (const std::string tag : {"A", "B"})
             for (int i = 0; i < kRaceWrites; ++i)
-                if (ReadINI(kRaceSection, raceName(tag, i), file) != raceValue(tag, i))
+                if (IniFile::read(file).value(kRaceSection, raceName(tag, i)) != raceValue(tag, i))
                     return raceName(tag, i) + " is missing";
         return std::string();
     },

@@ -352,7 +352,8 @@ TEST_F(DesktopProxyTest, EachCommandIsOneDconfChangeSetAndOneKioSignal) {
     EXPECT_EQ(out["use.status"], "Proxy changed to : 10.1.2.3:3128") << out.text;
     EXPECT_EQ(out["off.status"], "<missing off.status>") << "No proxy writes no status text; no desktop failed";
     EXPECT_EQ(out["pp.status"], "Proxy changed to : http=a.example:1;https=b.example:2;socks=c.example:3");
-    EXPECT_EQ(out["show.status"], "Proxy desactivated") << "KDE's own file says off";
+    EXPECT_EQ(out["show.status"], "Current proxy : http=a.example:1;https=b.example:2;socks=c.example:3")
+        << "read back from KDE's own file";
     const BusTraffic traffic = busTraffic(readFile(m_dir.file("monitor.txt")));
     for (const char* segment : {"use", "off", "per-protocol"}) {
         SCOPED_TRACE(segment);
