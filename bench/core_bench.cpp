@@ -36,7 +36,7 @@ void BM_Memcpy(benchmark::State& state) {
 BENCHMARK(BM_Memcpy);
 
 // As the list store uses it: a new cipher object, the fixed key, one call.
-void BM_Encrypt(benchmark::State& state) {
+void BM_ListCipher(benchmark::State& state) {
     const std::string& text = listTextMiB();
     for (auto _ : state) {
         std::string scrambled = ListCipher().apply(text);
@@ -46,7 +46,7 @@ void BM_Encrypt(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
-BENCHMARK(BM_Encrypt);
+BENCHMARK(BM_ListCipher);
 
 void BM_Rename(benchmark::State& state) {
     TempDir dir;
@@ -63,7 +63,7 @@ BENCHMARK(BM_Rename)->UseRealTime();
 
 // One change through the real platform with the desktop left alone: registry.reg replaced atomically (locked,
 // flushed to disk, renamed) and read back.
-void BM_UseProxy(benchmark::State& state) {
+void BM_RecordOnly(benchmark::State& state) {
     TempDir dir;
     const auto platform = createPlatform({dir.path(), true, std::make_unique<test::FakeTransfer>()});
     const ProxySetting change = ProxySetting::manual(*parseProxyServers("10.0.0.1:8080").servers);
@@ -75,7 +75,7 @@ void BM_UseProxy(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_UseProxy)->UseRealTime();
+BENCHMARK(BM_RecordOnly)->UseRealTime();
 
 } // namespace
 } // namespace tamberly::bench

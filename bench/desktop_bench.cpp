@@ -19,7 +19,7 @@ namespace {
 
 using test::TempDir;
 
-void BM_UseProxyEveryDesktop(benchmark::State& state) {
+void BM_UseThisProxyEveryDesktop(benchmark::State& state) {
     // bench/run gives the session a configuration folder of its own (dconf's service reads the same one) and names
     // GNOME and KDE as its desktops; KDE's file is written when it exists.
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -43,7 +43,7 @@ void BM_UseProxyEveryDesktop(benchmark::State& state) {
         }
     }
 }
-BENCHMARK(BM_UseProxyEveryDesktop)->UseRealTime();
+BENCHMARK(BM_UseThisProxyEveryDesktop)->UseRealTime();
 
 
 // The least a program can do to write the same keys: one settings object, one delayed change set, apply, sync.

@@ -251,7 +251,7 @@ int main(int argc, char* argv[]) {
         benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMillisecond)->UseRealTime();
     };
     add("BM_QStringList", [&](benchmark::State& s) { splitToQStringList(s, text); });
-    add("BM_FillList", [&](benchmark::State& s) { fillList(s, parts, text); });
+    add("BM_ShowEntries", [&](benchmark::State& s) { fillList(s, parts, text); });
     add("BM_PlainGet", [&](benchmark::State& s) { plainGet(s, *floorTransfer, url, text.size()); });
     TempDir floorDir;
     add("BM_DownloadFloor",
