@@ -45,7 +45,6 @@ void BM_UseThisProxyEveryDesktop(benchmark::State& state) {
 }
 BENCHMARK(BM_UseThisProxyEveryDesktop)->UseRealTime();
 
-
 // The least a program can do to write the same keys: one settings object, one delayed change set, apply, sync.
 void BM_MinimalGio(benchmark::State& state) {
     GSettings* settings = g_settings_new("org.gnome.system.proxy");

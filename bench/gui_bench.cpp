@@ -232,15 +232,16 @@ int main(int argc, char* argv[]) {
     const std::string iniPath = configDir + "/prefs.ini";
     // A browser already stored, so the window does not look for one; the list server on loopback.
     Settings settings(iniPath);
-    if (!settings.setBrowserPath("/bin/true").empty() || !settings.setValue("Server", "URL", server.baseUrl()).empty()) {
+    if (!settings.setBrowserPath("/bin/true").empty() ||
+        !settings.setValue("Server", "URL", server.baseUrl()).empty()) {
         std::cerr << "cannot write " << iniPath << "\n";
         return 1;
     }
     // The program refuses answers beyond 8 MiB (about 400,000 entries); the growth table's longer lists need more.
     const auto transfer = [&] {
-        return std::make_unique<QtHttpTransfer>(transfer_limits::kStall, transfer_limits::kTotal,
-                                                std::max<std::int64_t>(transfer_limits::kMaxBodyBytes,
-                                                                       static_cast<std::int64_t>(text.size()) + 1));
+        return std::make_unique<QtHttpTransfer>(
+            transfer_limits::kStall, transfer_limits::kTotal,
+            std::max<std::int64_t>(transfer_limits::kMaxBodyBytes, static_cast<std::int64_t>(text.size()) + 1));
     };
     WindowParts parts(configDir, transfer());
     const auto floorTransfer = transfer();

@@ -122,13 +122,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& k = others[i].second;
         if (sameName(s, section) && sameName(k, key))
             continue;
-        require(readValue(s, k) == before[i], "a write keeps every other value", [&] {
-            return "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(readValue(s, k));
-        });
+        require(readValue(s, k) == before[i], "a write keeps every other value",
+                [&] { return "[" + s + "] " + k + " was " + shown(before[i]) + ", now " + shown(readValue(s, k)); });
     }
 
     // A later write elsewhere, which moves lines around, keeps the value too.
-    require(tamberly::IniFile::write(kFile, "Fuzz", "Second", file.substr(0, 16), why).has_value(), "a second write succeeds");
+    require(tamberly::IniFile::write(kFile, "Fuzz", "Second", file.substr(0, 16), why).has_value(),
+            "a second write succeeds");
     if (!(sameName(section, "Fuzz") && sameName(key, "Second")))
         require(readValue(section, key) == value, "a value survives a write of another key");
     return 0;

@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (!key.empty() && key.find_first_not_of(kAlphabet) == std::string::npos) {
         require(scrambled.size() == text.size(), "a key over the alphabet keeps the length");
-        require(tamberly::ListCipher(key).apply(scrambled) == text, "the cipher twice with the same key gives the text back");
+        require(tamberly::ListCipher(key).apply(scrambled) == text,
+                "the cipher twice with the same key gives the text back");
     }
     return 0;
 }

@@ -3,14 +3,14 @@
 namespace tamberly {
 
 App::App(Settings& settings, Platform& platform, TrayIcon& tray, std::function<void()> endProcess)
-    : m_endProcess(std::move(endProcess)),
-      m_window(
-          tray, [this](Command command) { m_commands.run(command); },
-          [this] {
-              // A check still running is abandoned at once: quitting never waits for it.
-              m_commands.abandonCheck();
-              m_endProcess();
-          }),
+    : m_endProcess(std::move(endProcess)), m_window(
+                                               tray, [this](Command command) { m_commands.run(command); },
+                                               [this] {
+                                                   // A check still running is abandoned at once: quitting never waits
+                                                   // for it.
+                                                   m_commands.abandonCheck();
+                                                   m_endProcess();
+                                               }),
       m_commands(m_window, platform, settings, m_window.post()) {
     m_commands.startUp();
 }

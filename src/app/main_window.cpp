@@ -135,9 +135,8 @@ void MainWindow::buildMenus() {
 }
 
 std::function<void(std::function<void()>)> MainWindow::post() {
-    return [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-    };
+    return
+        [this](std::function<void()> task) { QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection); };
 }
 
 void MainWindow::showEntries(const std::vector<std::string_view>& rows) {

@@ -25,8 +25,7 @@ class MainWindow final : public QMainWindow, public View {
     Q_OBJECT
 public:
     /// run carries out a command; quit ends the program. tray is the icon "Hide" shows.
-    MainWindow(TrayIcon& tray, std::function<void(Command)> run, std::function<void()> quit,
-               QWidget* parent = nullptr);
+    MainWindow(TrayIcon& tray, std::function<void(Command)> run, std::function<void()> quit, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Runs a function later on the window's thread; callable from any thread.

@@ -2,7 +2,9 @@
 
 namespace tamberly {
 
-int ProxyListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
+int ProxyListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
 
 QModelIndex ProxyListModel::index(int row, int column, const QModelIndex& parent) const {
     return row >= 0 && row < count() && column == 0 && !parent.isValid() ? createIndex(row, 0) : QModelIndex();

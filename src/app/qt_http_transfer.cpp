@@ -161,7 +161,7 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
 } // namespace
 
 QtHttpTransfer::QtHttpTransfer(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
-                                     std::int64_t maxBodyBytes)
+                               std::int64_t maxBodyBytes)
     : m_manager(std::make_unique<QNetworkAccessManager>()), m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout),
       m_maxBodyBytes(maxBodyBytes) {
     m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
@@ -199,7 +199,9 @@ TransferResult QtHttpTransfer::get(const std::string& url) {
             return {false, {}, hop.failure};
         if (hop.hasStatus && isRedirect(hop.status) && hop.location.isValid() && !hop.location.isEmpty()) {
             if (redirects == transfer_limits::kMaxRedirects)
-                return {false, {}, "the server redirected more than " + std::to_string(transfer_limits::kMaxRedirects) + " times"};
+                return {false,
+                        {},
+                        "the server redirected more than " + std::to_string(transfer_limits::kMaxRedirects) + " times"};
             const QUrl next = target.resolved(hop.location);
             const QString nextScheme = next.scheme().toLower();
             if ((nextScheme != "http" && nextScheme != "https") || next.host().isEmpty())

@@ -18,8 +18,7 @@ namespace tamberly {
 struct Commands::Handlers {
     Handlers(View& view, Platform& platform, Settings& settings, Post post)
         : view(view), platform(platform), settings(settings), store(settings),
-          launch(view, platform.launcher(), settings),
-          proxy(view, platform.systemProxy(), launch, platform.random()),
+          launch(view, platform.launcher(), settings), proxy(view, platform.systemProxy(), launch, platform.random()),
           listServer(view, platform.transfer(), platform.launcher(), proxy, store, settings)
 #ifdef TAMBERLY_PROXY_CHECK
           ,

@@ -12,8 +12,7 @@ namespace tamberly {
 
 ListServerCommands::ListServerCommands(View& view, HttpTransfer& transfer, Launcher& launcher, ProxyCommands& proxy,
                                        ProxyListStore& store, Settings& settings)
-    : m_view(view), m_transfer(transfer), m_launcher(launcher), m_proxy(proxy), m_store(store),
-      m_settings(settings) {}
+    : m_view(view), m_transfer(transfer), m_launcher(launcher), m_proxy(proxy), m_store(store), m_settings(settings) {}
 
 bool ListServerCommands::downloadList() {
     // A failure has been shown already; the download itself never goes through the system proxy.

@@ -272,8 +272,8 @@ std::string IniFile::value(std::string_view section, std::string_view key) const
     return found.keyLine >= 0 ? ini::decodeValue(found.value) : std::string();
 }
 
-std::string IniFile::withValue(const std::optional<std::string>& text, std::string_view section,
-                               std::string_view key, std::string_view value) {
+std::string IniFile::withValue(const std::optional<std::string>& text, std::string_view section, std::string_view key,
+                               std::string_view value) {
     return tamberly::withValue(text, trim(section), trim(key), value);
 }
 

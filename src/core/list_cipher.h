@@ -9,7 +9,7 @@ namespace tamberly {
 /// own inverse: the same call scrambles and unscrambles.
 class ListCipher final {
 public:
-    /// The key the stored list has always been scrambled with.
+    /// The key every stored list is scrambled with: a prefs.ini written by an earlier copy reads back with it.
     static constexpr std::string_view kListKey = "VELTOR";
 
     explicit ListCipher(std::string key = std::string(kListKey));

@@ -37,9 +37,9 @@ struct ProxySetting {
     bool operator==(const ProxySetting&) const = default;
 };
 
-/// Whether a stored ProxyEnable text says "use ProxyServer": read as a number the way the program has always read it
-/// (blanks, tabs and line feeds skipped at the start, then a sign, then digits; anything else ends the number, and
-/// no digits at all read as 0), it is 1. " 1", "+1" and "1x" are on; "yes", "\r1" and "-1" are off.
+/// Whether a stored ProxyEnable text says "use ProxyServer": read as a number (blanks, tabs and line feeds skipped
+/// at the start, then a sign, then digits; anything else ends the number, and no digits at all read as 0), it is 1.
+/// " 1", "+1" and "1x" are on; "yes", "\r1" and "-1" are off.
 bool proxyEnableIsOn(std::string_view text);
 
 /// Changes to the environment a started program inherits.

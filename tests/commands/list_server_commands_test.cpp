@@ -85,8 +85,8 @@ TEST_F(ListServerCommandsTest, CommandsDuringARequestSayBusy) {
     };
     run(Command::DownloadList);
     EXPECT_EQ(platform.transfer_.urls.size(), 1u);
-    EXPECT_THAT(view.statuses, ElementsAre("Retreiving list, please wait ...", "Busy", "Busy",
-                                           "List downloaded from server."));
+    EXPECT_THAT(view.statuses,
+                ElementsAre("Retreiving list, please wait ...", "Busy", "Busy", "List downloaded from server."));
     EXPECT_THAT(view.rows, ElementsAre("10.0.0.1:80"));
 }
 

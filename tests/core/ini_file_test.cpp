@@ -31,12 +31,10 @@ bool writeValue(const std::string& section, const std::string& key, const std::s
     return IniFile::write(path, section, key, value, why).has_value();
 }
 
-bool writeValue(const std::string& section, const std::string& key, const std::string& value,
-                const std::string& path) {
+bool writeValue(const std::string& section, const std::string& key, const std::string& value, const std::string& path) {
     std::string why;
     return writeValue(section, key, value, path, why);
 }
-
 
 using test::readFile;
 using test::TempDir;

@@ -88,8 +88,7 @@ TEST(ProxyServers, ReadOneEntryOrThePerProtocolFormAndFormatBack) {
         {"http://H.example:80", "h.example:80", ""},
         {"socks5://h.example:1080", "socks=h.example:1080", ""},
         {"http=a.example:1;https=[::1]:8080", "http=a.example:1;https=[::1]:8080", ""},
-        {" http = a.example:1 ; ; gopher=g.example:70 ; HTTPS=a.example:1; ftp=a.example:1",
-         "a.example:1", ""},
+        {" http = a.example:1 ; ; gopher=g.example:70 ; HTTPS=a.example:1; ftp=a.example:1", "a.example:1", ""},
         {"socks=s.example:1080", "socks=s.example:1080", ""},
         {"http=", "", "no protocol has a proxy"},
         {"http=a.example:1;b.example:2", "", "a plain proxy is mixed with per-protocol ones"},
@@ -114,9 +113,9 @@ TEST(ProxyEnvironment, SetsEachProtocolsProxyOnlyWhileAManualProxyIsOn) {
     const EnvironmentChange on = proxyEnvironment(ProxySetting::manual(*servers));
     EXPECT_EQ(on.unset.size(), 8u);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"http_proxy", "http://a.example:1"},       {"HTTP_PROXY", "http://a.example:1"},
-        {"https_proxy", "http://[::1]:2"},          {"HTTPS_PROXY", "http://[::1]:2"},
-        {"no_proxy", "localhost,127.0.0.1,::1"},    {"NO_PROXY", "localhost,127.0.0.1,::1"}};
+        {"http_proxy", "http://a.example:1"},    {"HTTP_PROXY", "http://a.example:1"},
+        {"https_proxy", "http://[::1]:2"},       {"HTTPS_PROXY", "http://[::1]:2"},
+        {"no_proxy", "localhost,127.0.0.1,::1"}, {"NO_PROXY", "localhost,127.0.0.1,::1"}};
     EXPECT_EQ(on.set, expected);
 
     ProxySetting off = ProxySetting::manual(*servers);
@@ -128,9 +127,8 @@ TEST(ProxyEnvironment, SetsEachProtocolsProxyOnlyWhileAManualProxyIsOn) {
 
 TEST(ProxyEnable, OnlyATextReadingAsTheNumberOneIsOn) {
     const std::pair<const char*, bool> cases[] = {
-        {"1", true},   {" \t\n1", true}, {"+1", true},  {"1x", true},    {"01", true},
-        {"0", false},  {"2", false},      {"", false},   {"yes", false},  {"\r1", false},
-        {"-1", false}, {"11", false},     {"1e0", true}, {"  ", false},
+        {"1", true}, {" \t\n1", true}, {"+1", true},   {"1x", true},  {"01", true},  {"0", false},  {"2", false},
+        {"", false}, {"yes", false},   {"\r1", false}, {"-1", false}, {"11", false}, {"1e0", true}, {"  ", false},
     };
     for (const auto& [text, on] : cases)
         EXPECT_EQ(proxyEnableIsOn(text), on) << testing::PrintToString(std::string(text));

@@ -180,8 +180,12 @@ const StoreKind kSettingsFile{
         ASSERT_TRUE(writeValue(file, "Server", "URL", "http://127.0.0.1:8642"));
     },
     sequenceValue,
-    [](const std::string& file) { return std::optional<std::string>(IniFile::read(file).value(kWriterSection, kWriterKey)); },
-    [](const std::string& file, long n) { ASSERT_TRUE(writeValue(file, kWriterSection, kWriterKey, sequenceValue(n))); },
+    [](const std::string& file) {
+        return std::optional<std::string>(IniFile::read(file).value(kWriterSection, kWriterKey));
+    },
+    [](const std::string& file, long n) {
+        ASSERT_TRUE(writeValue(file, kWriterSection, kWriterKey, sequenceValue(n)));
+    },
     [](const std::string& before, const std::string& snapshot) {
         // Every line a racing write adds: which writer, and which of its writes.
         static const std::map<std::string, std::pair<int, int>> raceLines = [] {

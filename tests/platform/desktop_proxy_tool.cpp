@@ -201,8 +201,8 @@ int command(Platform& platform, const Request& request) {
 }
 
 const std::map<std::string, std::function<int(Platform&, const Request&)>> kOperations = {
-    {"use", use},         {"off", off},       {"auto", automatic}, {"current", current},
-    {"places", places},   {"page", page},     {"command", command},
+    {"use", use},       {"off", off},   {"auto", automatic},  {"current", current},
+    {"places", places}, {"page", page}, {"command", command},
 };
 
 int usage(const char* program) {

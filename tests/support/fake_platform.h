@@ -57,10 +57,9 @@ public:
             setting.bypass = change.bypass;
         setting.autoConfigUrl = change.autoConfigUrl;
         outcome.backends.push_back({"registry.reg", BackendOutcome::State::Written, {}});
-        outcome.backends.push_back({"the desktop",
-                                    desktopProblem.empty() ? BackendOutcome::State::Written
-                                                           : BackendOutcome::State::Failed,
-                                    desktopProblem});
+        outcome.backends.push_back(
+            {"the desktop", desktopProblem.empty() ? BackendOutcome::State::Written : BackendOutcome::State::Failed,
+             desktopProblem});
         return outcome;
     }
     std::vector<std::string> places() const override { return placeNames; }

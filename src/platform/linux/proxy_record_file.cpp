@@ -195,19 +195,6 @@ bool isSectionLine(const std::string& line, std::string& name) {
 
 ProxyRecordFile::ProxyRecordFile(std::string path) : m_path(std::move(path)) {}
 
-bool ProxyRecordFile::enableIsOn(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long number = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && number < 1'000'000'000'000; ++i)
-        number = number * 10 + (text[i] - '0');
-    return (negative ? -number : number) == 1;
-}
-
 std::optional<std::string> ProxyRecordFile::valueText(std::string_view file, std::string_view key,
                                                       std::string_view name) {
     bool inKey = false;
@@ -300,7 +287,7 @@ CurrentSetting ProxyRecordFile::read() const {
             return {setting, {}};
         return {std::nullopt, "cannot read " + m_path + ": " + std::strerror(error)};
     }
-    if (const auto enable = valueText(*text, kKey, kEnableName); enable && enableIsOn(*enable))
+    if (const auto enable = valueText(*text, kKey, kEnableName); enable && proxyEnableIsOn(*enable))
         setting.mode = ProxyMode::Manual;
     if (const auto server = valueText(*text, kKey, kServerName))
         if (ServersParse parsed = parseProxyServers(*server); parsed.servers)

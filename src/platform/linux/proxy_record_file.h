@@ -38,9 +38,6 @@ public:
     /// file (nullopt: there is none yet) with ProxyEnable set to enable and, when given, ProxyServer to server.
     static std::string edited(const std::optional<std::string>& file, const std::optional<std::string>& server,
                               std::uint32_t enable);
-    /// Whether a ProxyEnable text says "use ProxyServer": read as a number the way the program has always read it
-    /// (leading blanks, tabs and line feeds skipped, a sign, then digits; anything else reads as 0), it is 1.
-    static bool enableIsOn(std::string_view text);
 
 private:
     std::string m_path;

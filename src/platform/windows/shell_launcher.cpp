@@ -68,7 +68,7 @@ LaunchError ShellLauncher::launchError(std::intptr_t shellResult) {
     case SE_ERR_DLLNOTFOUND: // 32
         return LaunchError::DllNotFound;
     default:
-        // 0 too: the system documents it as out of memory, but the program has always called it an unknown error.
+        // 0 too: the system documents it as out of memory, but the message for it is "Unknown error", kept as it is.
         return LaunchError::Unknown;
     }
 }

@@ -9,8 +9,8 @@
 
 namespace tamberly {
 
-/// Starts programs and opens pages through the shell's open request (ShellExecuteW), from the folder "C:\" the
-/// program has always launched from, in a normal window, never waiting for them.
+/// Starts programs and opens pages through the shell's open request (ShellExecuteW), from the folder "C:\" (so a
+/// started program never depends on Tamberly's own working folder), in a normal window, never waiting for them.
 class ShellLauncher final : public Launcher {
 public:
     explicit ShellLauncher(AppPathsBrowserLocator browsers = AppPathsBrowserLocator());
