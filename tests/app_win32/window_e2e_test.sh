@@ -13,10 +13,11 @@ export WINEDEBUG=-all
 work=$(mktemp -d)
 mkdir -p "$shots"
 rm -f "$shots"/*.png
-server=
+server= silent=
 cleanup() {
     local status=$?
     [ -z "$server" ] || kill "$server" 2>/dev/null || true
+    [ -z "$silent" ] || kill "$silent" 2>/dev/null || true
     [ -z "${app:-}" ] || kill "$app" 2>/dev/null || true
     rm -rf "$work"
     exit $status
@@ -179,4 +180,25 @@ for _ in 1 2 3; do
     wait_for 10 stopped && break
 done
 stopped || fail "the pop-up's \"Quit\" did not end the program"
+
+# While a request waits for a server that never answers, the window's keys still work: Ctrl+Q ends the program long
+# before the request would give up.
+wine "$bin/tamberly_silent_server.exe" >"$work/silent.out" 2>&1 &
+silent=$!
+wait_for 20 grep -q 'listening on' "$work/silent.out" || fail "the silent server did not start"
+silent_url="http://$(sed -n 's/^listening on //p' "$work/silent.out" | tr -d '\r' | head -1)"
+wine "$bin/tamberly_prefs_writer.exe" "$(windows_path "$work/app/prefs.ini")" "$silent_url" \
+    "$(windows_path "$work/app/browser.exe")" 'first.example:8080' || fail "cannot write prefs.ini"
+start
+xdotool mousemove 59 32 click 1
+sleep 0.4
+xdotool key Down Return
+wait_for 10 shows status 'Retreiving list, please wait ...' || fail "the download did not start: '$(probe status)'"
+sleep 1
+shows status 'Retreiving list, please wait ...' || fail "the download did not wait: '$(probe status)'"
+import -window root "$shots/8-waiting.png"
+xdotool mousemove 80 80 click 1
+sleep 0.5
+xdotool key ctrl+q
+wait_for 10 stopped || fail "Ctrl+Q did not end the program while a request waited"
 echo "passed; screenshots in $shots"
