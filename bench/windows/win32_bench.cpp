@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ template <typename Work> double medianMs(Work work) {
 
 } // namespace
 
-int main() {
+int main() try {
     constexpr int kRows = 100'000;
     std::string text;
     for (int i = 0; i < kRows; ++i)
@@ -39,10 +40,6 @@ int main() {
     // The program's own window, shown, with commands that do nothing.
     tamberly::win32::MainWindow window(
         ::GetModuleHandleW(nullptr), [](tamberly::Command) {}, [] {});
-    if (!window.handle()) {
-        std::fprintf(stderr, "the window could not be made\n");
-        return 1;
-    }
     window.show();
     const HWND list = ::GetDlgItem(window.handle(), IDC_PROXY_LIST);
     const double fill = medianMs([&] {
@@ -60,4 +57,7 @@ int main() {
     });
     std::printf("filllist %.2f\nsplit %.2f\n", fill, split);
     return 0;
+} catch (const std::runtime_error& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
 }

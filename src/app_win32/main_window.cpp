@@ -8,6 +8,9 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <stdexcept>
+#include <string_view>
+
 namespace tamberly::win32 {
 namespace {
 
@@ -109,10 +112,16 @@ MainWindow::MainWindow(HINSTANCE instance, std::function<void(Command)> run, std
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, pixels(kClientWidth), pixels(kClientHeight)};
     ::AdjustWindowRectEx(&frame, style, TRUE, 0);
-    ::CreateWindowExW(0, kWindowClass, kApplicationTitle, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                      frame.bottom - frame.top, nullptr, nullptr, instance, this);
-    if (m_window)
-        createControls();
+    if (!::CreateWindowExW(0, kWindowClass, kApplicationTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
+                           frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this)) {
+        const std::string why = systemErrorText(::GetLastError());
+        if (m_trayPopup)
+            ::DestroyMenu(m_trayPopup);
+        if (m_font)
+            ::DeleteObject(m_font);
+        throw std::runtime_error("The window could not be made: " + why);
+    }
+    createControls();
 }
 
 MainWindow::~MainWindow() {
@@ -282,10 +291,11 @@ void MainWindow::setStatus(const std::string& text) {
     RECT line{};
     ::GetClientRect(m_status, &line);
     const HDC dc = ::GetDC(m_status);
-    const HGDIOBJ old = ::SelectObject(dc, m_font);
+    const HGDIOBJ old = m_font ? ::SelectObject(dc, m_font) : nullptr;
     SIZE size{};
     ::GetTextExtentPoint32W(dc, full.c_str(), static_cast<int>(full.size()), &size);
-    ::SelectObject(dc, old);
+    if (old)
+        ::SelectObject(dc, old);
     ::ReleaseDC(m_status, dc);
     const bool fits = size.cx <= line.right - line.left && full.find(L'\n') == std::wstring::npos;
     TOOLINFOW tool{};

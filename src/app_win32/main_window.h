@@ -19,8 +19,9 @@ public:
     /// The window class, by which other programs (the window's tests) find the window.
     static constexpr const wchar_t* kWindowClass = L"Tamberly";
 
-    /// Makes the window and its controls, not shown yet. run carries out a command; quit ends the program. Neither
-    /// is called before the message loop runs.
+    /// Makes the window and its controls, not shown yet; throws std::runtime_error, saying why, when the system
+    /// makes no window. run carries out a command; quit ends the program. Neither is called before the message loop
+    /// runs.
     MainWindow(HINSTANCE instance, std::function<void(Command)> run, std::function<void()> quit);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
