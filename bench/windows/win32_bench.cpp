@@ -1,29 +1,21 @@
-// The Windows window's figures under Wine, printed as "name milliseconds" lines (medians of 5):
-//   filllist  FillList of 100,000 entries into the window's list box, repainted
+// The Windows window's figures under Wine, printed as "name milliseconds" lines (medians of 5), the names bench/run
+// reads:
+//   filllist  a list text of 100,000 entries split and shown in the window's list box, repainted
 //   split     the baseline: the same list text split at each "*" into strings
-#include "app_win32/win32_controls.h"
-#include "storage/proxy_list_store.h"
+#include "app_win32/main_window.h"
+#include "app_win32/resource.h"
+#include "core/proxy_list_store.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
 namespace {
-
-tamberly::win32::Win32ListBox* g_listBox = nullptr;
-
-// The box's parent, drawing its rows as the program's window does.
-LRESULT CALLBACK parentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DRAWITEM && g_listBox) {
-        g_listBox->draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-        return TRUE;
-    }
-    return ::DefWindowProcW(window, message, wParam, lParam);
-}
 
 template <typename Work> double medianMs(Work work) {
     std::vector<double> times;
@@ -38,32 +30,24 @@ template <typename Work> double medianMs(Work work) {
 
 } // namespace
 
-int main() {
+int main() try {
+    constexpr int kRows = 100'000;
     std::string text;
-    for (int i = 0; i < 100'000; ++i)
+    for (int i = 0; i < kRows; ++i)
         text += "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
                 std::to_string(i % 256) + ":" + std::to_string(1024 + i % 50000) + "*";
 
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSW parentClass{};
-    parentClass.lpfnWndProc = parentProc;
-    parentClass.hInstance = instance;
-    parentClass.lpszClassName = L"TamberlyBench";
-    ::RegisterClassW(&parentClass);
-    const HWND window = ::CreateWindowExW(0, L"TamberlyBench", L"bench", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320,
-                                          260, nullptr, nullptr, instance, nullptr);
-    const HWND box = ::CreateWindowExW(
-        0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | tamberly::win32::Win32ListBox::kStyle, 16,
-        32, 265, 108, window, nullptr, instance, nullptr);
-    tamberly::win32::Win32ListBox listBox(box);
-    g_listBox = &listBox;
+    // The program's own window, shown, with commands that do nothing.
+    tamberly::win32::MainWindow window(
+        ::GetModuleHandleW(nullptr), [](tamberly::Command) {}, [] {});
+    window.show();
+    const HWND list = ::GetDlgItem(window.handle(), IDC_PROXY_LIST);
     const double fill = medianMs([&] {
-        listBox.Clear();
-        tamberly::FillList(text, listBox);
-        ::UpdateWindow(box);
+        window.showEntries(tamberly::splitListText(text));
+        ::UpdateWindow(list);
     });
-    if (listBox.ListCount() != 100'000 || ::SendMessageW(box, LB_GETCOUNT, 0, 0) != 100'000) {
-        std::fprintf(stderr, "the list box holds %d rows\n", listBox.ListCount());
+    if (window.entryCount() != kRows || ::SendMessageW(list, LB_GETCOUNT, 0, 0) != kRows) {
+        std::fprintf(stderr, "the list box holds %d rows\n", window.entryCount());
         return 1;
     }
     const double split = medianMs([&] {
@@ -73,4 +57,7 @@ int main() {
     });
     std::printf("filllist %.2f\nsplit %.2f\n", fill, split);
     return 0;
+} catch (const std::runtime_error& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 1;
 }

@@ -1,18 +1,37 @@
 #include "app_win32/app.h"
 
-#include "proxy/start_up.h"
+#include "core/settings.h"
+#include "platform/platform.h"
+#include "platform/windows/wininet_transfer.h"
 
 namespace tamberly::win32 {
+namespace {
 
-App::App(HINSTANCE instance, AppPlatform platform)
-    : m_platform(std::move(platform)), m_IniPath(m_platform.iniPath), m_window(instance),
-      m_webBrowser(m_platform.shell, m_IniPath),
-      m_commands({m_platform.registry, m_platform.shell, m_window.dialogs(), m_platform.transfer, m_platform.random,
-                  m_webBrowser, m_optionsPanel, m_window.statusLine(), m_window.listBox(), m_window.timer(),
-                  m_IniPath}) {
-    m_window.forwardTo(m_commands);
-    Form_Load(m_IniPath, m_window.listBox(), m_platform.browserLocator);
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+App::App(HINSTANCE instance, Settings& settings)
+    : m_window(
+          instance, [this](Command command) { m_commands.run(command); },
+          [this] {
+              // A check still running is abandoned at once: quitting never waits for it. A request that waits gives
+              // up when its loop sees the quit.
+              m_commands.abandonCheck();
+              ::PostQuitMessage(0);
+          }),
+      // While a request waits, the window's keys still work.
+      m_platform(createPlatform(
+          {folderOf(settings.path()), settings.leaveDesktopAlone(),
+           std::make_unique<WinInetTransfer>([this](MSG& message) { return m_window.preTranslate(message); })})),
+      m_commands(m_window, *m_platform, settings) {
+    m_commands.startUp();
     m_window.show();
 }
+
+App::~App() = default;
 
 } // namespace tamberly::win32

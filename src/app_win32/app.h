@@ -1,49 +1,36 @@
 #pragma once
 
-#include "app_win32/tamberly_window.h"
-#include "net/commands.h"
-#include "net/shell_web_browser.h"
-#include "platform/windows/control_panel_options.h"
+#include "app_win32/main_window.h"
+#include "commands/commands.h"
 
-#include <string>
+#include <memory>
+
+#include <windows.h>
 
 namespace tamberly {
-class BrowserLocator;
-class RandomSource;
-class Registry;
-class Shell;
-class TransferControl;
+class Platform;
+class Settings;
 } // namespace tamberly
 
 namespace tamberly::win32 {
 
-/// The platform pieces the program runs over.
-struct AppPlatform {
-    Registry& registry;
-    Shell& shell;
-    BrowserLocator& browserLocator;
-    RandomSource& random;
-    TransferControl& transfer;
-    /// The settings file.
-    std::string iniPath;
-};
-
-/// The program over the platform given: the window, the handlers its events go to, and start-up; the window is
-/// shown once the list is filled.
+/// The Windows program: the main window, the platform with the window's own HTTP client, and the commands its clicks
+/// run. Start-up runs when it is made, and the window is shown once it holds the stored list.
 class App final {
 public:
-    App(HINSTANCE instance, AppPlatform platform);
+    /// settings is prefs.ini, read once for start-up.
+    App(HINSTANCE instance, Settings& settings);
+    ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
-    Tamberly& window() { return m_window; }
+    MainWindow& window() { return m_window; }
 
 private:
-    AppPlatform m_platform;
-    std::string m_IniPath;
-    Tamberly m_window;
-    ShellWebBrowser m_webBrowser;
-    ControlPanelOptions m_optionsPanel;
+    // The window first: the platform's HTTP client offers it its keys, and the commands work on it. Its clicks reach
+    // the commands only from the message loop, once all three are made.
+    MainWindow m_window;
+    std::unique_ptr<Platform> m_platform;
     Commands m_commands;
 };
 

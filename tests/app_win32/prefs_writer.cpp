@@ -1,7 +1,7 @@
 // Writes a settings file the way the classic program left it (CRLF line ends, the list scrambled) for the window
 // tests: tamberly_prefs_writer INI SERVER_URL BROWSER ENTRY...
-#include "storage/ini_file.h"
-#include "storage/proxy_list_store.h"
+#include "core/proxy_list_store.h"
+#include "core/settings.h"
 
 #include <cstdio>
 #include <fstream>
@@ -18,10 +18,14 @@ int main(int argc, char** argv) {
     for (int i = 4; i < argc; ++i)
         list += std::string(argv[i]) + "*";
     std::remove(ini.c_str());
-    if (!tamberly::SaveList(list, ini) || !tamberly::WriteINI("Path", "IE", argv[3], ini) ||
-        !tamberly::WriteINI("Server", "URL", argv[2], ini)) {
-        std::fprintf(stderr, "cannot write %s\n", ini.c_str());
-        return 1;
+    tamberly::Settings settings(ini);
+    tamberly::ProxyListStore store(settings);
+    for (const std::string& why :
+         {store.save(list), settings.setBrowserPath(argv[3]), settings.setValue("Server", "URL", argv[2])}) {
+        if (!why.empty()) {
+            std::fprintf(stderr, "cannot write %s: %s\n", ini.c_str(), why.c_str());
+            return 1;
+        }
     }
     std::ifstream in(ini, std::ios::binary);
     std::stringstream data;
@@ -34,7 +38,8 @@ int main(int argc, char** argv) {
         crlf += c;
     }
     std::ofstream(ini, std::ios::binary | std::ios::trunc) << crlf;
-    if (tamberly::LoadList(ini) != list) {
+    settings.reload();
+    if (store.load() != list) {
         std::fprintf(stderr, "the list does not survive CRLF line ends\n");
         return 1;
     }

@@ -12,10 +12,12 @@ bin=$1 listserver=$2 shots=$3
 export WINEDEBUG=-all
 work=$(mktemp -d)
 mkdir -p "$shots"
-server=
+rm -f "$shots"/*.png
+server= silent=
 cleanup() {
     local status=$?
     [ -z "$server" ] || kill "$server" 2>/dev/null || true
+    [ -z "$silent" ] || kill "$silent" 2>/dev/null || true
     [ -z "${app:-}" ] || kill "$app" 2>/dev/null || true
     rm -rf "$work"
     exit $status
@@ -40,6 +42,10 @@ wait_for() { # seconds, command...
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 running() { kill -0 "$app" 2>/dev/null; }
 stopped() { ! running; }
+# What the window shows, read from outside by a program of its own: status, rows or selected.
+probe() { wine "$bin/tamberly_window_probe.exe" "$1" 2>/dev/null | tr -d '\r'; }
+shows() { [ "$(probe "$1")" = "$2" ]; }
+status_starts() { case "$(probe status)" in "$1"*) return 0 ;; *) return 1 ;; esac; }
 start() {
     wine "$work/app/tamberly.exe" >/dev/null 2>&1 &
     app=$!
@@ -66,15 +72,36 @@ wine reg add "$settings" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 # The stored list fills the window; the second row and "Use and launch" put it in force and start the browser.
 start
+shows rows 3 || fail "the window shows $(probe rows) rows of the stored 3"
 import -window root "$shots/1-started.png"
 xdotool mousemove 80 93 click 1
 sleep 0.3
+shows selected 1 || fail "the click on the second row selected row $(probe selected)"
 xdotool mousemove 147 204 click 1
 wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started"
 grep -qi 'browser.exe' "$work/app/started.txt" || fail "another program was started: $(cat "$work/app/started.txt")"
 [ "$(reg_value ProxyServer)" = "second.example:3128" ] || fail "ProxyServer is '$(reg_value ProxyServer)'"
 [ "$(reg_value ProxyEnable)" = "0x1" ] || fail "ProxyEnable is '$(reg_value ProxyEnable)'"
+shows status 'Proxy changed to : second.example:3128' || fail "the status line says '$(probe status)'"
 import -window root "$shots/2-use-and-launch.png"
+
+# A row that is not a proxy address is never put in force: the status line says why, and nothing is written or
+# started.
+rm -f "$work/app/started.txt"
+xdotool mousemove 80 106 click 1
+sleep 0.3
+shows selected 2 || fail "the click on the third row selected row $(probe selected)"
+xdotool mousemove 147 204 click 1
+wait_for 10 status_starts '"third & co:1" is not a proxy address (' ||
+    fail "after the row that is not a proxy the status line says '$(probe status)'"
+# The whole reason is the status line's tool tip.
+xdotool mousemove 150 52
+sleep 1.5
+import -window root "$shots/3-not-a-proxy.png"
+sleep 1
+[ ! -e "$work/app/started.txt" ] || fail "a browser was started for a row that is not a proxy"
+[ "$(reg_value ProxyServer)" = "second.example:3128" ] || fail "ProxyServer became '$(reg_value ProxyServer)'"
+[ "$(reg_value ProxyEnable)" = "0x1" ] || fail "ProxyEnable became '$(reg_value ProxyEnable)'"
 
 # "Proxy", "Download List" against the real server stores the list and shows it.
 before=$(md5sum <"$work/app/prefs.ini")
@@ -83,14 +110,32 @@ sleep 0.4
 xdotool key Down Return
 prefs_changed() { [ "$(md5sum <"$work/app/prefs.ini")" != "$before" ]; }
 wait_for 20 prefs_changed || fail "the downloaded list was not stored"
+wait_for 10 shows status 'List downloaded from server.' || fail "after the download the status line says '$(probe status)'"
+shows rows 2 || fail "the window shows $(probe rows) rows of the 2 downloaded"
 sleep 0.5
-import -window root "$shots/3-downloaded.png"
+import -window root "$shots/4-downloaded.png"
 rm -f "$work/app/started.txt"
 xdotool mousemove 80 80 click 1
 sleep 0.3
 xdotool mousemove 147 204 click 1
 wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started after the download"
 [ "$(reg_value ProxyServer)" = "served.example:8000" ] || fail "the first row after the download is '$(reg_value ProxyServer)'"
+
+# "Proxy", "Add a new proxy": the entry typed into the input box, Enter for OK and Enter again for the question's
+# default, Yes, sends it to the server, which publishes it.
+xdotool mousemove 59 32 click 1
+sleep 0.4
+xdotool key Down Down Down Down Down Return
+wait_for 10 visible '^Add a proxy$' || fail "no input box for the new proxy"
+sleep 0.3
+xdotool type --delay 30 'new.example:8888'
+xdotool key Return
+wait_for 10 visible '^New Proxy$' || fail "no question before sending the new proxy"
+sleep 0.3
+import -window root "$shots/5-add-proxy.png"
+xdotool key Return
+wait_for 20 shows status 'Thanks, Proxy Submitted !' || fail "after sending the new proxy the status line says '$(probe status)'"
+"$listserver" export --db "$work/list.db" | grep -q 'new.example:8888' || fail "the server did not publish the new proxy"
 
 # Ctrl+Q ends the process.
 # A busy machine may take the key before the click has focused the window: press it again until it lands.
@@ -114,7 +159,7 @@ hide
 wait_for 10 visible 'Wine System Tray' || fail "no notification-area icon"
 sleep 0.5
 visible '^Tamberly$' && fail "the window was not hidden"
-import -window root "$shots/4-hidden.png"
+import -window root "$shots/6-hidden.png"
 xdotool mousemove 12 31 click --repeat 2 --delay 80 1
 wait_for 10 visible '^Tamberly$' || fail "a double click did not bring the window back"
 hide
@@ -123,7 +168,7 @@ wait_for 10 hidden || fail "the window was not hidden again"
 rm -f "$work/app/started.txt"
 xdotool mousemove 12 31 click 3
 sleep 0.8
-import -window root "$shots/5-popup.png"
+import -window root "$shots/7-popup.png"
 xdotool mousemove 40 42 click 1
 wait_for 20 test -f "$work/app/started.txt" || fail "\"No proxy and launch\" did not start the browser"
 [ "$(reg_value ProxyEnable)" = "0x0" ] || fail "\"No proxy and launch\" left ProxyEnable at '$(reg_value ProxyEnable)'"
@@ -135,4 +180,25 @@ for _ in 1 2 3; do
     wait_for 10 stopped && break
 done
 stopped || fail "the pop-up's \"Quit\" did not end the program"
+
+# While a request waits for a server that never answers, the window's keys still work: Ctrl+Q ends the program long
+# before the request would give up.
+wine "$bin/tamberly_silent_server.exe" >"$work/silent.out" 2>&1 &
+silent=$!
+wait_for 20 grep -q 'listening on' "$work/silent.out" || fail "the silent server did not start"
+silent_url="http://$(sed -n 's/^listening on //p' "$work/silent.out" | tr -d '\r' | head -1)"
+wine "$bin/tamberly_prefs_writer.exe" "$(windows_path "$work/app/prefs.ini")" "$silent_url" \
+    "$(windows_path "$work/app/browser.exe")" 'first.example:8080' || fail "cannot write prefs.ini"
+start
+xdotool mousemove 59 32 click 1
+sleep 0.4
+xdotool key Down Return
+wait_for 10 shows status 'Retreiving list, please wait ...' || fail "the download did not start: '$(probe status)'"
+sleep 1
+shows status 'Retreiving list, please wait ...' || fail "the download did not wait: '$(probe status)'"
+import -window root "$shots/8-waiting.png"
+xdotool mousemove 80 80 click 1
+sleep 0.5
+xdotool key ctrl+q
+wait_for 10 stopped || fail "Ctrl+Q did not end the program while a request waited"
 echo "passed; screenshots in $shots"

@@ -267,6 +267,12 @@ TransferResult WinInetTransfer::get(const std::string& url) {
             shared->cancelled = true;
             shared->close(); // ends the worker's blocking call
         }
+        if (!timedOut && shared->cancelled) {
+            // The program quits. Wine's WinINet does not end a blocking receive when its handle closes, so the
+            // worker is not waited for: it holds what it shares (its event too) and ends with the process.
+            worker.detach();
+            return {false, {}, "the request was cancelled"};
+        }
         worker.join();
         ::CloseHandle(done);
         shared->close();

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "app_win32/proxy_list_box.h"
+#include "commands/command.h"
+#include "commands/view.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <windows.h>
+
+namespace tamberly::win32 {
+
+/// The main window: the status line, the proxy list, "Use and launch", the menus, Ctrl+Q and the notification-area
+/// icon. It is the commands' view, and turns each click into a command; hiding, the icon and quitting are its own.
+class MainWindow final : public View {
+public:
+    /// The window class, by which other programs (the window's tests) find the window.
+    static constexpr const wchar_t* kWindowClass = L"Tamberly";
+
+    /// Makes the window and its controls, not shown yet; throws std::runtime_error, saying why, when the system
+    /// makes no window. run carries out a command; quit ends the program. Neither is called before the message loop
+    /// runs.
+    MainWindow(HINSTANCE instance, std::function<void(Command)> run, std::function<void()> quit);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    HWND handle() const { return m_window; }
+    /// Shows the window with the focus in the list.
+    void show();
+    /// Offered each message before it is dispatched, by the main loop and by a request that waits: Ctrl+Q, then Tab
+    /// and the other dialog keys between the controls and in the program's own settings dialog. True when it
+    /// handled the message.
+    bool preTranslate(MSG& message);
+
+    // The view.
+    void showEntries(const std::vector<std::string_view>& rows) override;
+    int entryCount() const override;
+    std::string entry(int row) const override;
+    std::optional<int> selectedRow() const override;
+    void showMarks(std::vector<RowMark> marks) override;
+    void clearMarks() override;
+    void setStatus(const std::string& text) override;
+    void tell(const std::string& text, const std::string& title = {}) override;
+    Answer ask(const std::string& question, const std::string& title) override;
+    std::optional<std::string> askText(const std::string& prompt, const std::string& title) override;
+    void editProxySetting(const std::string& server, bool on, const std::vector<std::string>& places,
+                          SaveProxySetting save) override;
+
+    /// "Hide": the icon into the notification area and the window out of sight.
+    void hideToTray();
+    /// A mouse message over the icon (WM_LBUTTONDBLCLK, WM_RBUTTONUP, ...): a double click restores the window, a
+    /// right button release opens the pop-up.
+    void trayActivated(int message);
+    /// Shows the window again, in front.
+    void restore();
+    /// Every way out: the icon goes, then the program ends.
+    void quit();
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void createControls();
+    void command(int id, int notification, HWND control);
+    int pixels(int twips) const;
+
+    HINSTANCE m_instance;
+    std::function<void(Command)> m_run;
+    std::function<void()> m_quit;
+    int m_dpi = 96;
+    HICON m_icon = nullptr;
+    HICON m_smallIcon = nullptr;
+    HFONT m_font = nullptr;
+    HMENU m_trayPopup = nullptr;
+    HACCEL m_accelerators = nullptr;
+
+    HWND m_window = nullptr;
+    HWND m_useAndLaunch = nullptr;
+    HWND m_status = nullptr;
+    HWND m_statusTip = nullptr;
+    std::optional<ProxyListBox> m_list;
+    /// The control that had the focus when the window was last deactivated, to get it back.
+    HWND m_focus = nullptr;
+};
+
+} // namespace tamberly::win32

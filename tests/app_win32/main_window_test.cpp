@@ -1,0 +1,354 @@
+// The Win32 window in this process under Wine, on the test run's own display: its rows, status line, menus and
+// dialogs, each dialog answered from a second thread as a user would answer it.
+#include "app_win32/main_window.h"
+#include "app_win32/resource.h"
+#include "platform/windows/wide_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include <commctrl.h>
+
+namespace tamberly::win32 {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string textOf(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return narrow(text);
+}
+
+// A visible dialog of this process with the title given (another test program may show one of the same name).
+HWND findDialog(const std::string& title) {
+    struct Search {
+        std::string title;
+        HWND found = nullptr;
+    } search{title};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(window, &process);
+            wchar_t name[8] = {};
+            ::GetClassNameW(window, name, 8);
+            if (process == ::GetCurrentProcessId() && std::wstring_view(name) == L"#32770" &&
+                ::IsWindowVisible(window) && textOf(window) == s.title) {
+                s.found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Waits on a thread of its own for the dialog titled title and answers it with act, while the test's thread sits
+// in the dialog's modal loop. found says whether it came within 10 s.
+class DialogAnswer {
+public:
+    DialogAnswer(std::string title, std::function<void(HWND)> act)
+        : m_thread([this, title = std::move(title), act = std::move(act)] {
+              const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+              while (std::chrono::steady_clock::now() < until) {
+                  if (const HWND dialog = findDialog(title)) {
+                      act(dialog);
+                      m_found = true;
+                      return;
+                  }
+                  ::Sleep(20);
+              }
+          }) {}
+    ~DialogAnswer() { join(); }
+    bool found() {
+        join();
+        return m_found;
+    }
+
+private:
+    void join() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool m_found = false;
+    std::thread m_thread;
+};
+
+// The static control of a message box that holds its text.
+constexpr int kMessageBoxText = 0xFFFF;
+void press(HWND dialog, int button) {
+    ::SendMessageW(::GetDlgItem(dialog, button), BM_CLICK, 0, 0);
+}
+// The Enter key, as the keyboard gives it to the dialog's focused control.
+void pressEnter(HWND dialog) {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread);
+    const HWND focus = thread.hwndFocus ? thread.hwndFocus : dialog;
+    ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(focus, WM_KEYUP, VK_RETURN, 0);
+}
+
+// Every item of a menu by its path ("Proxy/Internet Explorer/Use this proxy"), without the accelerator's text.
+void collectItems(HMENU menu, const std::string& path, std::map<std::string, int>& items) {
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+        wchar_t caption[64] = {};
+        ::GetMenuStringW(menu, static_cast<UINT>(i), caption, 64, MF_BYPOSITION);
+        std::string name = narrow(caption);
+        name = name.substr(0, name.find('\t'));
+        if (const HMENU sub = ::GetSubMenu(menu, i))
+            collectItems(sub, path + name + "/", items);
+        else
+            items[path + name] = static_cast<int>(::GetMenuItemID(menu, i));
+    }
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        try {
+            made.emplace(
+                ::GetModuleHandleW(nullptr), [this](Command c) { commands.push_back(c); }, [this] { ++quits; });
+        } catch (const std::runtime_error& error) {
+            GTEST_SKIP() << error.what() << " (needs the display of scripts/test-windows)";
+        }
+        made->show();
+    }
+    MainWindow& window() { return *made; }
+    HWND control(int id) { return ::GetDlgItem(window().handle(), id); }
+
+    std::vector<Command> commands;
+    int quits = 0;
+    std::optional<MainWindow> made;
+};
+
+TEST_F(MainWindowTest, ShowsEveryRowInOneGoAndDropsTheSelectionWithTheOldRows) {
+    {
+        // The rows point into a text that goes once they are shown.
+        const std::string text = "first.example:8080*third & co:1**";
+        window().showEntries({std::string_view(text).substr(0, 18), std::string_view(text).substr(19, 12),
+                              std::string_view(text).substr(32, 0)});
+    }
+    EXPECT_EQ(window().entryCount(), 3);
+    EXPECT_EQ(::SendMessageW(control(IDC_PROXY_LIST), LB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(window().entry(0), "first.example:8080");
+    EXPECT_EQ(window().entry(1), "third & co:1");
+    for (const int outside : {2, 3, -1})
+        EXPECT_EQ(window().entry(outside), "") << outside;
+    EXPECT_EQ(window().selectedRow(), std::nullopt);
+
+    ::SendMessageW(control(IDC_PROXY_LIST), LB_SETCURSEL, 1, 0);
+    EXPECT_EQ(window().selectedRow(), 1);
+    window().showEntries({"only.example:1"});
+    EXPECT_EQ(window().entryCount(), 1);
+    EXPECT_EQ(window().entry(0), "only.example:1");
+    EXPECT_EQ(window().selectedRow(), std::nullopt);
+    window().showEntries({});
+    EXPECT_EQ(window().entryCount(), 0);
+    EXPECT_EQ(::SendMessageW(control(IDC_PROXY_LIST), LB_GETCOUNT, 0, 0), 0);
+}
+
+TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes) {
+    std::map<std::string, int> items;
+    collectItems(::GetMenu(window().handle()), "", items);
+    const HMENU popup = ::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_POPUP));
+    collectItems(popup, "", items);
+    ::DestroyMenu(popup);
+
+    const std::map<std::string, Command> expected = {
+        {"Popup/No proxy and launch", Command::TurnProxyOffAndLaunch},
+        {"Popup/Random proxy and launch", Command::UseRandomAndLaunch},
+        {"File/Visit Website", Command::VisitWebsite},
+        {"Proxy/Download List", Command::DownloadList},
+        {"Proxy/Internet Explorer/Launch", Command::LaunchBrowser},
+        {"Proxy/Internet Explorer/No proxy", Command::TurnProxyOff},
+        {"Proxy/Internet Explorer/Use this proxy", Command::UseSelected},
+        {"Proxy/Internet Explorer/Show Internet Options", Command::ShowProxySettings},
+        {"Proxy/Show current proxy", Command::ShowCurrentProxy},
+        {"Proxy/Report dead proxy", Command::ReportDeadProxy},
+        {"Proxy/Add a new proxy", Command::SubmitProxy},
+    };
+    for (const auto& [path, command] : expected) {
+        ASSERT_TRUE(items.count(path)) << "no menu item " << path;
+        commands.clear();
+        ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items[path], 0), 0);
+        EXPECT_THAT(commands, ElementsAre(command)) << path;
+    }
+    commands.clear();
+    ::SendMessageW(control(IDC_USE_AND_LAUNCH), BM_CLICK, 0, 0);
+    EXPECT_THAT(commands, ElementsAre(Command::UseSelectedAndLaunch));
+
+    // The controls' notices are no commands, whatever their numbers.
+    commands.clear();
+    for (const int notice : {LBN_SELCHANGE, LBN_DBLCLK, LBN_SETFOCUS})
+        ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(IDC_PROXY_LIST, notice),
+                       reinterpret_cast<LPARAM>(control(IDC_PROXY_LIST)));
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(IDC_STATUS, STN_CLICKED),
+                   reinterpret_cast<LPARAM>(control(IDC_STATUS)));
+    EXPECT_THAT(commands, IsEmpty());
+    EXPECT_EQ(quits, 0);
+
+    // "Hide" is the window's own; both "Quit"s end the program.
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("File/Hide"), 0), 0);
+    EXPECT_FALSE(::IsWindowVisible(window().handle()));
+    window().trayActivated(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(::IsWindowVisible(window().handle()));
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("File/Quit"), 0), 0);
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("Popup/Quit"), 0), 0);
+    EXPECT_THAT(commands, IsEmpty());
+    EXPECT_EQ(quits, 2);
+}
+
+TEST_F(MainWindowTest, TheStatusLineHoldsTheWholeTextAndItsToolTipOnlyWhenTheLineCutsItShort) {
+    const HWND status = control(IDC_STATUS);
+    const auto toolTip = [&] {
+        // The window's one tool tip control, found among the windows it owns.
+        HWND found = nullptr;
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND w, LPARAM data) -> BOOL {
+                wchar_t name[32] = {};
+                ::GetClassNameW(w, name, 32);
+                if (std::wstring_view(name) == TOOLTIPS_CLASSW) {
+                    *reinterpret_cast<HWND*>(data) = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        wchar_t text[512] = {};
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = window().handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(status);
+        tool.lpszText = text;
+        ::SendMessageW(found, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+        return narrow(text);
+    };
+    const std::string shortText = "Proxy changed to : a & b.example:80";
+    const std::string longText = "\"third & co:1\" is not a proxy address (proxy entry holds a blank, a control "
+                                 "character or a character outside ASCII): nothing was changed.";
+    window().setStatus(longText);
+    EXPECT_EQ(textOf(status), longText);
+    EXPECT_EQ(toolTip(), longText);
+    window().setStatus(shortText);
+    EXPECT_EQ(textOf(status), shortText);
+    EXPECT_EQ(toolTip(), "");
+    window().setStatus("");
+    EXPECT_EQ(textOf(status), "");
+}
+
+TEST_F(MainWindowTest, MessagesCarryTheApplicationsTitleUnlessGivenOneAndQuestionsDefaultToYes) {
+    for (const std::string title : {"", "Dead Proxy"}) {
+        std::string shown;
+        DialogAnswer answer(title.empty() ? "Tamberly" : title, [&](HWND box) {
+            shown = textOf(::GetDlgItem(box, kMessageBoxText));
+            press(box, IDOK);
+        });
+        window().tell("List & more", title);
+        EXPECT_TRUE(answer.found()) << title;
+        EXPECT_EQ(shown, "List & more");
+    }
+
+    // Enter gives the default, Yes.
+    const struct {
+        std::function<void(HWND)> answer;
+        View::Answer expected;
+    } cases[] = {{pressEnter, View::Answer::Yes},
+                 {[](HWND box) { press(box, IDYES); }, View::Answer::Yes},
+                 {[](HWND box) { press(box, IDNO); }, View::Answer::No}};
+    for (const auto& c : cases) {
+        std::string shown;
+        DialogAnswer answer("New Proxy", [&](HWND box) {
+            shown = textOf(::GetDlgItem(box, kMessageBoxText));
+            c.answer(box);
+        });
+        EXPECT_EQ(window().ask("Do you want to send a.example:1 as new proxy ?", "New Proxy"), c.expected);
+        EXPECT_TRUE(answer.found());
+        EXPECT_EQ(shown, "Do you want to send a.example:1 as new proxy ?");
+    }
+}
+
+TEST_F(MainWindowTest, AskTextGivesTheLineAsTypedEvenEmptyAndNothingWhenCancelled) {
+    const struct {
+        std::string title;
+        std::string typed;
+        int button;
+        std::optional<std::string> answer;
+    } cases[] = {
+        {"Add a proxy", "new.example:8888", IDOK, "new.example:8888"},
+        {"Add a proxy", "", IDOK, ""},
+        {"Add a proxy", "new.example:8888", IDCANCEL, std::nullopt},
+        {"", "caf\xC3\xA9:1", IDOK, "caf\xC3\xA9:1"},
+    };
+    for (const auto& c : cases) {
+        std::string prompt;
+        DialogAnswer answer(c.title.empty() ? "Tamberly" : c.title, [&](HWND dialog) {
+            prompt = textOf(::GetDlgItem(dialog, IDC_PROMPT));
+            ::SetWindowTextW(::GetDlgItem(dialog, IDC_ANSWER), widen(c.typed).c_str());
+            press(dialog, c.button);
+        });
+        EXPECT_EQ(window().askText("Enter the proxy address (ip:port) ex:127.0.0.1:80", c.title), c.answer) << c.typed;
+        EXPECT_TRUE(answer.found());
+        EXPECT_EQ(prompt, "Enter the proxy address (ip:port) ex:127.0.0.1:80");
+    }
+}
+
+TEST_F(MainWindowTest, TheProxySettingsDialogOpensAtOnceSavesOnOkAndStaysOpenWhileTheSaveSaysWhyNot) {
+    std::vector<std::pair<std::string, bool>> saved;
+    std::string refusal = "\"bad\" is not a proxy address (proxy entry must be host:port).";
+    window().editProxySetting("a.example:1", true, {"the Internet Settings"}, [&](const std::string& server, bool on) {
+        saved.emplace_back(server, on);
+        return refusal;
+    });
+    const HWND dialog = findDialog("Internet Options");
+    ASSERT_NE(dialog, nullptr) << "the dialog is not open";
+    EXPECT_EQ(textOf(::GetDlgItem(dialog, IDC_PROXY_SERVER)), "a.example:1");
+    EXPECT_EQ(::IsDlgButtonChecked(dialog, IDC_USE_PROXY), BST_CHECKED);
+    EXPECT_THAT(textOf(::GetDlgItem(dialog, IDC_PLACES)), HasSubstr("the Internet Settings"));
+
+    ::SetWindowTextW(::GetDlgItem(dialog, IDC_PROXY_SERVER), L"bad");
+    press(dialog, IDC_USE_PROXY);
+    std::string told;
+    {
+        DialogAnswer answer("Tamberly", [&](HWND box) {
+            told = textOf(::GetDlgItem(box, kMessageBoxText));
+            press(box, IDOK);
+        });
+        press(dialog, IDOK);
+        EXPECT_TRUE(answer.found());
+    }
+    EXPECT_EQ(told, refusal);
+    EXPECT_TRUE(::IsWindow(dialog)) << "the dialog closed on a refused save";
+
+    refusal.clear();
+    press(dialog, IDOK);
+    EXPECT_FALSE(::IsWindow(dialog));
+    using Saved = std::pair<std::string, bool>;
+    EXPECT_THAT(saved, ElementsAre(Saved{"bad", false}, Saved{"bad", false}));
+
+    // Cancel closes without saving.
+    window().editProxySetting("", false, {}, [&](const std::string& server, bool on) {
+        saved.emplace_back(server, on);
+        return std::string();
+    });
+    const HWND second = findDialog("Internet Options");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(textOf(::GetDlgItem(second, IDC_PLACES)), "");
+    press(second, IDCANCEL);
+    EXPECT_FALSE(::IsWindow(second));
+    EXPECT_EQ(saved.size(), 2u);
+}
+
+} // namespace
+} // namespace tamberly::win32
