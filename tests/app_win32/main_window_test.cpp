@@ -89,11 +89,18 @@ constexpr int kMessageBoxText = 0xFFFF;
 void press(HWND dialog, int button) {
     ::SendMessageW(::GetDlgItem(dialog, button), BM_CLICK, 0, 0);
 }
-// The Enter key, as the keyboard gives it to the dialog's focused control.
+// The Enter key, as the keyboard gives it to the dialog's focused control: sent once the dialog has taken the focus,
+// which it does a moment after it appears (a key sent before would go to the window behind it).
 void pressEnter(HWND dialog) {
     GUITHREADINFO thread{};
     thread.cbSize = sizeof thread;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread);
+        if (thread.hwndFocus && (thread.hwndFocus == dialog || ::IsChild(dialog, thread.hwndFocus)))
+            break;
+        ::Sleep(10);
+    } while (std::chrono::steady_clock::now() < until);
     const HWND focus = thread.hwndFocus ? thread.hwndFocus : dialog;
     ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
     ::PostMessageW(focus, WM_KEYUP, VK_RETURN, 0);
