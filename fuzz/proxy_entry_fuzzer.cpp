@@ -4,6 +4,7 @@
 #include "core/proxy_entry.h"
 #include "fuzz_support.h"
 #include "net/proxy_check.h"
+#include "text/ascii_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto target = tamberly::parseCheckEntry(text);
     const auto padded = tamberly::parseCheckEntry(" \t\r\n" + text + "\r\n ");
-    require(target.has_value() == padded.has_value() && target.has_value() == parsed.entry.has_value(),
+    const auto trimmed = tamberly::parseProxyEntry(tamberly::trim(text, " \t\r\n")).entry;
+    require(target.has_value() == padded.has_value() && target == trimmed,
             "the check takes the same entries, blanks around them or not", [&] { return shown(text); });
     if (target) {
         std::string url = tamberly::proxyUrl(*target);

@@ -24,6 +24,12 @@ EntryCheck checkEntry(std::string_view raw) {
     return {true, parsed.entry->hostPort(), {}};
 }
 
+bool isStoredForm(const std::string& entry) {
+    const EntryCheck check = checkEntry(entry);
+    // Rows stored while an IPv4-mapped IPv6 address was kept as written ("[::ffff:10.0.0.1]:80") stay on the list.
+    return check.ok && (check.entry == entry || entry.rfind("[::ffff:", 0) == 0);
+}
+
 std::vector<ImportPiece> splitImportText(std::string_view text) {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     if (text.substr(0, bom.size()) == bom)

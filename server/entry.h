@@ -23,6 +23,10 @@ inline constexpr std::size_t kMaxEntryLength = 255;
 /// most kMaxEntryLength bytes, and gives its stored form. Accepts any bytes, including NUL and invalid UTF-8.
 EntryCheck checkEntry(std::string_view raw);
 
+/// Whether a stored row is an entry in a form the server writes, and so may be published: a row edited by hand into
+/// anything else is left out of the list.
+bool isStoredForm(const std::string& entry);
+
 /// One piece of an import file, with the line it starts on (counted from 1) for messages.
 struct ImportPiece {
     std::string text;

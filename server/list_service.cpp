@@ -248,7 +248,7 @@ void ListService::storeList(const std::vector<ProxyRecord>& published) {
     std::string list;
     for (const auto& record : published) {
         // A row edited by hand into something that is not an entry would break the list text for every client.
-        if (checkEntry(record.entry).ok)
+        if (isStoredForm(record.entry))
             list += record.entry + "*";
     }
     const auto current = m_list.load(std::memory_order_acquire);

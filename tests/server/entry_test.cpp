@@ -87,6 +87,18 @@ TEST(CheckEntry, AcceptsHostPortInStoredFormAndRefusesTheRestWithAReason) {
     }
 }
 
+// What the list publishes of the stored rows: the forms the server writes, including the bracketed IPv4-mapped form
+// it wrote before such an address was read as IPv4; a row edited by hand into anything else is left out.
+TEST(IsStoredForm, TakesTheFormsTheServerWritesOnly) {
+    const std::pair<std::string, bool> cases[] = {
+        {"10.0.0.1:80", true},         {"proxy.example:3128", true},  {"[2001:db8::1]:8080", true},
+        {"[::ffff:10.0.0.1]:80", true}, {"Proxy.Example:3128", false}, {"10.0.0.1:080", false},
+        {"[2001:DB8::1]:8080", false},  {"a*b:80", false},             {"", false},
+    };
+    for (const auto& [entry, stored] : cases)
+        EXPECT_EQ(isStoredForm(entry), stored) << entry;
+}
+
 TEST(SplitImportText, TakesListTextAndLinesAlikeWithTheLineOfEachPiece) {
     const auto pieces = splitImportText("\xEF\xBB\xBF"
                                         "a:1*b:2*\r\n"
