@@ -162,12 +162,20 @@ Hop fetch(QNetworkAccessManager& manager, const QUrl& url, const Limits& limits,
 
 QtHttpTransfer::QtHttpTransfer(std::chrono::milliseconds stallTimeout, std::chrono::milliseconds totalTimeout,
                                std::int64_t maxBodyBytes)
-    : m_manager(std::make_unique<QNetworkAccessManager>()), m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout),
+    : m_stallTimeout(stallTimeout), m_totalTimeout(totalTimeout),
       m_maxBodyBytes(maxBodyBytes) {
-    m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
 }
 
 QtHttpTransfer::~QtHttpTransfer() = default;
+
+QNetworkAccessManager& QtHttpTransfer::manager() {
+    // Made for the first request, not at start-up: most starts never download anything.
+    if (!m_manager) {
+        m_manager = std::make_unique<QNetworkAccessManager>();
+        m_manager->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    }
+    return *m_manager;
+}
 
 bool QtHttpTransfer::busy() const {
     return m_running;
@@ -193,7 +201,7 @@ TransferResult QtHttpTransfer::get(const std::string& url) {
     clock.start();
     for (int redirects = 0;; ++redirects) {
         const auto left = m_totalTimeout - std::chrono::milliseconds(clock.elapsed());
-        Hop hop = fetch(*m_manager, target, {m_stallTimeout, m_totalTimeout, m_maxBodyBytes},
+        Hop hop = fetch(manager(), target, {m_stallTimeout, m_totalTimeout, m_maxBodyBytes},
                         std::max(left, std::chrono::milliseconds(0)));
         if (!hop.failure.empty())
             return {false, {}, hop.failure};

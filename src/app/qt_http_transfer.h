@@ -32,6 +32,8 @@ public:
     TransferResult get(const std::string& url) override;
 
 private:
+    QNetworkAccessManager& manager();
+
     std::unique_ptr<QNetworkAccessManager> m_manager;
     std::chrono::milliseconds m_stallTimeout;
     std::chrono::milliseconds m_totalTimeout;

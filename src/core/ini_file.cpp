@@ -3,6 +3,7 @@
 #include "core/file_store.h"
 #include "text/ascii_text.h"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -169,35 +170,47 @@ std::size_t encodedCapacity(std::string_view value) {
     return value.size() + value.size() / 8 + 2;
 }
 
+// How many bytes each byte takes inside a quoted value: 1 as it is, 2 for \" and \\, 4 for \xHH.
+constexpr std::array<unsigned char, 256> makeEscapedSizes() {
+    std::array<unsigned char, 256> sizes{};
+    for (int b = 0; b < 256; ++b)
+        sizes[static_cast<std::size_t>(b)] = b < 0x20 || b == 0x7F ? 4 : b == '"' || b == '\\' ? 2 : 1;
+    return sizes;
+}
+constexpr std::array<unsigned char, 256> kEscapedSizes = makeEscapedSizes();
+
 // Appends what encodeValue gives for value to out: written straight into the new file's text, since a stored list
-// is megabytes long and each extra copy of it costs a fresh buffer.
+// is megabytes long and each extra copy of it costs a fresh buffer. Sized in one pass and filled in a second.
 void appendEncoded(std::string& out, std::string_view value) {
     if (!needsQuotes(value)) {
         out.append(value);
         return;
     }
-    out.reserve(out.size() + encodedCapacity(value));
-    out.push_back('"');
-    // Runs of bytes that need no escape are copied whole: a stored list is megabytes long.
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const auto b = static_cast<unsigned char>(value[i]);
-        const bool control = isControl(b);
-        if (!control && b != '"' && b != '\\')
-            continue;
-        out.append(value.substr(run, i - run));
-        if (control) {
-            out += "\\x";
-            out.push_back(kUpperHexDigits[b >> 4]);
-            out.push_back(kUpperHexDigits[b & 0xF]);
-        } else {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(b));
+    std::size_t size = 2;
+    for (const char c : value)
+        size += kEscapedSizes[static_cast<unsigned char>(c)];
+    const std::size_t start = out.size();
+    out.resize(start + size);
+    char* to = out.data() + start;
+    *to++ = '"';
+    for (const char c : value) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (kEscapedSizes[b]) {
+        case 1:
+            *to++ = c;
+            break;
+        case 2:
+            *to++ = '\\';
+            *to++ = c;
+            break;
+        default:
+            *to++ = '\\';
+            *to++ = 'x';
+            *to++ = kUpperHexDigits[b >> 4];
+            *to++ = kUpperHexDigits[b & 0xF];
         }
-        run = i + 1;
     }
-    out.append(value.substr(run));
-    out.push_back('"');
+    *to = '"';
 }
 
 std::string withValue(const std::optional<std::string>& current, std::string_view section, std::string_view key,
@@ -277,25 +290,27 @@ std::string IniFile::withValue(const std::optional<std::string>& text, std::stri
     return tamberly::withValue(text, trim(section), trim(key), value);
 }
 
-std::optional<std::string> IniFile::write(const std::string& path, std::string_view section, std::string_view key,
-                                          std::string_view value, std::string& why) {
+std::string IniFile::write(file_store::Version& known, const std::string& path, std::string_view section,
+                           std::string_view key, std::string_view value) {
     const std::string_view sectionName = trim(section);
     const std::string_view keyName = trim(key);
-    why = checkNames(sectionName, keyName);
-    if (!why.empty()) {
-        why = "cannot write " + path + ": " + why;
-        return std::nullopt;
-    }
-    std::string written;
-    why = file_store::update(
+    if (const std::string why = checkNames(sectionName, keyName); !why.empty())
+        return "cannot write " + path + ": " + why;
+    return file_store::update(
         path,
         [&](const std::optional<std::string>& current) {
             return tamberly::withValue(current, sectionName, keyName, value);
         },
-        &written);
+        &known);
+}
+
+std::optional<std::string> IniFile::write(const std::string& path, std::string_view section, std::string_view key,
+                                          std::string_view value, std::string& why) {
+    file_store::Version written;
+    why = write(written, path, section, key, value);
     if (!why.empty())
         return std::nullopt;
-    return written;
+    return std::move(written.bytes);
 }
 
 } // namespace tamberly

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/file_store.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,8 @@ public:
     /// The value of key in section; the empty text when the section or key is missing.
     std::string value(std::string_view section, std::string_view key) const;
     const std::string& text() const { return m_text; }
+    /// The text, moved out; the file is empty afterwards.
+    std::string takeText() { return std::move(m_text); }
 
     /// The file's text after setting key in section to value: the key's line replaced where it is, else added at
     /// the end of its section, else a new section at the end; every other line kept as it is.
@@ -28,6 +32,10 @@ public:
     /// folder) when missing. Returns the file's new text, or nullopt with why set.
     static std::optional<std::string> write(const std::string& path, std::string_view section, std::string_view key,
                                             std::string_view value, std::string& why);
+    /// As above, with the version of the file the caller holds (see file_store::update), which receives the version
+    /// written. Returns the empty text, or why the file could not be written.
+    static std::string write(file_store::Version& known, const std::string& path, std::string_view section,
+                             std::string_view key, std::string_view value);
 
 private:
     std::string m_text;

@@ -6,10 +6,22 @@
 
 namespace tamberly {
 
-Settings::Settings(std::string path) : m_path(std::move(path)), m_file(IniFile::read(m_path)) {}
+Settings::Settings(std::string path) : m_path(std::move(path)) {
+    read();
+}
+
+void Settings::read() {
+    file_store::Stamp stamp;
+    std::optional<std::string> data = file_store::read(m_path, &stamp);
+    m_file = IniFile(data ? std::move(*data) : std::string());
+    m_stamp = data ? std::optional<file_store::Stamp>(stamp) : std::nullopt;
+}
 
 void Settings::reload() {
-    m_file = IniFile::read(m_path);
+    const auto now = file_store::stamp(m_path);
+    if (now && m_stamp && *now == *m_stamp)
+        return;
+    read();
 }
 
 std::string Settings::browserPath() const {
@@ -49,9 +61,12 @@ std::string Settings::value(std::string_view section, std::string_view key) cons
 }
 
 std::string Settings::setValue(std::string_view section, std::string_view key, std::string_view value) {
-    std::string why;
-    if (auto written = IniFile::write(m_path, section, key, value, why))
-        m_file = IniFile(std::move(*written));
+    // The bytes held stand for the file while it keeps their stamp: no second read of a stored list under the lock.
+    file_store::Version version{m_stamp.value_or(file_store::Stamp{}), m_file.takeText()};
+    const std::string why = IniFile::write(version, m_path, section, key, value);
+    m_file = IniFile(std::move(version.bytes));
+    if (why.empty())
+        m_stamp = version.stamp;
     return why;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/ini_file.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,15 +14,16 @@ inline constexpr const char* kDefaultListServerUrl = "http://127.0.0.1:8642";
 inline constexpr const char* kCheckPath = "/Tamberly/check.php";
 
 /// The program's settings file, prefs.ini, with a typed read and write for each setting. The file is read when the
-/// object is made and again at reload(); each command reloads once, so an edit by hand counts from the next
-/// command on. Each write replaces the file atomically and keeps every other line as it was.
+/// object is made and again at reload() when it has changed; each command reloads once, so an edit by hand counts from
+/// the next command on. Each write replaces the file atomically and keeps every other line as it was.
 class Settings final {
 public:
     /// Reads path (a missing file reads as empty).
     explicit Settings(std::string path);
 
     const std::string& path() const { return m_path; }
-    /// Reads the file again.
+    /// Reads the file again, unless it is the same file as last read or written (its stamp: the file itself, its
+    /// size and when it was written): a stored list is megabytes long.
     void reload();
 
     /// [Path] IE: the browser's program; empty when none is known.
@@ -44,8 +46,12 @@ public:
     std::string setValue(std::string_view section, std::string_view key, std::string_view value);
 
 private:
+    void read();
+
     std::string m_path;
     IniFile m_file;
+    // The stamp of what m_file holds; nullopt when the file was missing or could not be read.
+    std::optional<file_store::Stamp> m_stamp;
 };
 
 } // namespace tamberly

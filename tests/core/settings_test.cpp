@@ -63,6 +63,25 @@ TEST(Settings, TheFileIsReadWhenMadeAndAtReloadOnly) {
     EXPECT_EQ(settings.browserPath(), "/usr/bin/edited-meanwhile");
 }
 
+// Another writer's change is read at the next reload even when it leaves the file the same size: a replaced file is a
+// new file. And this object's own write, made from the bytes it holds, keeps the other writer's change.
+TEST(Settings, AChangeByAnotherWriterIsSeenAndKept) {
+    TempDir dir;
+    const std::string path = dir.file("prefs.ini");
+    Settings mine(path);
+    ASSERT_EQ(mine.setBrowserPath("/usr/bin/aaaaa"), "");
+    ASSERT_EQ(Settings(path).setBrowserPath("/usr/bin/bbbbb"), "");
+    EXPECT_EQ(mine.browserPath(), "/usr/bin/aaaaa") << "not before the next command";
+    mine.reload();
+    EXPECT_EQ(mine.browserPath(), "/usr/bin/bbbbb");
+
+    ASSERT_EQ(Settings(path).setValue("Server", "URL", "http://lists.example"), "");
+    ASSERT_EQ(mine.setScrambledList("abc"), "") << "written without a reload in between";
+    mine.reload();
+    EXPECT_EQ(mine.listServerUrl(), "http://lists.example");
+    EXPECT_EQ(mine.scrambledList(), "abc");
+}
+
 TEST(Settings, AFailedWriteSaysWhyAndChangesNothing) {
     TempDir dir;
     writeFile(dir.file("blocker"), "a file where a folder should be");

@@ -70,16 +70,32 @@ void removeLeftovers(const std::string& folder, const std::string& fileName) {
     }
 }
 
+Stamp stampOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
 } // namespace
 
-std::optional<std::string> read(const std::string& path) {
+std::optional<Stamp> stamp(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+std::optional<std::string> read(const std::string& path, Stamp* stamp) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return std::nullopt;
     // Read straight into a buffer of the file's size (one byte more, to see the end at once): a settings file
     // holding a stored list is megabytes long. A file that grows meanwhile is read to its end all the same.
     struct stat info {};
-    const bool sized = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    const bool known = ::fstat(fd.get(), &info) == 0;
+    const bool sized = known && S_ISREG(info.st_mode) && info.st_size > 0;
+    if (stamp)
+        *stamp = known ? stampOf(info) : Stamp{};
     std::string data(sized ? static_cast<std::size_t>(info.st_size) + 1 : 65536, '\0');
     std::size_t used = 0;
     for (;;) {
@@ -100,7 +116,7 @@ std::optional<std::string> read(const std::string& path) {
 }
 
 std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change,
-                   std::string* written) {
+                   Version* known) {
     const std::filesystem::path target(path);
     const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
     std::error_code ec;
@@ -115,10 +131,28 @@ std::string update(const std::string& path, const std::function<std::string(cons
             return errnoText("cannot lock", path);
     }
 
-    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value.
-    const auto current = read(path);
-    if (!current && errno != ENOENT)
-        return errnoText("cannot read", path) + ", so it was left as it is";
+    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value. Under
+    // the lock, a file that still has the caller's stamp holds the caller's bytes.
+    std::optional<std::string> current;
+    const auto now = stamp(path);
+    const bool same = known && now && *now == known->stamp;
+    if (same) {
+        current = std::move(known->bytes);
+    } else {
+        current = read(path);
+        if (!current && errno != ENOENT)
+            return errnoText("cannot read", path) + ", so it was left as it is";
+    }
+    // The caller's bytes go back to it on every way out but success.
+    struct GiveBack {
+        Version* known;
+        std::optional<std::string>& current;
+        bool taken;
+        ~GiveBack() {
+            if (taken && current)
+                known->bytes = std::move(*current);
+        }
+    } giveBack{known, current, same};
     std::string next = change(current);
 
     removeLeftovers(folder, target.filename().string());
@@ -142,8 +176,12 @@ std::string update(const std::string& path, const std::function<std::string(cons
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
-    if (written)
-        *written = std::move(next);
+    if (known) {
+        // Still under the lock: no other writer can have replaced the file since.
+        giveBack.taken = false;
+        known->stamp = stamp(path).value_or(Stamp{});
+        known->bytes = std::move(next);
+    }
     return {};
 }
 

@@ -94,9 +94,28 @@ bool replaceWithRetry(const std::wstring& from, const std::wstring& to, DWORD& e
     }
 }
 
+Stamp stampOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info))
+        return {};
+    return {info.dwVolumeSerialNumber, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+            (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+            static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime)};
+}
+
 } // namespace
 
-std::optional<std::string> read(const std::string& path) {
+std::optional<Stamp> stamp(const std::string& path) {
+    Handle file(::CreateFileW(widen(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return std::nullopt;
+    return stampOf(file.get());
+}
+
+std::optional<std::string> read(const std::string& path, Stamp* stamp) {
     // Others may read, write and replace the file meanwhile: the replace is what keeps it whole.
     Handle file(::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -104,6 +123,8 @@ std::optional<std::string> read(const std::string& path) {
         setErrno(::GetLastError());
         return std::nullopt;
     }
+    if (stamp)
+        *stamp = stampOf(file.get());
     LARGE_INTEGER size{};
     const bool sized = ::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0;
     std::string data(sized ? static_cast<std::size_t>(size.QuadPart) + 1 : 65536, '\0');
@@ -126,7 +147,7 @@ std::optional<std::string> read(const std::string& path) {
 }
 
 std::string update(const std::string& path, const std::function<std::string(const std::optional<std::string>&)>& change,
-                   std::string* written) {
+                   Version* known) {
     const std::filesystem::path target(widen(path));
     const std::filesystem::path folder =
         target.parent_path().empty() ? std::filesystem::path(L".") : target.parent_path();
@@ -144,10 +165,28 @@ std::string update(const std::string& path, const std::function<std::string(cons
         return failure("cannot lock", path, ::GetLastError());
     // The lock ends when its handle is closed, on every way out.
 
-    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value.
-    const auto current = read(path);
-    if (!current && errno != ENOENT)
-        return failure("cannot read", path, ::GetLastError()) + ", so it was left as it is";
+    // A file that exists but cannot be read is left alone: replacing it would keep only the one new value. Under
+    // the lock, a file that still has the caller's stamp holds the caller's bytes.
+    std::optional<std::string> current;
+    const auto now = stamp(path);
+    const bool same = known && now && *now == known->stamp;
+    if (same) {
+        current = std::move(known->bytes);
+    } else {
+        current = read(path);
+        if (!current && errno != ENOENT)
+            return failure("cannot read", path, ::GetLastError()) + ", so it was left as it is";
+    }
+    // The caller's bytes go back to it on every way out but success.
+    struct GiveBack {
+        Version* known;
+        std::optional<std::string>& current;
+        bool taken;
+        ~GiveBack() {
+            if (taken && current)
+                known->bytes = std::move(*current);
+        }
+    } giveBack{known, current, same};
     std::string next = change(current);
 
     removeLeftovers(folder, target.filename().wstring());
@@ -174,8 +213,12 @@ std::string update(const std::string& path, const std::function<std::string(cons
         ::DeleteFileW(temp.c_str());
         return failure("cannot replace", path, error);
     }
-    if (written)
-        *written = std::move(next);
+    if (known) {
+        // Still under the lock: no other writer can have replaced the file since.
+        giveBack.taken = false;
+        known->stamp = stamp(path).value_or(Stamp{});
+        known->bytes = std::move(next);
+    }
     return {};
 }
 
