@@ -2,9 +2,7 @@
 
 #include "platform/linux/held_proxy_entry.h"
 
-#define G_SETTINGS_ENABLE_BACKEND
-#include <gio/gio.h>
-#include <gio/gsettingsbackend.h>
+#include "platform/linux/gio_library.h"
 
 #include <array>
 #include <cstring>
@@ -19,10 +17,16 @@ constexpr const char* kSchema = "org.gnome.system.proxy";
 constexpr int kBusTimeoutMs = 2000;
 constexpr std::array<const char*, 4> kChildren = {"http", "https", "ftp", "socks"};
 
+// GIO, which every entry point below has loaded before anything calls it.
+const GioLibrary& gio() {
+    std::string unused;
+    return *loadGio(unused);
+}
+
 struct GObjectDeleter {
     void operator()(gpointer p) const {
         if (p)
-            g_object_unref(p);
+            gio().object_unref(p);
     }
 };
 template <typename T> using Ref = std::unique_ptr<T, GObjectDeleter>;
@@ -31,7 +35,7 @@ struct ErrorHolder {
     GError* error = nullptr;
     ~ErrorHolder() {
         if (error)
-            g_error_free(error);
+            gio().error_free(error);
     }
     std::string message() const { return error ? error->message : "unknown error"; }
 };
@@ -40,10 +44,10 @@ struct ErrorHolder {
 // queued to the window's loop.
 class ThreadContext {
 public:
-    ThreadContext() : m_context(g_main_context_new()) { g_main_context_push_thread_default(m_context); }
+    ThreadContext() : m_context(gio().main_context_new()) { gio().main_context_push_thread_default(m_context); }
     ~ThreadContext() {
-        g_main_context_pop_thread_default(m_context);
-        g_main_context_unref(m_context);
+        gio().main_context_pop_thread_default(m_context);
+        gio().main_context_unref(m_context);
     }
     ThreadContext(const ThreadContext&) = delete;
     ThreadContext& operator=(const ThreadContext&) = delete;
@@ -67,37 +71,37 @@ Opened open(bool delayed) {
         return std::move(opened);
     };
     // A plain g_settings_new on a missing schema ends the process; look it up first.
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, kSchema, TRUE) : nullptr;
+    GSettingsSchemaSource* source = gio().settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? gio().settings_schema_source_lookup(source, kSchema, TRUE) : nullptr;
     if (!schema)
         return fail(Unavailable::NoSchema, std::string("the schema ") + kSchema + " is not installed");
-    std::unique_ptr<GSettingsSchema, decltype(&g_settings_schema_unref)> schemaRef(schema, g_settings_schema_unref);
+    std::unique_ptr<GSettingsSchema, decltype(&g_settings_schema_unref)> schemaRef(schema, gio().settings_schema_unref);
 
     // Without a session bus dconf takes every write and loses it; ask the bus for an answer first.
     ErrorHolder error;
-    Ref<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error.error));
+    Ref<GDBusConnection> bus(gio().bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error.error));
     if (!bus)
         return fail(Unavailable::NoBus, "no session bus: " + error.message());
-    GVariant* id = g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                               "org.freedesktop.DBus", "GetId", nullptr, G_VARIANT_TYPE("(s)"),
+    GVariant* id = gio().dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                               "org.freedesktop.DBus", "GetId", nullptr, nullptr,
                                                G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, &error.error);
     if (!id)
         return fail(Unavailable::NoBus, "the session bus does not answer: " + error.message());
-    g_variant_unref(id);
+    gio().variant_unref(id);
 
     // Without GIO's dconf module the settings go to a key file that no other program reads.
-    Ref<GSettingsBackend> backend(g_settings_backend_get_default());
-    const char* backendType = G_OBJECT_TYPE_NAME(backend.get());
+    Ref<GSettingsBackend> backend(gio().settings_backend_get_default());
+    const char* backendType = gio().type_name(G_OBJECT_TYPE(backend.get()));
     if (std::strcmp(backendType, "DConfSettingsBackend") != 0)
         return fail(Unavailable::NotDconf, std::string("GIO stores settings with ") + backendType +
                                                " instead of dconf (is dconf-gsettings-backend installed?)");
 
-    opened.root.reset(g_settings_new_full(schema, backend.get(), nullptr));
+    opened.root.reset(gio().settings_new_full(schema, backend.get(), nullptr));
     if (delayed)
-        g_settings_delay(opened.root.get());
+        gio().settings_delay(opened.root.get());
     // Made after the delay, the children write into the root's pending change set.
     for (std::size_t i = 0; i < kChildren.size(); ++i)
-        opened.children[i].reset(g_settings_get_child(opened.root.get(), kChildren[i]));
+        opened.children[i].reset(gio().settings_get_child(opened.root.get(), kChildren[i]));
     return opened;
 }
 
@@ -110,17 +114,17 @@ std::optional<ProxyEntry>& slot(ProxyServers& servers, std::size_t i) {
 
 std::vector<std::string> strv(GSettings* settings, const char* key) {
     std::vector<std::string> out;
-    gchar** values = g_settings_get_strv(settings, key);
+    gchar** values = gio().settings_get_strv(settings, key);
     for (gchar** v = values; v && *v; ++v)
         out.emplace_back(*v);
-    g_strfreev(values);
+    gio().strfreev(values);
     return out;
 }
 
 std::string text(GSettings* settings, const char* key) {
-    gchar* value = g_settings_get_string(settings, key);
+    gchar* value = gio().settings_get_string(settings, key);
     std::string out = value ? value : "";
-    g_free(value);
+    gio().free(value);
     return out;
 }
 
@@ -151,6 +155,8 @@ std::string readsOtherwise(const std::string& where) {
 } // namespace
 
 Outcome write(const ProxySetting& change) {
+    if (std::string why; !loadGio(why))
+        return {Unavailable::NoGio, why};
     ThreadContext context;
     Opened opened = open(true);
     if (!opened.outcome.problem.empty())
@@ -172,30 +178,30 @@ Outcome write(const ProxySetting& change) {
             for (const char* name : {"host", "port"})
                 keys.push_back({opened.children[i].get(), std::string(".") + kChildren[i], name});
     for (const Key& key : keys)
-        if (!g_settings_is_writable(key.settings, key.name))
+        if (!gio().settings_is_writable(key.settings, key.name))
             return {Unavailable::None,
                     std::string("the key ") + kSchema + key.child + "." + key.name + " is locked by the administrator"};
 
     const char* mode = modeName(change.mode);
-    g_settings_set_string(root, "mode", mode);
+    gio().settings_set_string(root, "mode", mode);
     if (change.mode == ProxyMode::Automatic)
-        g_settings_set_string(root, "autoconfig-url", change.autoConfigUrl.c_str());
+        gio().settings_set_string(root, "autoconfig-url", change.autoConfigUrl.c_str());
     if (ignoreHosts) {
         std::vector<const gchar*> list;
         for (const auto& host : *ignoreHosts)
             list.push_back(host.c_str());
         list.push_back(nullptr);
-        g_settings_set_strv(root, "ignore-hosts", list.data());
+        gio().settings_set_strv(root, "ignore-hosts", list.data());
     }
     if (change.servers) {
         for (std::size_t i = 0; i < kChildren.size(); ++i) {
             const auto& proxy = slot(*change.servers, i);
-            g_settings_set_string(opened.children[i].get(), "host", proxy ? proxy->host.c_str() : "");
-            g_settings_set_int(opened.children[i].get(), "port", proxy ? proxy->port : 0);
+            gio().settings_set_string(opened.children[i].get(), "host", proxy ? proxy->host.c_str() : "");
+            gio().settings_set_int(opened.children[i].get(), "port", proxy ? proxy->port : 0);
         }
     }
-    g_settings_apply(root);
-    g_settings_sync();
+    gio().settings_apply(root);
+    gio().settings_sync();
 
     // Read back as the desktop's programs read it.
     if (text(root, "mode") != mode)
@@ -209,7 +215,7 @@ Outcome write(const ProxySetting& change) {
             const auto& proxy = slot(*change.servers, i);
             GSettings* child = opened.children[i].get();
             if (text(child, "host") != (proxy ? proxy->host : std::string()) ||
-                g_settings_get_int(child, "port") != (proxy ? proxy->port : 0))
+                gio().settings_get_int(child, "port") != (proxy ? proxy->port : 0))
                 return {Unavailable::None, readsOtherwise(std::string(".") + kChildren[i])};
         }
     }
@@ -217,9 +223,13 @@ Outcome write(const ProxySetting& change) {
 }
 
 Reading read() {
+    Reading reading;
+    if (std::string why; !loadGio(why)) {
+        reading.outcome = {Unavailable::NoGio, why};
+        return reading;
+    }
     ThreadContext context;
     Opened opened = open(false);
-    Reading reading;
     reading.outcome = opened.outcome;
     if (!opened.outcome.problem.empty())
         return reading;
@@ -233,7 +243,7 @@ Reading read() {
     for (std::size_t i = 0; i < kChildren.size(); ++i) {
         const std::string host = text(opened.children[i].get(), "host");
         if (!host.empty())
-            slot(*setting.servers, i) = heldProxyEntry(host, g_settings_get_int(opened.children[i].get(), "port"),
+            slot(*setting.servers, i) = heldProxyEntry(host, gio().settings_get_int(opened.children[i].get(), "port"),
                                                        i == 3 ? ProxyScheme::Socks5 : ProxyScheme::Http);
     }
     return reading;

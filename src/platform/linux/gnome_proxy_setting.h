@@ -12,7 +12,7 @@ namespace tamberly {
 namespace gnome_proxy {
 
 /// Why the setting cannot be used at all, or nothing when it can.
-enum class Unavailable { None, NoSchema, NoBus, NotDconf };
+enum class Unavailable { None, NoGio, NoSchema, NoBus, NotDconf };
 
 /// A write's or a read's outcome: problem is empty on success, otherwise why, as a phrase for a sentence.
 struct Outcome {

@@ -1,11 +1,11 @@
 #include "platform/linux/kde_proxy_setting.h"
 
 #include "core/file_store.h"
+#include "platform/linux/gio_library.h"
 #include "platform/linux/held_proxy_entry.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
-#include <gio/gio.h>
 
 #include <cstdlib>
 
@@ -245,18 +245,21 @@ std::optional<ProxySetting> read(const std::string& path) {
 }
 
 std::string notifyRunningPrograms() {
-    GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     std::string why;
-    if (bus && g_dbus_connection_emit_signal(bus, nullptr, "/KIO/Scheduler", "org.kde.KIO.Scheduler",
-                                             "reparseSlaveConfiguration", g_variant_new("(s)", ""), &error))
-        g_dbus_connection_flush_sync(bus, nullptr, &error);
+    const GioLibrary* gio = loadGio(why);
+    if (!gio)
+        return why;
+    GError* error = nullptr;
+    GDBusConnection* bus = gio->bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (bus && gio->dbus_connection_emit_signal(bus, nullptr, "/KIO/Scheduler", "org.kde.KIO.Scheduler",
+                                                "reparseSlaveConfiguration", gio->variant_new("(s)", ""), &error))
+        gio->dbus_connection_flush_sync(bus, nullptr, &error);
     if (error) {
         why = error->message;
-        g_error_free(error);
+        gio->error_free(error);
     }
     if (bus)
-        g_object_unref(bus);
+        gio->object_unref(bus);
     return why;
 }
 
