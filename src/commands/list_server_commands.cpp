@@ -60,12 +60,21 @@ void ListServerCommands::submitProxy() {
 }
 
 void ListServerCommands::reportDeadProxy() {
+    // As the commands that put an entry in force: an empty list or an empty row sends nothing and says why.
+    if (m_view.entryCount() == 0) {
+        m_view.setStatus(kEmptyListText);
+        return;
+    }
     const auto row = m_view.selectedRow();
     if (!row) {
         m_view.tell("Please select the proxy on the list first");
         return;
     }
     const std::string entry = m_view.entry(*row);
+    if (entry.empty()) {
+        m_view.setStatus(emptyRowText(*row) + " nothing was reported.");
+        return;
+    }
     if (m_view.ask("Do you want to report " + entry + " as dead proxy ?", "Dead Proxy") != View::Answer::Yes)
         return;
     send(list_server::reportUrl(m_settings.listServerUrl(), entry), "Proxy desactivated !",

@@ -25,7 +25,7 @@ public:
     void storeDownloadedList(const std::string& text);
     /// Asks for an entry and offers it to the list server as a new proxy.
     void submitProxy();
-    /// Reports the selected entry as no longer working.
+    /// Reports the selected entry as no longer working; an empty list or an empty row sends nothing.
     void reportDeadProxy();
     /// Opens the list server's web page in a new browser window.
     void visitWebsite();

@@ -12,16 +12,19 @@
 namespace tamberly {
 namespace {
 
-constexpr const char* kEmptyList = "No proxy to use: the list is empty (Proxy, Download List fetches it).";
 constexpr const char* kSelectFirst = "Please select the proxy on the list first";
 
-std::string notAProxy(const std::string& entry, const std::string& why) {
+std::string notAProxy(int row, const std::string& entry, const std::string& why) {
     if (entry.empty())
-        return "This row is empty: nothing was changed.";
+        return emptyRowText(row) + " nothing was changed.";
     return "\"" + entry + "\" is not a proxy address (" + why + "): nothing was changed.";
 }
 
 } // namespace
+
+std::string emptyRowText(int row) {
+    return "Row " + std::to_string(row + 1) + " of the list is empty:";
+}
 
 ProxyCommands::ProxyCommands(View& view, SystemProxy& proxy, BrowserLaunch& launch, RandomSource& random)
     : m_view(view), m_proxy(proxy), m_launch(launch), m_random(random) {}
@@ -42,7 +45,7 @@ bool ProxyCommands::put(const ProxySetting& change, const std::string& done) {
 
 std::optional<ProxySetting> ProxyCommands::use(const std::optional<int>& row) {
     if (m_view.entryCount() == 0) {
-        m_view.setStatus(kEmptyList);
+        m_view.setStatus(kEmptyListText);
         return std::nullopt;
     }
     if (!row) {
@@ -53,7 +56,7 @@ std::optional<ProxySetting> ProxyCommands::use(const std::optional<int>& row) {
     const std::string entry = m_view.entry(*row);
     const ServersParse parsed = parseProxyServers(entry);
     if (!parsed.servers) {
-        m_view.setStatus(notAProxy(entry, parsed.why));
+        m_view.setStatus(notAProxy(*row, entry, parsed.why));
         return std::nullopt;
     }
     ProxySetting setting = ProxySetting::manual(*parsed.servers);
@@ -89,11 +92,11 @@ bool ProxyCommands::switchOff() {
 }
 
 void ProxyCommands::turnProxyOff() {
-    switchOff();
+    put(ProxySetting::off(), kProxyOffText);
 }
 
 void ProxyCommands::turnProxyOffAndLaunch() {
-    if (switchOff())
+    if (put(ProxySetting::off(), kProxyOffText))
         m_launch.start([] { return proxyEnvironment(ProxySetting::off()); });
 }
 
@@ -112,12 +115,19 @@ void ProxyCommands::showCurrentProxy() {
         m_view.setStatus("Cannot read the proxy setting: " + current.why);
         return;
     }
-    if (current.setting->mode != ProxyMode::Manual) {
-        m_view.setStatus("Proxy desactivated");
-        return;
+    const ProxySetting& setting = *current.setting;
+    switch (setting.mode) {
+    case ProxyMode::Off:
+        return m_view.setStatus(kProxyOffText);
+    case ProxyMode::Automatic:
+        // A script's address, or the network's own announcement (WPAD) when there is none.
+        return m_view.setStatus("Automatic proxy configuration: " +
+                                (setting.autoConfigUrl.empty() ? std::string("detection") : setting.autoConfigUrl));
+    case ProxyMode::Manual:
+        break;
     }
-    const std::string servers = current.setting->servers ? formatProxyServers(*current.setting->servers) : "";
-    m_view.setStatus(servers.empty() ? "No proxy" : "Current proxy : " + servers);
+    const std::string servers = setting.servers ? formatProxyServers(*setting.servers) : "";
+    m_view.setStatus(servers.empty() ? "Manual proxy with no server set" : "Current proxy : " + servers);
 }
 
 void ProxyCommands::showProxySettings() {

@@ -12,6 +12,13 @@ class RandomSource;
 class SystemProxy;
 class View;
 
+/// The status text of a command that needs an entry while the list has none.
+inline constexpr const char* kEmptyListText = "The list is empty: fetch it first with Download List in the Proxy menu.";
+/// The status text once the proxy is off, and what "Show current proxy" says while it is.
+inline constexpr const char* kProxyOffText = "Proxy desactivated";
+/// "Row 3 of the list is empty:", for row 2 (rows count from 0, the user's from 1).
+std::string emptyRowText(int row);
+
 /// The commands that put a proxy of the list in force or turn the proxy off, the browser start that may follow,
 /// and the ones that show or edit the proxy in force.
 class ProxyCommands final {
@@ -24,9 +31,9 @@ public:
     void useSelected();
     /// "Random proxy and launch": an entry drawn at random, then the browser.
     void useRandomAndLaunch();
-    /// "No proxy"
+    /// "No proxy"; the status line says so.
     void turnProxyOff();
-    /// "No proxy and launch"
+    /// "No proxy and launch"; the status line says so.
     void turnProxyOffAndLaunch();
     /// "Launch": the browser, with the proxy in force as it is.
     void launchBrowser();
@@ -35,7 +42,8 @@ public:
     /// "Show Internet Options": the system's own page, else the program's own window over the proxy in force.
     void showProxySettings();
 
-    /// Turns the proxy off; false, after telling the user why, when the setting could not be changed.
+    /// Turns the proxy off without a status text of its own (a download's first step); false, after telling the user
+    /// why, when the setting could not be changed.
     bool switchOff();
     /// The environment of a program started now: the proxy in force, or the inherited one when it cannot be read.
     EnvironmentChange environmentInForce();

@@ -48,6 +48,21 @@ std::string Settings::scrambledList() const {
     return m_file.value("Proxy", "Proxylist");
 }
 
+std::optional<WindowSize> Settings::windowSize() const {
+    const auto number = [this](std::string_view key) -> std::optional<int> {
+        const std::string text = m_file.value("Window", key);
+        if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const int n = std::stoi(text);
+        return n >= 1 && n <= 100000 ? std::optional<int>(n) : std::nullopt;
+    };
+    const auto width = number("Width");
+    const auto height = number("Height");
+    if (!width || !height)
+        return std::nullopt;
+    return WindowSize{*width, *height};
+}
+
 std::string Settings::setBrowserPath(const std::string& path) {
     return setValue("Path", "IE", path);
 }
@@ -60,10 +75,28 @@ std::string Settings::value(std::string_view section, std::string_view key) cons
     return m_file.value(section, key);
 }
 
+std::string Settings::setWindowSize(WindowSize size) {
+    const std::string width = std::to_string(size.width);
+    const std::string height = std::to_string(size.height);
+    // One replacement for both: a stored list makes each replacement megabytes long.
+    return write([&](const std::optional<std::string>& text) {
+        return IniFile::withValue(IniFile::withValue(text, "Window", "Width", width), "Window", "Height", height);
+    });
+}
+
 std::string Settings::setValue(std::string_view section, std::string_view key, std::string_view value) {
     // The bytes held stand for the file while it keeps their stamp: no second read of a stored list under the lock.
     file_store::Version version{m_stamp.value_or(file_store::Stamp{}), m_file.takeText()};
     const std::string why = IniFile::write(version, m_path, section, key, value);
+    m_file = IniFile(std::move(version.bytes));
+    if (why.empty())
+        m_stamp = version.stamp;
+    return why;
+}
+
+std::string Settings::write(const std::function<std::string(const std::optional<std::string>&)>& change) {
+    file_store::Version version{m_stamp.value_or(file_store::Stamp{}), m_file.takeText()};
+    const std::string why = file_store::update(m_path, change, &version);
     m_file = IniFile(std::move(version.bytes));
     if (why.empty())
         m_stamp = version.stamp;

@@ -2,6 +2,7 @@
 
 #include "core/ini_file.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,13 @@ namespace tamberly {
 inline constexpr const char* kDefaultListServerUrl = "http://127.0.0.1:8642";
 /// The proxy check's test URL on the list server: tiny, fixed and cheap to answer.
 inline constexpr const char* kCheckPath = "/Tamberly/check.php";
+
+/// The main window's client area (below the menu bar), in pixels at 96 dpi.
+struct WindowSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const WindowSize&) const = default;
+};
 
 /// The program's settings file, prefs.ini, with a typed read and write for each setting. The file is read when the
 /// object is made and again at reload() when it has changed; each command reloads once, so an edit by hand counts from
@@ -37,9 +45,15 @@ public:
     /// [Proxy] Proxylist: the stored list, scrambled (ProxyListStore reads and writes it).
     std::string scrambledList() const;
 
+    /// [Window] Width and Height: the size the user last gave the window; nullopt unless both are whole numbers
+    /// from 1 to 100000.
+    std::optional<WindowSize> windowSize() const;
+
     /// Each returns the empty text, or why the file could not be written.
     std::string setBrowserPath(const std::string& path);
     std::string setScrambledList(std::string_view scrambled);
+    /// Both values in one replacement of the file.
+    std::string setWindowSize(WindowSize size);
 
     /// Any value by section and key, for what has no setter of its own; the empty text when missing.
     std::string value(std::string_view section, std::string_view key) const;
@@ -47,6 +61,8 @@ public:
 
 private:
     void read();
+    /// Replaces the file with change applied to the text it holds; see setValue.
+    std::string write(const std::function<std::string(const std::optional<std::string>&)>& change);
 
     std::string m_path;
     IniFile m_file;

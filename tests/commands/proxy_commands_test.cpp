@@ -25,6 +25,7 @@ Log useProxy(const std::string& entry) {
 Log launched() {
     return {std::string("launch ") + kBrowser};
 }
+const Log switchedOff = {"apply off", "status Proxy desactivated"};
 Log operator+(Log a, const Log& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -88,8 +89,8 @@ TEST_F(ProxyCommandsTest, EachCommandChangesTheProxyOnceThenStartsTheBrowser) {
          {},
          {-0.5},
          useProxy(three[0]) + launched()},
-        {"no proxy", Command::TurnProxyOff, three, 0, {}, {"apply off"}},
-        {"no proxy and launch", Command::TurnProxyOffAndLaunch, three, 0, {}, Log{"apply off"} + launched()},
+        {"no proxy", Command::TurnProxyOff, three, 0, {}, switchedOff},
+        {"no proxy and launch", Command::TurnProxyOffAndLaunch, three, 0, {}, switchedOff + launched()},
     };
     for (const auto& c : cases) {
         log.clear();
@@ -104,22 +105,23 @@ TEST_F(ProxyCommandsTest, EachCommandChangesTheProxyOnceThenStartsTheBrowser) {
 }
 
 // Only a proxy address is ever put in force: an empty list, no selection or a row that is not host:port changes
-// nothing, starts nothing and says why.
+// nothing, starts nothing, sends nothing and says why. "Report dead proxy" needs an entry too.
 TEST_F(ProxyCommandsTest, NothingButAProxyAddressIsPutInForce) {
+    const std::string emptyList = "The list is empty: fetch it first with Download List in the Proxy menu.";
     const struct {
         Command command;
         std::vector<std::string> rows;
         std::optional<int> selected;
         std::string status;
     } cases[] = {
-        {Command::UseSelectedAndLaunch,
-         {},
-         {},
-         "No proxy to use: the list is empty (Proxy, Download List fetches it)."},
-        {Command::UseRandomAndLaunch, {}, {}, "No proxy to use: the list is empty (Proxy, Download List fetches it)."},
-        {Command::UseSelected, {}, {}, "No proxy to use: the list is empty (Proxy, Download List fetches it)."},
+        {Command::UseSelectedAndLaunch, {}, {}, emptyList},
+        {Command::UseRandomAndLaunch, {}, {}, emptyList},
+        {Command::UseSelected, {}, {}, emptyList},
+        {Command::ReportDeadProxy, {}, {}, emptyList},
         {Command::UseSelected, {"a.example:1"}, {}, "Please select the proxy on the list first"},
-        {Command::UseSelectedAndLaunch, {"", "a.example:1"}, {}, "This row is empty: nothing was changed."},
+        {Command::UseSelectedAndLaunch, {"", "a.example:1"}, {}, "Row 1 of the list is empty: nothing was changed."},
+        {Command::UseSelected, {"a.example:1", ""}, 1, "Row 2 of the list is empty: nothing was changed."},
+        {Command::ReportDeadProxy, {"a.example:1", ""}, 1, "Row 2 of the list is empty: nothing was reported."},
         {Command::UseSelectedAndLaunch,
          {"bare-host"},
          0,
@@ -135,6 +137,7 @@ TEST_F(ProxyCommandsTest, NothingButAProxyAddressIsPutInForce) {
          "\"host.example:80800\" is not a proxy address (port must be a number from 1 to 65535): nothing was "
          "changed."},
     };
+    const std::string prefsBefore = readFile(prefs);
     for (const auto& c : cases) {
         log.clear();
         showRows(c.rows, c.selected);
@@ -143,6 +146,9 @@ TEST_F(ProxyCommandsTest, NothingButAProxyAddressIsPutInForce) {
     }
     EXPECT_THAT(platform.proxy.applied, IsEmpty());
     EXPECT_THAT(platform.launcher_.launches, IsEmpty());
+    EXPECT_THAT(platform.transfer_.urls, IsEmpty());
+    EXPECT_THAT(view.questions, IsEmpty());
+    EXPECT_EQ(readFile(prefs), prefsBefore);
 }
 
 TEST_F(ProxyCommandsTest, EveryClickRunsTheWholeCommandAgain) {
@@ -159,8 +165,8 @@ TEST_F(ProxyCommandsTest, WithoutABrowserPathTheProxyStillChangesBeforeTheMessag
     run(Command::UseRandomAndLaunch);
     run(Command::TurnProxyOffAndLaunch);
     const Log message = {"tell Cannot find internet explorer"};
-    EXPECT_EQ(log, useProxy("a.example:1") + message + useProxy("a.example:1") + message + Log{"apply off"} + message);
-    EXPECT_EQ(view.status, "Proxy changed to : a.example:1");
+    EXPECT_EQ(log, useProxy("a.example:1") + message + useProxy("a.example:1") + message + switchedOff + message);
+    EXPECT_EQ(view.status, "Proxy desactivated");
     EXPECT_THAT(platform.launcher_.launches, IsEmpty());
 }
 
@@ -216,7 +222,7 @@ TEST_F(ProxyCommandsTest, ADesktopThatCouldNotFollowIsNamedAfterTheCommandsText)
     EXPECT_EQ(log, useProxy("a.example:1") + Log{"status " + platform.proxy.desktopProblem} + launched());
     log.clear();
     run(Command::TurnProxyOff);
-    EXPECT_EQ(log, (Log{"apply off", "status " + platform.proxy.desktopProblem}));
+    EXPECT_EQ(log, switchedOff + Log{"status " + platform.proxy.desktopProblem});
 }
 
 TEST_F(ProxyCommandsTest, TheStartedBrowserGetsTheProxyItWasStartedFor) {
@@ -244,41 +250,75 @@ TEST_F(ProxyCommandsTest, TheStartedBrowserGetsTheProxyItWasStartedFor) {
     }
 }
 
-TEST_F(ProxyCommandsTest, ShowCurrentProxyReportsTheSettingInForce) {
-    const auto servers = [](const std::string& text) { return parseProxyServers(text).servers; };
+// The status line after each command, from each setting the system may hold: it says what is in force, and "Show
+// current proxy" run next says the same.
+TEST_F(ProxyCommandsTest, TheStatusLineTellsTheTruthAfterEachCommandFromEachSetting) {
+    const auto servers = [](const std::string& text) { return *parseProxyServers(text).servers; };
     const struct {
-        ProxyMode mode;
-        std::optional<ProxyServers> servers;
-        std::string shown;
-    } cases[] = {
-        {ProxyMode::Manual, servers("10.0.0.1:80"), "Current proxy : 10.0.0.1:80"},
-        {ProxyMode::Manual, servers("http=a.example:1;https=[::1]:8080"),
+        const char* name;
+        ProxySetting setting;
+        std::string shown; // by "Show current proxy"
+    } settings[] = {
+        {"manual", {ProxyMode::Manual, servers("10.0.0.1:80"), {}, {}}, "Current proxy : 10.0.0.1:80"},
+        {"manual per protocol",
+         {ProxyMode::Manual, servers("http=a.example:1;https=[::1]:8080"), {}, {}},
          "Current proxy : http=a.example:1;https=[::1]:8080"},
-        {ProxyMode::Manual, ProxyServers{}, "No proxy"},
-        {ProxyMode::Off, servers("10.0.0.1:80"), "Proxy desactivated"},
-        {ProxyMode::Automatic, ProxyServers{}, "Proxy desactivated"},
+        {"none", {ProxyMode::Off, servers("10.0.0.1:80"), {}, {}}, "Proxy desactivated"},
+        {"automatic with a script",
+         {ProxyMode::Automatic, ProxyServers{}, {}, "http://wpad.example/proxy.pac"},
+         "Automatic proxy configuration: http://wpad.example/proxy.pac"},
+        {"automatic by detection",
+         {ProxyMode::Automatic, servers("10.0.0.1:80"), {}, {}},
+         "Automatic proxy configuration: detection"},
+        {"manual with no server", {ProxyMode::Manual, ProxyServers{}, {}, {}}, "Manual proxy with no server set"},
     };
-    for (const auto& c : cases) {
-        platform.proxy.setting.mode = c.mode;
-        platform.proxy.setting.servers = c.servers;
-        run(Command::ShowCurrentProxy);
-        EXPECT_EQ(view.status, c.shown);
+    const std::string on = "Proxy changed to : b.example:2";
+    const struct {
+        Command command;
+        std::string status; // empty: the setting's own text
+        std::string shownAfter;
+    } commands[] = {
+        {Command::ShowCurrentProxy, {}, {}},
+        {Command::UseSelected, on, "Current proxy : b.example:2"},
+        {Command::UseSelectedAndLaunch, on, "Current proxy : b.example:2"},
+        {Command::UseRandomAndLaunch, on, "Current proxy : b.example:2"},
+        {Command::TurnProxyOff, "Proxy desactivated", "Proxy desactivated"},
+        {Command::TurnProxyOffAndLaunch, "Proxy desactivated", "Proxy desactivated"},
+        {Command::LaunchBrowser, "before", {}},
+    };
+    showRows({"b.example:2"}, 0);
+    for (const auto& s : settings) {
+        for (const auto& c : commands) {
+            SCOPED_TRACE(std::string(s.name) + ", command " + std::to_string(static_cast<int>(c.command)));
+            platform.proxy.setting = s.setting;
+            view.status = "before";
+            run(c.command);
+            EXPECT_EQ(view.status, c.status.empty() ? s.shown : c.status);
+            run(Command::ShowCurrentProxy);
+            EXPECT_EQ(view.status, c.shownAfter.empty() ? s.shown : c.shownAfter);
+        }
     }
+    EXPECT_THAT(view.messages, IsEmpty());
+
     platform.proxy.readFailure = "cannot read registry.reg: Permission denied";
     run(Command::ShowCurrentProxy);
     EXPECT_EQ(view.status, "Cannot read the proxy setting: cannot read registry.reg: Permission denied");
     EXPECT_THAT(view.messages, IsEmpty());
-    EXPECT_THAT(platform.proxy.applied, IsEmpty());
 }
 
-TEST_F(ProxyCommandsTest, NoProxyThenUseThisProxyAreReportedBack) {
-    showRows({"proxy.example:3128"}, 0);
-    run(Command::TurnProxyOff);
-    run(Command::ShowCurrentProxy);
-    EXPECT_EQ(view.status, "Proxy desactivated");
+// "Use this proxy", then "No proxy" from the menu or the pop-up: the status line no longer names the proxy.
+TEST_F(ProxyCommandsTest, NoProxyAfterUseThisProxyIsWhatTheStatusLineSays) {
+    showRows({"127.0.0.1:3128"}, 0);
+    for (const Command off : {Command::TurnProxyOff, Command::TurnProxyOffAndLaunch}) {
+        run(Command::UseSelected);
+        EXPECT_EQ(view.status, "Proxy changed to : 127.0.0.1:3128");
+        run(off);
+        EXPECT_EQ(view.status, "Proxy desactivated");
+        EXPECT_EQ(platform.proxy.setting.mode, ProxyMode::Off);
+    }
     run(Command::UseSelected);
     run(Command::ShowCurrentProxy);
-    EXPECT_EQ(view.status, "Current proxy : proxy.example:3128");
+    EXPECT_EQ(view.status, "Current proxy : 127.0.0.1:3128");
 }
 
 TEST_F(ProxyCommandsTest, ProxySettingsOpenTheSystemsPageElseTheProgramsOwnWindow) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace tamberly::test {
@@ -80,6 +81,43 @@ TEST(Settings, AChangeByAnotherWriterIsSeenAndKept) {
     mine.reload();
     EXPECT_EQ(mine.listServerUrl(), "http://lists.example");
     EXPECT_EQ(mine.scrambledList(), "abc");
+}
+
+// The window's size is read only when both values are sizes; anything else leaves the window at its own default.
+TEST(Settings, WindowSizeIsReadWhenBothValuesAreSizesAndWrittenTogether) {
+    TempDir dir;
+    const std::string path = dir.file("prefs.ini");
+    const struct {
+        std::string lines;
+        std::optional<WindowSize> size;
+    } cases[] = {
+        {"Width=640\r\nHeight=480\r\n", WindowSize{640, 480}},
+        {"Width= 1 \r\nHeight=100000\r\n", WindowSize{1, 100000}},
+        {"Width=640\r\n", std::nullopt},
+        {"Width=0\r\nHeight=480\r\n", std::nullopt},
+        {"Width=-640\r\nHeight=480\r\n", std::nullopt},
+        {"Width=640px\r\nHeight=480\r\n", std::nullopt},
+        {"Width=100001\r\nHeight=480\r\n", std::nullopt},
+        {"Width=99999999999999999999\r\nHeight=480\r\n", std::nullopt},
+        {"Width=\r\nHeight=480\r\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        writeFile(path, "[Window]\r\n" + c.lines);
+        EXPECT_EQ(Settings(path).windowSize(), c.size) << c.lines;
+    }
+
+    writeFile(path, "[Path]\r\nIE=/usr/bin/firefox\r\n[Window]\r\nWidth=junk\r\nMaximized=0\r\n");
+    Settings settings(path);
+    ASSERT_EQ(settings.setWindowSize({512, 300}), "");
+    EXPECT_EQ(settings.windowSize(), (WindowSize{512, 300}));
+    EXPECT_EQ(readFile(path),
+              "[Path]\r\nIE=/usr/bin/firefox\r\n[Window]\r\nWidth=512\r\nMaximized=0\r\nHeight=300\r\n");
+    EXPECT_EQ(Settings(path).windowSize(), (WindowSize{512, 300}));
+
+    writeFile(dir.file("blocker"), "a file where a folder should be");
+    Settings blocked(dir.file("blocker/prefs.ini"));
+    EXPECT_NE(blocked.setWindowSize({512, 300}), "");
+    EXPECT_EQ(blocked.windowSize(), std::nullopt);
 }
 
 TEST(Settings, AFailedWriteSaysWhyAndChangesNothing) {

@@ -350,7 +350,7 @@ TEST_F(DesktopProxyTest, EachCommandIsOneDconfChangeSetAndOneKioSignal) {
                 "mark current; $T command show | sed s/^/show./; stopwatch'",
             "KDE");
     EXPECT_EQ(out["use.status"], "Proxy changed to : 10.1.2.3:3128") << out.text;
-    EXPECT_EQ(out["off.status"], "<missing off.status>") << "No proxy writes no status text; no desktop failed";
+    EXPECT_EQ(out["off.status"], "Proxy desactivated") << out.text;
     EXPECT_EQ(out["pp.status"], "Proxy changed to : http=a.example:1;https=b.example:2;socks=c.example:3");
     EXPECT_EQ(out["show.status"], "Current proxy : http=a.example:1;https=b.example:2;socks=c.example:3")
         << "read back from KDE's own file";
@@ -366,6 +366,54 @@ TEST_F(DesktopProxyTest, EachCommandIsOneDconfChangeSetAndOneKioSignal) {
     for (const auto& [segment, count] : traffic.notifies)
         notifies += count;
     EXPECT_EQ(notifies, 3);
+}
+
+// The status line after real commands, from each setting the desktop may hold, set there as a user would set it:
+// "Show current proxy" names it, and "No proxy" and "No proxy and launch" say the proxy is off, which it then is.
+TEST_F(DesktopProxyTest, TheStatusLineNamesEachSettingTheDesktopHolds) {
+    const std::string gnome = "gsettings set org.gnome.system.proxy";
+    const std::string hosts =
+        "for p in http https ftp; do " + gnome + ".$p host \\\"$H\\\"; " + gnome + ".$p port 3128; done; ";
+    const struct {
+        const char* name;
+        std::string desktop;
+        std::string setting; // GNOME: shell lines run on the bus; KDE: the lines of [Proxy Settings]
+        std::string shown;
+    } cases[] = {
+        {"GNOME manual", "GNOME", "H=10.1.2.3; " + hosts + gnome + " mode manual", "Current proxy : 10.1.2.3:3128"},
+        {"GNOME none", "GNOME", "H=10.1.2.3; " + hosts + gnome + " mode none", "Proxy desactivated"},
+        {"GNOME automatic with a script", "GNOME",
+         gnome + " mode auto; " + gnome + " autoconfig-url http://wpad.example/proxy.pac",
+         "Automatic proxy configuration: http://wpad.example/proxy.pac"},
+        {"GNOME automatic by detection", "GNOME", gnome + " mode auto; " + gnome + " autoconfig-url \\\"\\\"",
+         "Automatic proxy configuration: detection"},
+        {"GNOME manual with no host", "GNOME", "H=; " + hosts + gnome + " mode manual",
+         "Manual proxy with no server set"},
+        {"KDE manual", "KDE", "ProxyType=1\nhttpProxy=http://10.1.2.3 3128\n", "Current proxy : http=10.1.2.3:3128"},
+        {"KDE none", "KDE", "ProxyType=0\nhttpProxy=http://10.1.2.3 3128\n", "Proxy desactivated"},
+        {"KDE script", "KDE", "ProxyType=2\nProxy Config Script=http://wpad.example/proxy.pac\n",
+         "Automatic proxy configuration: http://wpad.example/proxy.pac"},
+        {"KDE detection (WPAD)", "KDE", "ProxyType=3\n", "Automatic proxy configuration: detection"},
+        {"KDE manual with no host", "KDE", "ProxyType=1\nhttpProxy=\n", "Manual proxy with no server set"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool kde = c.desktop == "KDE";
+        std::remove(m_dir.file("config/kioslaverc").c_str());
+        if (kde)
+            writeFile(m_dir.file("config/kioslaverc"), "[Proxy Settings]\n" + c.setting);
+        const Output out = run("dbus-run-session -- sh -c '" + (kde ? std::string() : c.setting + "; ") +
+                                   "$T command show | sed s/^/show./; $T command off | sed s/^/off./; "
+                                   "$T command show | sed s/^/after./; $T command use 10.9.9.9:80 >/dev/null; "
+                                   "$T command off-and-launch | sed s/^/popup./; $T current | sed s/^/now./'",
+                               c.desktop);
+        EXPECT_EQ(out["show.status"], c.shown) << out.text << readFile(m_dir.file("stderr"));
+        EXPECT_EQ(out["off.status"], "Proxy desactivated") << out.text;
+        EXPECT_EQ(out["after.status"], "Proxy desactivated") << out.text;
+        EXPECT_EQ(out["popup.status"], "Proxy desactivated") << out.text;
+        EXPECT_EQ(out["popup.message"], "Cannot find internet explorer") << "no browser is stored here";
+        EXPECT_EQ(out["now.mode"], "off") << out.text;
+    }
 }
 
 // A program reading the GNOME setting while changes are applied never sees half of one: the new servers with the

@@ -10,8 +10,8 @@
 //     places          the places a change is written to
 //     page            opens the desktop's own proxy page
 //     command NAME [ROW]  runs a command as the window does, over a list holding ROW selected: use (Use this
-//                     proxy), use-and-launch, off (No proxy), show (Show current proxy); prints each "status=" and
-//                     "message=" the user would see
+//                     proxy), use-and-launch, off (No proxy), off-and-launch (No proxy and launch), show (Show
+//                     current proxy); prints each "status=" and "message=" the user would see
 //
 // A change prints "recorded=", then "record=", "gnome=", "kde=" with each place's state ("written", "not-present",
 // "failed") and "<place>.why=" its sentence, then "failure=" and "problems=" as the commands show them. "current"
@@ -183,6 +183,7 @@ int command(Platform& platform, const Request& request) {
     static const std::map<std::string, Command> commands = {{"use", Command::UseSelected},
                                                             {"use-and-launch", Command::UseSelectedAndLaunch},
                                                             {"off", Command::TurnProxyOff},
+                                                            {"off-and-launch", Command::TurnProxyOffAndLaunch},
                                                             {"show", Command::ShowCurrentProxy}};
     if (request.operands.empty() || request.operands.size() > 2 || !commands.count(request.operands[0]))
         return 2;
