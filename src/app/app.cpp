@@ -4,7 +4,7 @@ namespace tamberly {
 
 App::App(Settings& settings, Platform& platform, TrayIcon& tray, std::function<void()> endProcess)
     : m_endProcess(std::move(endProcess)), m_window(
-                                               tray, [this](Command command) { m_commands.run(command); },
+                                               tray, settings, [this](Command command) { m_commands.run(command); },
                                                [this] {
                                                    // A check still running is abandoned at once: quitting never waits
                                                    // for it.

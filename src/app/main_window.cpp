@@ -3,18 +3,22 @@
 #include "app/check_mark_delegate.h"
 #include "app/message_box.h"
 #include "app/proxy_list_model.h"
+#include "app/proxy_list_view.h"
 #include "app/proxy_settings_dialog.h"
 #include "app/tray_icon.h"
+#include "core/settings.h"
 
 #include <QCloseEvent>
 #include <QCursor>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QLayout>
-#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+
+#include <algorithm>
 
 // The icon lives in a resource of this static library; the linker drops it unless something refers to it.
 static void initResources() {
@@ -24,11 +28,18 @@ static void initResources() {
 namespace tamberly {
 namespace {
 
-// The window's client area and its controls, in pixels at 96 dpi; Qt scales them on denser screens.
-constexpr QSize kClientArea(298, 209);
+// The controls at the default client area, in pixels at 96 dpi (Qt scales them on denser screens). A larger window
+// gives its room to the list: the line and the list widen, the list grows taller, and the button stays below the
+// list, where it is from the centre at the default size.
 constexpr QRect kStatusRect(16, 8, 265, 17);
 constexpr QRect kListRect(16, 32, 265, 108);
 constexpr QRect kUseAndLaunchRect(72, 152, 145, 25);
+constexpr int kRightMargin = MainWindow::kDefaultClientArea.width() - kStatusRect.right() - 1;
+constexpr int kListBelowStatus = kListRect.top() - kStatusRect.bottom() - 1;
+constexpr int kButtonBelowList = kUseAndLaunchRect.top() - kListRect.bottom() - 1;
+constexpr int kButtonFromBottom = MainWindow::kDefaultClientArea.height() - kUseAndLaunchRect.top();
+// A size is written once no resize has come for this long.
+constexpr int kSizeSettledMs = 500;
 
 QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -36,8 +47,9 @@ QString fromUtf8(const std::string& s) {
 
 } // namespace
 
-MainWindow::MainWindow(TrayIcon& tray, std::function<void(Command)> run, std::function<void()> quit, QWidget* parent)
-    : QMainWindow(parent), m_tray(tray), m_run(std::move(run)), m_quit(std::move(quit)) {
+MainWindow::MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
+                       QWidget* parent)
+    : QMainWindow(parent), m_tray(tray), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)) {
     initResources();
     m_icon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("mainWindow"));
@@ -45,48 +57,65 @@ MainWindow::MainWindow(TrayIcon& tray, std::function<void(Command)> run, std::fu
     setWindowIcon(m_icon);
     buildControls();
     buildMenus();
+
+    // The size remembered, never less than the default nor more than the screen holds.
+    QSize area = kDefaultClientArea;
+    if (const auto stored = m_settings.windowSize()) {
+        area = QSize(stored->width, stored->height).expandedTo(kDefaultClientArea);
+        if (const QScreen* shown = screen())
+            area = area.boundedTo(shown->availableSize() - QSize(0, menuBar()->sizeHint().height()))
+                       .expandedTo(kDefaultClientArea);
+    }
+    resize(area.width(), area.height() + menuBar()->sizeHint().height());
+    // The size it opens at is written only once the user changes it.
+    m_savedSize = area;
+    m_sizeSettled.setSingleShot(true);
+    m_sizeSettled.setInterval(kSizeSettledMs);
+    connect(&m_sizeSettled, &QTimer::timeout, this, [this] { saveSize(); });
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildControls() {
-    auto* client = new QWidget(this);
-    client->setFixedSize(kClientArea);
+    m_client = new QWidget(this);
+    m_client->setMinimumSize(kDefaultClientArea);
     // Qt has no scroll-bar colour role; the button face is the colour the platform paints scroll bars with.
-    QPalette background = client->palette();
+    QPalette background = m_client->palette();
     background.setColor(QPalette::Window, background.color(QPalette::Button));
-    client->setPalette(background);
-    client->setAutoFillBackground(true);
-    setCentralWidget(client);
+    m_client->setPalette(background);
+    m_client->setAutoFillBackground(true);
+    m_client->installEventFilter(this);
+    setCentralWidget(m_client);
 
-    m_status = new QLabel(client);
+    m_status = new QLabel(m_client);
     m_status->setObjectName(QStringLiteral("status"));
-    m_status->setGeometry(kStatusRect);
     m_status->setTextFormat(Qt::PlainText);
+    // A long text wraps between words and shows whole; the line grows by the lines it takes.
+    m_status->setWordWrap(true);
     m_status->setFocusPolicy(Qt::NoFocus);
 
     m_model = new ProxyListModel(this);
-    m_list = new QListView(client);
+    m_list = new ProxyListView(m_client);
     m_list->setObjectName(QStringLiteral("proxyList"));
-    m_list->setGeometry(kListRect);
     m_list->setModel(m_model);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setUniformItemSizes(true);
     m_list->setTextElideMode(Qt::ElideRight);
     m_list->setItemDelegate(new CheckMarkDelegate(m_list));
+    // Enter and a double click on a row do what the button does; Delete offers to report the row.
+    connect(m_list, &ProxyListView::launchRequested, this, [this] { m_run(Command::UseSelectedAndLaunch); });
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this] { m_run(Command::UseSelectedAndLaunch); });
+    connect(m_list, &ProxyListView::reportRequested, this, [this] { m_run(Command::ReportDeadProxy); });
 
-    m_useAndLaunch = new QPushButton(QStringLiteral("Use and launch"), client);
+    m_useAndLaunch = new QPushButton(QStringLiteral("&Use and launch"), m_client);
     m_useAndLaunch->setObjectName(QStringLiteral("useAndLaunch"));
-    m_useAndLaunch->setGeometry(kUseAndLaunchRect);
     m_useAndLaunch->setAutoDefault(false);
     connect(m_useAndLaunch, &QPushButton::clicked, this, [this] { m_run(Command::UseSelectedAndLaunch); });
 
     setTabOrder(m_list, m_useAndLaunch);
     m_list->setFocus();
-
-    // The window never changes size: fit it around the menu bar and the fixed client area.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layoutControls();
 }
 
 void MainWindow::buildMenus() {
@@ -105,33 +134,40 @@ void MainWindow::buildMenus() {
         return item(to, name, caption, [this, c] { m_run(c); });
     };
 
-    // Shown only as the notification-area icon's pop-up, never in the menu bar.
+    // The notification-area icon's pop-up; its "Random proxy and launch" is in the "Proxy" menu too.
     m_trayMenu = menu(this, "trayMenu", "Popup");
-    command(m_trayMenu, "turnProxyOffAndLaunch", "No proxy and launch", Command::TurnProxyOffAndLaunch);
-    command(m_trayMenu, "useRandomAndLaunch", "Random proxy and launch", Command::UseRandomAndLaunch);
-    item(m_trayMenu, "quitFromTray", "Quit", [this] { quit(); });
+    command(m_trayMenu, "turnProxyOffAndLaunch", "&No proxy and launch", Command::TurnProxyOffAndLaunch);
+    QAction* random =
+        command(m_trayMenu, "useRandomAndLaunch", "&Random proxy and launch", Command::UseRandomAndLaunch);
+    item(m_trayMenu, "quitFromTray", "&Quit", [this] { quit(); });
 
-    QMenu* file = menu(menuBar(), "fileMenu", "File");
+    // Each menu and item has an access key: Alt and the letter open a menu, the letter alone picks an item.
+    QMenu* file = menu(menuBar(), "fileMenu", "&File");
     menuBar()->addMenu(file);
-    command(file, "visitWebsite", "Visit Website", Command::VisitWebsite);
-    item(file, "hideToTray", "Hide", [this] { hideToTray(); });
-    QAction* quitAction = item(file, "quit", "Quit", [this] { quit(); });
+    command(file, "visitWebsite", "&Visit Website", Command::VisitWebsite);
+    item(file, "hideToTray", "&Hide", [this] { hideToTray(); });
+    QAction* quitAction = item(file, "quit", "&Quit", [this] { quit(); });
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
 
-    QMenu* proxy = menu(menuBar(), "proxyMenu", "Proxy");
+    QMenu* proxy = menu(menuBar(), "proxyMenu", "&Proxy");
     menuBar()->addMenu(proxy);
-    command(proxy, "downloadList", "Download List", Command::DownloadList);
-    QMenu* browser = menu(proxy, "internetExplorerMenu", "Internet Explorer");
+    command(proxy, "downloadList", "Download &List", Command::DownloadList);
+    QMenu* browser = menu(proxy, "internetExplorerMenu", "&Internet Explorer");
     proxy->addMenu(browser);
-    command(browser, "launchBrowser", "Launch", Command::LaunchBrowser);
-    command(browser, "turnProxyOff", "No proxy", Command::TurnProxyOff);
-    command(browser, "useSelected", "Use this proxy", Command::UseSelected);
-    command(browser, "showProxySettings", "Show Internet Options", Command::ShowProxySettings);
-    command(proxy, "showCurrentProxy", "Show current proxy", Command::ShowCurrentProxy);
-    command(proxy, "reportDeadProxy", "Report dead proxy", Command::ReportDeadProxy);
-    command(proxy, "submitProxy", "Add a new proxy", Command::SubmitProxy);
-    command(proxy, "checkProxies", "Check proxies", Command::CheckProxies);
+    command(browser, "launchBrowser", "&Launch", Command::LaunchBrowser);
+    command(browser, "turnProxyOff", "&No proxy", Command::TurnProxyOff);
+    command(browser, "useSelected", "&Use this proxy", Command::UseSelected);
+    command(browser, "showProxySettings", "Show Internet &Options", Command::ShowProxySettings);
+    proxy->addAction(random);
+    command(proxy, "showCurrentProxy", "&Show current proxy", Command::ShowCurrentProxy);
+    command(proxy, "reportDeadProxy", "Report &dead proxy", Command::ReportDeadProxy);
+    command(proxy, "submitProxy", "&Add a new proxy", Command::SubmitProxy);
+    command(proxy, "checkProxies", "&Check proxies", Command::CheckProxies);
+
+    // F10 opens the first menu, as on every desktop; Alt alone reaches the menu bar where the style lets it.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(menuBar()->actions().value(0)); });
 }
 
 std::function<void(std::function<void()>)> MainWindow::post() {
@@ -167,12 +203,60 @@ void MainWindow::clearMarks() {
 }
 
 void MainWindow::setStatus(const std::string& text) {
-    const QString full = fromUtf8(text);
-    // A text wider than the line ends in an ellipsis, and the whole of it is the tool tip.
-    const QString shown = m_status->fontMetrics().elidedText(full, Qt::ElideRight, m_status->width());
-    m_status->setText(shown);
-    // Tool tips take anything that looks like markup for markup: the text goes in escaped, always as rich text.
-    m_status->setToolTip(shown == full ? QString() : QStringLiteral("<qt>%1</qt>").arg(full.toHtmlEscaped()));
+    m_status->setText(fromUtf8(text));
+    widenForStatus();
+    layoutControls();
+}
+
+int MainWindow::statusHeight(int width) const {
+    const QString text = m_status->text();
+    if (text.isEmpty())
+        return kStatusRect.height();
+    const QFontMetrics metrics = m_status->fontMetrics();
+    const QRect needed = metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text);
+    // The one-line height of the default layout has room above and below a line; more lines keep that room.
+    return std::max(kStatusRect.height(), needed.height() + kStatusRect.height() - metrics.height());
+}
+
+void MainWindow::widenForStatus() {
+    const QString text = m_status->text();
+    const QFontMetrics metrics = m_status->fontMetrics();
+    const auto fits = [&](int width) {
+        const QRect needed = metrics.boundingRect(QRect(0, 0, width, 1 << 20), Qt::TextWordWrap, text);
+        return needed.width() <= width && needed.height() <= metrics.height() + metrics.lineSpacing();
+    };
+    const int width = m_client->width() - kStatusRect.left() - kRightMargin;
+    if (text.isEmpty() || fits(width) || (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const QScreen* shown = screen();
+    if (!shown)
+        return;
+    // The widest line the screen allows: the window's frame and the margins stay around it.
+    const int widest = shown->availableGeometry().width() - (frameGeometry().width() - m_client->width()) -
+                       kStatusRect.left() - kRightMargin;
+    if (widest <= width)
+        return;
+    // The narrowest width at which the text fits; where none does, the widest, and the line takes more lines.
+    int low = width, high = widest;
+    if (fits(widest)) {
+        while (high - low > 1) {
+            const int middle = low + (high - low) / 2;
+            (fits(middle) ? high : low) = middle;
+        }
+    }
+    resize(this->width() + high - width, this->height());
+}
+
+void MainWindow::layoutControls() {
+    const QSize area = m_client->size();
+    const int width = area.width() - kStatusRect.left() - kRightMargin;
+    const int status = statusHeight(width);
+    m_status->setGeometry(kStatusRect.left(), kStatusRect.top(), width, status);
+    const int listTop = kStatusRect.top() + status + kListBelowStatus;
+    const int buttonTop = area.height() - kButtonFromBottom;
+    m_list->setGeometry(kListRect.left(), listTop, width, std::max(0, buttonTop - kButtonBelowList - listTop));
+    m_useAndLaunch->setGeometry(kUseAndLaunchRect.left() + (area.width() - kDefaultClientArea.width()) / 2, buttonTop,
+                                kUseAndLaunchRect.width(), kUseAndLaunchRect.height());
 }
 
 void MainWindow::tell(const std::string& text, const std::string& title) {
@@ -211,13 +295,15 @@ void MainWindow::trayActivated(int message) {
 }
 
 void MainWindow::restore() {
-    showNormal();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
     raise();
     activateWindow();
 }
 
 void MainWindow::quit() {
-    // Nothing is saved on the way out; a download still running is abandoned with its event loop.
+    // Only the size is saved on the way out; a download still running is abandoned with its event loop.
+    saveSize();
     m_tray.remove();
     m_quit();
 }
@@ -226,6 +312,31 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing always ends the program, never hides it to the notification area.
     event->accept();
     quit();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isVisible())
+        m_sizeSettled.start();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_client && event->type() == QEvent::Resize)
+        layoutControls();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::saveSize() {
+    m_sizeSettled.stop();
+    // A maximised or minimised window has no size of the user's own: the last one stays.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    const QSize area = m_client->size();
+    if (area == m_savedSize)
+        return;
+    // A size that cannot be written costs nothing but the size: the window opens at its default next time.
+    if (m_settings.setWindowSize({area.width(), area.height()}).empty())
+        m_savedSize = area;
 }
 
 } // namespace tamberly

@@ -5,27 +5,35 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QTimer>
 
 #include <functional>
 #include <string>
 
 class QLabel;
-class QListView;
 class QMenu;
 class QPushButton;
 
 namespace tamberly {
 
 class ProxyListModel;
+class ProxyListView;
+class Settings;
 class TrayIcon;
 
 /// The main window: the status line, the proxy list, "Use and launch", the menus and the notification-area icon. It
-/// is the commands' view, and turns each click into a command.
+/// is the commands' view, and turns each click and key into a command. It opens at the size settings remember (at
+/// least its own), and remembers the size the user gives it.
 class MainWindow final : public QMainWindow, public View {
     Q_OBJECT
 public:
-    /// run carries out a command; quit ends the program. tray is the icon "Hide" shows.
-    MainWindow(TrayIcon& tray, std::function<void(Command)> run, std::function<void()> quit, QWidget* parent = nullptr);
+    /// The client area the window opens with when settings remember none, and its least size.
+    static constexpr QSize kDefaultClientArea{298, 209};
+
+    /// run carries out a command; quit ends the program. tray is the icon "Hide" shows; settings holds the window's
+    /// size.
+    MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Runs a function later on the window's thread; callable from any thread.
@@ -50,25 +58,41 @@ public:
     /// A mouse message of the notification-area icon: a double click restores the window, a right button release
     /// opens the pop-up.
     void trayActivated(int message);
-    /// Shows the window again, in front.
+    /// Shows the window again, in front, as it was (a maximised window stays so): from the notification area, the
+    /// task bar, or behind other windows.
     void restore();
-    /// Every way out: the icon goes, then the program ends.
+    /// Every way out: the size is remembered, the icon goes, then the program ends.
     void quit();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
     void buildMenus();
+    /// Places the controls in the client area: the list takes the room the status line and the button leave.
+    void layoutControls();
+    /// The status line's height for its text at width: the lines the text takes, never less than one.
+    int statusHeight(int width) const;
+    /// Widens the window, as far as the screen allows, until the status text fits in two lines.
+    void widenForStatus();
+    /// Writes the client area's size to the settings when it is not what they hold.
+    void saveSize();
 
     TrayIcon& m_tray;
+    Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
     QIcon m_icon;
+    /// Restarted by each resize and run once the size has settled: a drag is not written pixel by pixel.
+    QTimer m_sizeSettled;
+    QSize m_savedSize;
 
+    QWidget* m_client = nullptr;
     QLabel* m_status = nullptr;
-    QListView* m_list = nullptr;
+    ProxyListView* m_list = nullptr;
     ProxyListModel* m_model = nullptr;
     QPushButton* m_useAndLaunch = nullptr;
     QMenu* m_trayMenu = nullptr;

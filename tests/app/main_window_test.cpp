@@ -3,11 +3,15 @@
 #include "transfer_test_support.h"
 #include "window_fixture.h"
 
+#include "app/proxy_list_view.h"
+#include "support/temp_dir.h"
+
 #include <QApplication>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSet>
 #include <QPushButton>
 #include <QTest>
-#include <QTextDocument>
 
 #include <gmock/gmock.h>
 
@@ -30,22 +34,35 @@ std::string serverInForce(const FakeSystemProxy& proxy) {
     return proxy.setting.servers ? formatProxyServers(*proxy.setting.servers) : "";
 }
 
-TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
+TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
     open();
-    EXPECT_EQ(captions(window->menuBar()->actions()), (QStringList{"File", "Proxy"}));
-    EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()), (QStringList{"Visit Website", "Hide", "Quit"}));
+    EXPECT_EQ(captions(window->menuBar()->actions()), (QStringList{"&File", "&Proxy"}));
+    EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()), (QStringList{"&Visit Website", "&Hide", "&Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
-              (QStringList{"Download List", "Internet Explorer", "Show current proxy", "Report dead proxy",
-                           "Add a new proxy", "Check proxies"}));
+              (QStringList{"Download &List", "&Internet Explorer", "&Random proxy and launch", "&Show current proxy",
+                           "Report &dead proxy", "&Add a new proxy", "&Check proxies"}));
     EXPECT_EQ(captions(child<QMenu>("internetExplorerMenu")->actions()),
-              (QStringList{"Launch", "No proxy", "Use this proxy", "Show Internet Options"}));
-    EXPECT_EQ(captions(trayMenu()->actions()), (QStringList{"No proxy and launch", "Random proxy and launch", "Quit"}));
+              (QStringList{"&Launch", "&No proxy", "&Use this proxy", "Show Internet &Options"}));
+    EXPECT_EQ(captions(trayMenu()->actions()),
+              (QStringList{"&No proxy and launch", "&Random proxy and launch", "&Quit"}));
+    EXPECT_TRUE(child<QMenu>("proxyMenu")->actions().contains(action("useRandomAndLaunch")))
+        << "the pop-up's command itself, not a copy";
 
-    // No access keys, nothing checked or disabled; Ctrl+Q on "File", "Quit" only.
+    // Within a menu each item has an access key of its own.
+    for (QMenu* menu : window->findChildren<QMenu*>()) {
+        QSet<QKeySequence> keys;
+        for (QAction* a : menu->actions()) {
+            const QKeySequence key = QKeySequence::mnemonic(a->text());
+            EXPECT_FALSE(key.isEmpty()) << a->text().toStdString();
+            EXPECT_FALSE(keys.contains(key)) << a->text().toStdString() << " in " << menu->objectName().toStdString();
+            keys.insert(key);
+        }
+    }
+
+    // Nothing checked or disabled; Ctrl+Q on "File", "Quit" only.
     for (QAction* a : window->findChildren<QAction*>()) {
         if (a->text().isEmpty())
             continue;
-        EXPECT_FALSE(a->text().contains('&')) << a->text().toStdString();
         EXPECT_FALSE(a->isCheckable());
         EXPECT_TRUE(a->isEnabled());
         EXPECT_EQ(a->shortcut(), a->objectName() == "quit" ? QKeySequence("Ctrl+Q") : QKeySequence())
@@ -58,15 +75,17 @@ TEST_F(WindowTest, LayoutControlsAndFocus) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->windowTitle(), "Tamberly");
-    EXPECT_EQ(window->centralWidget()->size(), QSize(298, 209));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()); // fixed size
+    EXPECT_EQ(window->centralWidget()->size(), QSize(298, 209)) << "the default size";
+    EXPECT_EQ(window->centralWidget()->minimumSize(), QSize(298, 209)) << "the least size";
+    EXPECT_GT(window->maximumWidth(), window->width());
+    EXPECT_GT(window->maximumHeight(), window->height());
     EXPECT_FALSE(window->windowIcon().pixmap(QSize(32, 32)).isNull());
 
     auto* useAndLaunch = child<QPushButton>("useAndLaunch");
     EXPECT_EQ(statusLine()->geometry(), QRect(16, 8, 265, 17));
     EXPECT_EQ(list()->geometry(), QRect(16, 32, 265, 108));
     EXPECT_EQ(useAndLaunch->geometry(), QRect(72, 152, 145, 25));
-    EXPECT_EQ(useAndLaunch->text(), "Use and launch");
+    EXPECT_EQ(useAndLaunch->text(), "&Use and launch");
     EXPECT_EQ(list()->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_TRUE(status().isEmpty());
     EXPECT_EQ(statusLine()->focusPolicy(), Qt::NoFocus);
@@ -77,6 +96,109 @@ TEST_F(WindowTest, LayoutControlsAndFocus) {
     EXPECT_EQ(QApplication::focusWidget(), useAndLaunch);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), list());
+}
+
+// A larger window gives its room to the list; it never gets smaller than the default.
+TEST_F(WindowTest, ALargerWindowGivesTheRoomToTheList) {
+    open();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    window->resize(window->size() + QSize(200, 150));
+    QTRY_COMPARE(window->centralWidget()->size(), QSize(498, 359));
+    EXPECT_EQ(statusLine()->geometry(), QRect(16, 8, 465, 17));
+    EXPECT_EQ(list()->geometry(), QRect(16, 32, 465, 258));
+    EXPECT_EQ(child<QPushButton>("useAndLaunch")->geometry(), QRect(172, 302, 145, 25));
+
+    window->resize(100, 100);
+    QTRY_COMPARE(window->centralWidget()->size(), QSize(298, 209));
+    EXPECT_EQ(list()->geometry(), QRect(16, 32, 265, 108));
+}
+
+// The size is written once it has settled and when the window closes, never at each step of a drag; the next start
+// opens at it. A remembered size smaller than the default, or no size at all, opens at the default.
+TEST_F(WindowTest, TheWindowRemembersItsSize) {
+    open();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const QSize frame = window->size() - window->centralWidget()->size();
+    EXPECT_EQ(value("Window", "Width"), "") << "opening writes nothing";
+
+    const std::string before = readFile(prefs);
+    for (int step = 1; step <= 20; ++step) {
+        window->resize(QSize(298 + 5 * step, 209 + 3 * step) + frame);
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(readFile(prefs), before) << "written while the size was still changing";
+    QTRY_COMPARE(value("Window", "Width"), "398");
+    EXPECT_EQ(value("Window", "Height"), "269");
+
+    window->resize(QSize(420, 300) + frame);
+    QTest::qWait(0);
+    action("quit")->trigger();
+    EXPECT_EQ(value("Window", "Width"), "420") << "written on the way out";
+    EXPECT_EQ(value("Window", "Height"), "300");
+
+    const struct {
+        std::string width, height;
+        QSize opens;
+    } cases[] = {
+        {"420", "300", QSize(420, 300)},
+        {"100", "100", QSize(298, 209)},
+        {"640", "x", QSize(298, 209)},
+        {"", "", QSize(298, 209)},
+    };
+    for (const auto& c : cases) {
+        setValue("Window", "Width", c.width);
+        setValue("Window", "Height", c.height);
+        open();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        EXPECT_EQ(window->centralWidget()->size(), c.opens) << c.width << " x " << c.height;
+        const std::string unchanged = readFile(prefs);
+        action("quit")->trigger();
+        EXPECT_EQ(readFile(prefs), unchanged) << "an unchanged size is not written again";
+    }
+}
+
+// Enter or a double click on a row runs "Use and launch" on it, Delete offers to report it; Alt and a menu's access
+// key open the menu, F10 the first one.
+TEST_F(WindowTest, KeysReachTheMenusAndTheRows) {
+    storeList("a:1*b:2*c:3*");
+    setValue("Path", "IE", "/usr/bin/browser");
+    open();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+    QTest::keyClick(window, Qt::Key_P, Qt::AltModifier);
+    QTRY_VERIFY(child<QMenu>("proxyMenu")->isVisible());
+    child<QMenu>("proxyMenu")->close();
+    QTest::keyClick(window, Qt::Key_F10);
+    QTRY_VERIFY(child<QMenu>("fileMenu")->isVisible());
+    child<QMenu>("fileMenu")->close();
+
+    const auto& launches = platform.launcher_.launches;
+    select(1);
+    QTest::keyClick(list(), Qt::Key_Return);
+    EXPECT_EQ(serverInForce(platform.proxy), "b:2");
+    EXPECT_EQ(launches.size(), 1u);
+    QTest::keyClick(list(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(launches.size(), 2u);
+
+    const QPoint third = list()->visualRect(list()->model()->index(2, 0)).center();
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, third);
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, third);
+    EXPECT_EQ(serverInForce(platform.proxy), "c:3");
+    EXPECT_EQ(launches.size(), 3u);
+    EXPECT_EQ(status(), "Proxy changed to : c:3");
+
+    dialogs.replies = {QMessageBox::No};
+    QTest::keyClick(list(), Qt::Key_Delete);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "Do you want to report c:3 as dead proxy ?");
+    EXPECT_THAT(platform.transfer_.urls, IsEmpty());
+    EXPECT_EQ(launches.size(), 3u);
 }
 
 TEST_F(WindowTest, EventsReachTheirCommands) {
@@ -157,26 +279,77 @@ TEST_F(WindowTest, ADownloadsRowsArriveAsSoonAsItsAnswerDoes) {
     EXPECT_FALSE(real.http.busy());
 }
 
-// The status line is narrow: a text it cuts off is offered whole, as plain text, when the user points at it.
-TEST_F(WindowTest, ATextTooLongForTheStatusLineIsItsToolTip) {
+// A long text shows whole, as plain text, wrapped between words: in two lines, the window widening as far as needed,
+// or in more where the screen is too narrow. The list moves down by the lines the text takes.
+TEST_F(WindowTest, TheStatusLineShowsALongTextWholeBetweenWords) {
     open();
-    for (const std::string text :
-         {"Proxy not submitted: proxy entry holds a blank, a control character or a character outside ASCII (the "
-          "server answered 400 Bad Request)",
-          "Proxy not submitted: <b>no</b> &amp; <img src=x> <a href='http://x'>here</a> (the server answered 400)",
-          "The GNOME proxy setting (org.gnome.system.proxy) could not be changed: the session bus did not answer "
-          "within 3 s."}) {
-        window->setStatus(text);
-        EXPECT_TRUE(status().endsWith(QChar(0x2026))) << status().toStdString();
-        EXPECT_TRUE(Qt::mightBeRichText(statusLine()->toolTip()));
-        QTextDocument shown;
-        shown.setHtml(statusLine()->toolTip());
-        EXPECT_EQ(shown.toPlainText().toStdString(), text);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    const QFontMetrics metrics = statusLine()->fontMetrics();
+    const int twoLines = metrics.height() + metrics.lineSpacing();
+    const QString longWord = "http://a-list-server-with-a-very-long-name.example.org:8642/Tamberly/update.php";
+    const struct {
+        QString text;
+        bool inTwoLines;
+    } cases[] = {
+        {"Proxy not submitted: proxy entry holds a blank, a control character or a character outside ASCII (the "
+         "server answered 400 Bad Request)",
+         true},
+        {"Proxy not submitted: <b>no</b> &amp; <img src=x> <a href='http://x'>here</a> (the server answered 400)",
+         true},
+        {"List download failed: " + longWord + " did not answer", true},
+        {QString("The GNOME proxy setting (org.gnome.system.proxy) could not be changed: the session bus did not "
+                 "answer within 3 s. ")
+             .repeated(8),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const int screenWidth = window->screen()->availableGeometry().width();
+        window->setStatus(c.text.toStdString());
+        QTRY_COMPARE(window->centralWidget()->width(), window->width());
+        EXPECT_EQ(status(), c.text);
+        EXPECT_EQ(statusLine()->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(statusLine()->toolTip().isEmpty());
+        const QRect line = statusLine()->geometry();
+        const QRect needed = metrics.boundingRect(QRect(0, 0, line.width(), 1 << 20), Qt::TextWordWrap, c.text);
+        EXPECT_LE(needed.width(), line.width()) << "a word cut";
+        EXPECT_LE(needed.height(), line.height()) << "a line cut";
+        EXPECT_EQ(needed.height() <= twoLines, c.inTwoLines);
+        EXPECT_LE(window->frameGeometry().width(), screenWidth);
+        EXPECT_EQ(list()->geometry().top(), line.bottom() + 8);
+        EXPECT_EQ(list()->geometry().bottom(), child<QPushButton>("useAndLaunch")->geometry().top() - 13);
     }
 
     window->setStatus("Busy");
     EXPECT_EQ(status(), "Busy");
-    EXPECT_TRUE(statusLine()->toolTip().isEmpty());
+    EXPECT_EQ(statusLine()->height(), 17);
+    EXPECT_EQ(list()->geometry().top(), 32);
+}
+
+// A new user's first sight: an empty list says in grey where the rows come from, and the status line is empty.
+TEST_F(WindowTest, AnEmptyListShowsWhereTheRowsComeFrom) {
+    // The middle band of the list as painted, and whether anything but the list's background is in it.
+    const auto paintsText = [this] {
+        const QImage image = list()->viewport()->grab().toImage();
+        const QRgb background = image.pixel(1, 1);
+        for (int y = image.height() / 3; y < 2 * image.height() / 3; ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != background)
+                    return true;
+        return false;
+    };
+    open();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_STREQ(ProxyListView::kEmptyHint, "No proxies yet: Proxy \u2192 Download List");
+    EXPECT_TRUE(paintsText()) << "no hint";
+    EXPECT_TRUE(status().isEmpty());
+
+    window->showEntries({"", "", "", "", "", "", "", "", "", ""});
+    EXPECT_FALSE(paintsText()) << "a hint over rows, even empty ones";
+    window->showEntries({});
+    EXPECT_TRUE(paintsText());
 }
 
 TEST_F(WindowTest, StartUpFillsTheListFromTheStoredList) {
@@ -301,7 +474,8 @@ TEST_F(WindowTest, TheHostGetsThePopupCommandsOnlyWhereItShowsTheMenu) {
     QMenu* hostMenu = tray->icon()->contextMenu();
     ASSERT_NE(hostMenu, nullptr);
     EXPECT_EQ(hostMenu->actions(), trayMenu()->actions());
-    EXPECT_EQ(captions(hostMenu->actions()), QStringList({"No proxy and launch", "Random proxy and launch", "Quit"}));
+    EXPECT_EQ(captions(hostMenu->actions()),
+              QStringList({"&No proxy and launch", "&Random proxy and launch", "&Quit"}));
 
     ends = 0;
     hostMenu->actions().last()->trigger();

@@ -2,7 +2,9 @@
 // the default, and the answer or the typed text returned.
 #include "app/main_window.h"
 #include "app/tray_icon.h"
+#include "core/settings.h"
 #include "dialog_answerer.h"
+#include "support/temp_dir.h"
 
 #include <QApplication>
 
@@ -16,7 +18,9 @@ using Shown = DialogAnswerer::Shown;
 struct MessageBoxTest : ::testing::Test {
     MessageBoxTest() { QApplication::setApplicationDisplayName("Tamberly"); }
     QtTrayIcon tray{[] { return false; }, [] { return TrayHost::XEmbed; }};
-    MainWindow window{tray, [](Command) {}, [] {}};
+    TempDir home;
+    Settings settings{home.file("prefs.ini")};
+    MainWindow window{tray, settings, [](Command) {}, [] {}};
     View& view = window;
     DialogAnswerer dialogs;
 };

@@ -3,6 +3,8 @@
 #include "app/main_window.h"
 #include "app/tray_icon.h"
 #include "core/proxy_list_store.h"
+#include "core/settings.h"
+#include "support/temp_dir.h"
 
 #include <QItemSelectionModel>
 #include <QListView>
@@ -19,7 +21,9 @@ using namespace std::string_literals;
 
 struct ProxyListTest : ::testing::Test {
     QtTrayIcon tray{[] { return false; }, [] { return TrayHost::XEmbed; }};
-    MainWindow window{tray, [](Command) {}, [] {}};
+    test::TempDir home;
+    Settings settings{home.file("prefs.ini")};
+    MainWindow window{tray, settings, [](Command) {}, [] {}};
     View& view = window;
     QListView* list = window.findChild<QListView*>(QStringLiteral("proxyList"));
     QAbstractItemModel* model = list->model();
