@@ -2,8 +2,10 @@
 
 #include "app/app.h"
 #include "app/qt_http_transfer.h"
+#include "app/single_instance.h"
 #include "app/tray_icon.h"
 #include "core/settings.h"
+#include "platform/linux/instance_lock.h"
 #include "platform/linux/user_paths.h"
 #include "platform/platform.h"
 
@@ -12,6 +14,11 @@
 namespace tamberly {
 
 int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& show) {
+    // One program per settings folder: a later start brings the running window forward and ends there.
+    InstanceLock instance(configDir(), runtimeDir());
+    if (instance.role() == InstanceLock::Role::Second)
+        return showRunningInstance(instance, configDir());
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tamberly"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tamberly"));
@@ -27,6 +34,7 @@ int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& sho
         createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
     QtTrayIcon tray;
     App app(settings, *platform, tray, [] { QApplication::exit(0); });
+    ShowRequests showRequests(instance, [&app] { app.window().restore(); });
     QApplication::setWindowIcon(app.window().windowIcon());
     show(app.window());
     return QApplication::exec();
