@@ -58,8 +58,8 @@ std::string hostName() {
 }
 
 bool sameFile(int fd, const std::string& path) {
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
            held.st_ino == named.st_ino;
 }
