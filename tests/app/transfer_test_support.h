@@ -31,18 +31,21 @@ public:
     RandomSource& random() override { return fakes.random_; }
 };
 
-/// Runs action once, from inside the event loop, as soon as the server has received `count` requests.
+/// Runs action once, from inside the event loop, as soon as ready() is true (looked at every few milliseconds).
 class RequestWatcher {
 public:
-    RequestWatcher(const HttpTestServer& server, std::size_t count, std::function<void()> action) {
-        m_timer.callOnTimeout([this, &server, count, action = std::move(action)] {
-            if (server.requestCount() < count)
+    RequestWatcher(std::function<bool()> ready, std::function<void()> action) {
+        m_timer.callOnTimeout([this, ready = std::move(ready), action = std::move(action)] {
+            if (!ready())
                 return;
             m_timer.stop();
             action();
         });
         m_timer.start(5);
     }
+    /// As soon as the server has received `count` requests.
+    RequestWatcher(const HttpTestServer& server, std::size_t count, std::function<void()> action)
+        : RequestWatcher([&server, count] { return server.requestCount() >= count; }, std::move(action)) {}
 
 private:
     QTimer m_timer;

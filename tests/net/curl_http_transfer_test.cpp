@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -197,6 +198,11 @@ struct RawCase {
     std::string body;  // ...with this body
 };
 
+// Names the case in failure messages.
+void PrintTo(const RawCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 std::string answer(const std::string& fields, const std::string& body) {
     return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
            fields + "\r\n" + body;
@@ -240,7 +246,7 @@ TEST_P(RawAnswers, AreReadOrRefusedWithTheirReason) {
     // Compression is asked for only in the codings the program reads.
     EXPECT_THAT(requestHead, HasSubstr("\r\nAccept-Encoding: gzip, deflate\r\n"));
     // Whatever the outcome, the connection is closed at once: the server sees the hang-up.
-    EXPECT_TRUE(server.waitForHangUps(1));
+    EXPECT_TRUE(server.waitForClosed(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(

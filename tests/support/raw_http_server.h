@@ -98,11 +98,11 @@ public:
     /// Requests received so far.
     int requests() const { return m_requests; }
 
-    /// Waits until clients have hung up on `count` connections, at most `bound` (against a hang only); true when
-    /// they have.
-    bool waitForHangUps(int count, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+    /// Waits until `count` connections have ended (the client hung up, or a route reset it), at most `bound`
+    /// (against a hang only); true when they have.
+    bool waitForClosed(int count, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, bound, [&] { return m_hangUps >= count; });
+        return m_changed.wait_for(lock, bound, [&] { return m_closed >= count; });
     }
 
     /// Ends the connection with a reset instead of an orderly close.
@@ -147,20 +147,21 @@ private:
             send(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         else
             route->second(*this, fd, head);
+        bool reset = false;
         {
             std::lock_guard lock(m_mutex);
-            if (std::find(m_connections.begin(), m_connections.end(), fd) == m_connections.end())
-                return; // reset by the route
-            ::shutdown(fd, SHUT_WR);
+            reset = std::find(m_connections.begin(), m_connections.end(), fd) == m_connections.end();
+            if (!reset)
+                ::shutdown(fd, SHUT_WR);
         }
         // The answer is out: whatever the client sends now is read and dropped until it hangs up.
-        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        while (!reset && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
         }
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping)
                 return;
-            ++m_hangUps;
+            ++m_closed;
         }
         m_changed.notify_all();
     }
@@ -173,7 +174,7 @@ private:
     std::condition_variable m_changed;
     std::vector<int> m_connections;
     std::vector<std::thread> m_workers;
-    int m_hangUps = 0;
+    int m_closed = 0;
     std::atomic<int> m_requests{0};
     std::atomic<bool> m_stopping{false};
     std::atomic<std::int64_t> m_sent{0};
