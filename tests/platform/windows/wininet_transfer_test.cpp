@@ -166,8 +166,13 @@ TEST(WinInetTransfer, OutcomesAndTextsAsOnEveryPlatform) {
             return withFields(100);
         if (path == "/hundred-and-one-fields")
             return withFields(101);
-        if (path == "/long-head")
-            return okWith("X-Pad: " + std::string(64 * 1024, 'p') + "\r\n", "a:1*");
+        if (path == "/long-head") {
+            // Fewer fields than the cap, but longer in all; each short, as Wine's WinINet cuts a long line short.
+            std::string fields;
+            for (int i = 0; i < 90; ++i)
+                fields += "X-Pad-" + std::to_string(i) + ": " + std::string(800, 'p') + "\r\n";
+            return okWith(fields, "a:1*");
+        }
         // None of these is asked for, so none is decoded: taken as they are, the bytes would pass for a list.
         if (path == "/gzip-twice")
             return okWith("Content-Encoding: gzip, gzip\r\n", "\x1f\x8b\x08*packed*");
