@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <future>
 #include <string>
@@ -77,8 +78,12 @@ TEST_F(InstanceLockTest, AFirstStartThatDoesNotAnswerIsNamedAfterTheLimit) {
     InstanceLock later(settings("a"), runtime());
     EXPECT_FALSE(later.askFirstToShow("", 300ms));
     EXPECT_EQ(later.why(), "it did not answer within 300 ms");
+}
 
-    // Nothing but a request is answered.
+// Nothing but a request is answered, and a stranger's line does not call the window forward.
+TEST_F(InstanceLockTest, NothingButARequestIsAnswered) {
+    InstanceLock first(settings("a"), runtime());
+    ASSERT_EQ(first.role(), Role::First);
     auto stranger = std::async(std::launch::async, [&] {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
@@ -108,7 +113,7 @@ TEST_F(InstanceLockTest, AFirstStartThatEndedLeavesTheLockToTheNext) {
     if (child == 0) {
         InstanceLock held(settings("a"), runtime());
         const char role = held.role() == Role::First ? '1' : '0';
-        ::write(ready[1], &role, 1);
+        [[maybe_unused]] const auto written = ::write(ready[1], &role, 1);
         ::pause();
         ::_exit(0);
     }
@@ -132,6 +137,9 @@ TEST_F(InstanceLockTest, AFirstStartThatEndedLeavesTheLockToTheNext) {
         ASSERT_EQ(::posix_spawnp(&browser, "sleep", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
     }
     EXPECT_EQ(InstanceLock(settings("a"), runtime()).role(), Role::First);
+    // A first start that ends normally leaves neither its lock file nor its socket.
+    for (const auto& entry : std::filesystem::directory_iterator(runtime()))
+        ADD_FAILURE() << "left behind: " << entry.path();
     ::kill(browser, SIGKILL);
     ::waitpid(browser, nullptr, 0);
 }

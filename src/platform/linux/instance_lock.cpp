@@ -128,21 +128,32 @@ InstanceLock::InstanceLock(const std::string& settingsFolder, const std::string&
         m_why = "the runtime folder's path is too long for a socket: " + runtimeFolder;
         return;
     }
-    // Close-on-exec: a browser started from the program must not keep the lock after the program ends.
-    m_lock = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_lock < 0) {
-        m_why = "cannot open " + base + ".lock: " + errorText(errno);
-        return;
-    }
-    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) {
-            m_role = Role::Second;
+    m_lockPath = base + ".lock";
+    // The first start removes its lock file on the way out; one that opened the file just before that holds a lock
+    // on a name gone, and opens the new one.
+    for (;;) {
+        // Close-on-exec: a browser started from the program must not keep the lock after the program ends.
+        m_lock = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_lock < 0) {
+            m_why = "cannot open " + m_lockPath + ": " + errorText(errno);
             return;
         }
-        m_why = "cannot lock " + base + ".lock: " + errorText(errno);
+        if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                m_role = Role::Second;
+                return;
+            }
+            m_why = "cannot lock " + m_lockPath + ": " + errorText(errno);
+            ::close(m_lock);
+            m_lock = -1;
+            return;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(m_lock, &held) == 0 && ::stat(m_lockPath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            break;
         ::close(m_lock);
-        m_lock = -1;
-        return;
     }
     // The lock is this process's: a socket left by one that ended is its own no longer.
     ::unlink(m_socketPath.c_str());
@@ -155,6 +166,7 @@ InstanceLock::InstanceLock(const std::string& settingsFolder, const std::string&
             ::close(m_listener);
         m_listener = -1;
         // Without a socket later starts could not reach this one: they run on their own instead.
+        ::unlink(m_lockPath.c_str());
         ::close(m_lock);
         m_lock = -1;
         return;
@@ -163,9 +175,11 @@ InstanceLock::InstanceLock(const std::string& settingsFolder, const std::string&
 }
 
 InstanceLock::~InstanceLock() {
+    // The first leaves nothing behind: the socket and the lock file go while the lock is still held.
     if (m_listener >= 0) {
         ::close(m_listener);
         ::unlink(m_socketPath.c_str());
+        ::unlink(m_lockPath.c_str());
     }
     if (m_lock >= 0)
         ::close(m_lock);

@@ -9,7 +9,8 @@ namespace tamberly {
 /// One running program per settings folder. The first start holds a lock in the runtime folder ($XDG_RUNTIME_DIR)
 /// and listens on a Unix socket beside it, both named after the settings folder; a later start with the same folder
 /// finds the lock held and asks the first, through the socket, to bring its window forward. The lock is the
-/// kernel's (flock): it goes with the process however that ends, so the next start takes over cleanly.
+/// kernel's (flock): it goes with the process however that ends, so the next start takes over cleanly. A first start
+/// that ends normally removes both files.
 class InstanceLock final {
 public:
     enum class Role {
@@ -44,6 +45,7 @@ private:
     Role m_role = Role::Unguarded;
     std::string m_why;
     std::string m_socketPath;
+    std::string m_lockPath;
     int m_lock = -1;
     int m_listener = -1;
 };
