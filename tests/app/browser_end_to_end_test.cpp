@@ -145,7 +145,8 @@ protected:
         ::setenv("XDG_CURRENT_DESKTOP", currentDesktop, 1);
         ASSERT_EQ(Settings(m_prefs).setValue("Desktop", "LeaveAlone", leaveDesktopAlone ? "1" : "0"), "");
         m_settings = std::make_unique<Settings>(m_prefs);
-        m_platform = createPlatform({m_folder, m_settings->leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
+        m_platform = createPlatform(
+            {m_folder, m_settings->leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
         m_app = std::make_unique<App>(*m_settings, *m_platform, m_tray, [] {});
     }
 

@@ -84,7 +84,8 @@ private:
 };
 
 std::unique_ptr<Platform> linuxPlatform(const Settings& settings, const std::string& folder) {
-    return createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
+    return createPlatform(
+        {folder, settings.leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
 }
 
 // "Use this proxy" on a GNOME desktop without a session bus: registry.reg has the proxy, and the status line names
