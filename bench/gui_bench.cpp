@@ -4,11 +4,12 @@
 #include "bench_support.h"
 
 #include "app/app.h"
+#include "app/event_loop_wait.h"
 #include "app/proxy_list_model.h"
-#include "app/qt_http_transfer.h"
 #include "app/tray_icon.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
+#include "net/curl_http_transfer.h"
 #include "platform/linux/heap_reuse.h"
 #include "platform/platform.h"
 
@@ -239,9 +240,11 @@ int main(int argc, char* argv[]) {
     }
     // The program refuses answers beyond 8 MiB (about 400,000 entries); the growth table's longer lists need more.
     const auto transfer = [&] {
-        return std::make_unique<QtHttpTransfer>(
-            transfer_limits::kStall, transfer_limits::kTotal,
-            std::max<std::int64_t>(transfer_limits::kMaxBodyBytes, static_cast<std::int64_t>(text.size()) + 1));
+        return std::make_unique<CurlHttpTransfer>(
+            EventLoopWait::factory(),
+            TransferLimits{
+                transfer_limits::kStall, transfer_limits::kTotal,
+                std::max<std::int64_t>(transfer_limits::kMaxBodyBytes, static_cast<std::int64_t>(text.size()) + 1)});
     };
     WindowParts parts(configDir, transfer());
     const auto floorTransfer = transfer();

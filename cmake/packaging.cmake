@@ -107,8 +107,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_TAMBERLY_PACKAGE_NAME tamberly)
-# What dpkg-shlibdeps cannot see, as the program loads it at run time: the Qt platform plugins, libcurl (opened on
-# the first proxy check), GNOME's proxy schema and the dconf backend (without it GSettings writes stay in memory).
+# What dpkg-shlibdeps cannot see, as the program loads it at run time: the Qt platform plugins, libcurl (opened by
+# the first request or proxy check), GNOME's proxy schema and the dconf backend (without it GSettings writes stay in memory).
 set(CPACK_DEBIAN_TAMBERLY_PACKAGE_DEPENDS
     "qt6-qpa-plugins, libcurl4, gsettings-desktop-schemas, dconf-gsettings-backend | gsettings-backend")
 set(CPACK_DEBIAN_TAMBERLY_DESCRIPTION "switch the web proxy from a list of proxy servers

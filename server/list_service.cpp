@@ -13,6 +13,16 @@ constexpr std::string_view kAddPath = "/Tamberly/addproxy.php";
 constexpr std::string_view kDeadPath = "/Tamberly/deadproxy.php";
 constexpr std::string_view kPagePath = "/Tamberly/index.php";
 constexpr std::string_view kCheckPath = "/Tamberly/check.php";
+// The page's own form sends this field beside the proxy, so its visitor gets a page where the program gets "OK".
+constexpr std::string_view kFromField = "from";
+constexpr std::string_view kFromPage = "page";
+constexpr const char* kPageStyle = "<style>\n"
+                                   "body { font-family: sans-serif; margin: 2em; max-width: 50em; }\n"
+                                   "table { border-collapse: collapse; }\n"
+                                   "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; "
+                                   "text-align: left; }\n"
+                                   "</style>\n";
+constexpr const char* kPagePolicy = "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'";
 
 Reply text(int status, std::string body) {
     Reply reply;
@@ -48,6 +58,24 @@ std::string utcTime(std::int64_t seconds) {
 
 std::int64_t systemTime() {
     return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+bool fromPage(const QueryParams& params) {
+    const auto field = params.find(std::string(kFromField));
+    return params.count(std::string(kFromField)) == 1 && field->second == kFromPage;
+}
+
+// A visitor's answer to the page's form: the outcome as a page of its own (status and headers as the program's
+// answer has them) with the way back to the list.
+Reply formAnswer(Reply plain, std::string_view heading, std::string_view outcome) {
+    plain.contentType = "text/html; charset=utf-8";
+    plain.body = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+                 escapeHtml(heading) + " - Tamberly proxy list</title>\n" + kPageStyle + "</head>\n<body>\n<h1>" +
+                 escapeHtml(heading) + "</h1>\n<p>" + escapeHtml(outcome) +
+                 "</p>\n<p><a href=\"index.php\">Back to the proxy list</a></p>\n</body>\n</html>\n";
+    plain.headers.emplace_back("Cache-Control", "no-store");
+    plain.headers.emplace_back("Content-Security-Policy", kPagePolicy);
+    return plain;
 }
 
 } // namespace
@@ -91,6 +119,12 @@ Reply ListService::handle(std::string_view method, std::string_view path, const 
         reply.headers.emplace_back("Allow", "GET, HEAD");
         return reply;
     }
+    if (path == "/" || path == "/Tamberly" || path == "/Tamberly/") {
+        // The list's own address, typed without the page's name, leads to the page.
+        Reply reply = text(302, "the proxy list is at /Tamberly/index.php");
+        reply.headers.emplace_back("Location", std::string(kPagePath));
+        return reply;
+    }
     try {
         if (path == kListPath) {
             Reply reply;
@@ -118,14 +152,42 @@ Reply ListService::handle(std::string_view method, std::string_view path, const 
 }
 
 Reply ListService::submit(const QueryParams& params) {
+    const bool visitor = fromPage(params);
+    constexpr std::string_view kNotAdded = "The proxy was not added";
     std::string entry;
     Reply refusal;
-    if (!proxyEntry(params, entry, refusal))
-        return refusal;
-    std::lock_guard lock(m_writeMutex);
-    if (m_store.add(entry, m_options.moderate, m_clock()) != ProxyStore::AddResult::AlreadyKnown)
-        rebuildList();
-    return text(200, "OK");
+    if (!proxyEntry(params, entry, refusal)) {
+        if (!visitor)
+            return refusal;
+        const auto proxy = params.find("proxy");
+        const std::string outcome = params.count("proxy") == 1
+                                        ? "\"" + proxy->second + "\" is not a proxy address: " + refusal.body + "."
+                                    : params.count("proxy") == 0 ? "No proxy was sent."
+                                                                 : "More than one proxy was sent.";
+        return formAnswer(std::move(refusal), kNotAdded, outcome);
+    }
+    ProxyStore::AddResult result;
+    try {
+        std::lock_guard lock(m_writeMutex);
+        result = m_store.add(entry, m_options.moderate, m_clock());
+        if (result != ProxyStore::AddResult::AlreadyKnown)
+            rebuildList();
+    } catch (const std::exception& error) {
+        if (!visitor)
+            throw;
+        Reply failure = storeFailure(error);
+        const std::string outcome = entry + " could not be added: " + failure.body + ".";
+        return formAnswer(std::move(failure), kNotAdded, outcome);
+    }
+    if (!visitor)
+        return text(200, "OK");
+    if (result == ProxyStore::AddResult::AlreadyKnown)
+        return formAnswer(text(200, "OK"), "The proxy is already known",
+                          entry + " was sent before: nothing was changed.");
+    return formAnswer(text(200, "OK"), "The proxy was added",
+                      m_options.moderate
+                          ? entry + " was received. It appears on the list once the list's keeper has approved it."
+                          : entry + " was added to the list.");
 }
 
 Reply ListService::reportDead(const QueryParams& params) {
@@ -159,11 +221,9 @@ Reply ListService::page() {
     std::string html;
     html.reserve(2048 + records.size() * 96);
     html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            "<title>Tamberly proxy list</title>\n<style>\n"
-            "body { font-family: sans-serif; margin: 2em; max-width: 50em; }\n"
-            "table { border-collapse: collapse; }\n"
-            "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; text-align: left; }\n"
-            "</style>\n</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
+            "<title>Tamberly proxy list</title>\n";
+    html += kPageStyle;
+    html += "</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
     html += "<p>" + std::to_string(records.size()) + (records.size() == 1 ? " proxy is" : " proxies are") +
             " on the list. A proxy leaves the list after " + std::to_string(m_options.deadAfter) +
             (m_options.deadAfter == 1 ? " report" : " reports") + " that it no longer works.</p>\n";
@@ -183,6 +243,7 @@ Reply ListService::page() {
             "[2001:db8::1]:8080. Or send it from here:</p>\n"
             "<form action=\"addproxy.php\" method=\"get\">\n"
             "<input name=\"proxy\" maxlength=\"255\" placeholder=\"host:port\" required>\n"
+            "<input type=\"hidden\" name=\"from\" value=\"page\">\n"
             "<button type=\"submit\">Add</button>\n</form>\n";
     html += m_options.moderate ? "<p>New proxies appear on the list once the list's keeper has approved them.</p>\n"
                                : "<p>New proxies appear on the list at once.</p>\n";
@@ -192,8 +253,7 @@ Reply ListService::page() {
     reply.contentType = "text/html; charset=utf-8";
     reply.body = std::move(html);
     reply.headers.emplace_back("Cache-Control", "no-cache");
-    reply.headers.emplace_back("Content-Security-Policy",
-                               "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'");
+    reply.headers.emplace_back("Content-Security-Policy", kPagePolicy);
     return reply;
 }
 

@@ -1,9 +1,10 @@
 #include "app/run_tamberly.h"
 
 #include "app/app.h"
-#include "app/qt_http_transfer.h"
+#include "app/event_loop_wait.h"
 #include "app/tray_icon.h"
 #include "core/settings.h"
+#include "net/curl_http_transfer.h"
 #include "platform/linux/user_paths.h"
 #include "platform/platform.h"
 
@@ -22,9 +23,10 @@ int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& sho
     // The program's pieces, chosen here and nowhere else; prefs.ini is read once for all of start-up.
     const std::string folder = configDir();
     Settings settings(folder + "/prefs.ini");
-    // Qt's HTTP client: its requests run inside the window's event loop, which keeps the window answering.
-    const std::unique_ptr<Platform> platform =
-        createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
+    // The requests run on libcurl's thread while the window's event loop waits for them, so the window keeps
+    // answering.
+    const std::unique_ptr<Platform> platform = createPlatform(
+        {folder, settings.leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
     QtTrayIcon tray;
     App app(settings, *platform, tray, [] { QApplication::exit(0); });
     QApplication::setWindowIcon(app.window().windowIcon());

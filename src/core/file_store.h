@@ -34,7 +34,9 @@ struct Version {
 };
 
 /// Replaces a file's contents under an exclusive lock held across the read and the write, so that two
-/// processes changing the same file never lose each other's change. change() receives the current bytes
+/// processes changing the same file never lose each other's change. The lock is kept out of the user's folders (on
+/// Linux a lock file in the user's runtime folder, removed by its holder; on Windows a named object of the system),
+/// so nothing of it is left beside the file. change() receives the current bytes
 /// (nullopt when the file does not exist) and returns the new ones. The new file is written to a temporary
 /// file, flushed to disk and renamed over the old one, so a crash leaves either the old or the new file whole;
 /// the next write removes the temporary file a crash left behind.

@@ -46,6 +46,11 @@ Loaded load() {
     resolve(handle, "curl_multi_poll", c.multi_poll, f);
     resolve(handle, "curl_multi_wakeup", c.multi_wakeup, f);
     resolve(handle, "curl_multi_info_read", c.multi_info_read, f);
+    resolve(handle, "curl_url", c.url, f);
+    resolve(handle, "curl_url_cleanup", c.url_cleanup, f);
+    resolve(handle, "curl_url_set", c.url_set, f);
+    resolve(handle, "curl_url_get", c.url_get, f);
+    resolve(handle, "curl_free", c.free, f);
     if (f.empty() && c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         f = "libcurl could not start";
     return loaded;

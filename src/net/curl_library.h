@@ -6,9 +6,9 @@
 
 namespace tamberly {
 
-/// The libcurl functions the proxy check calls. libcurl is loaded when the first check runs, not when the program
-/// starts: with the TLS, Kerberos, LDAP and SSH libraries it brings, linking it would add about a third to the
-/// window's start-up, for a command many users never run.
+/// The libcurl functions the proxy check and the program's own requests call. libcurl is loaded when the first
+/// check or request runs, not when the program starts: with the TLS, Kerberos, LDAP and SSH libraries it brings,
+/// linking it would add about a third to the window's start-up, and most starts never send anything.
 struct CurlLibrary {
     decltype(&curl_global_init) global_init;
     decltype(&curl_easy_init) easy_init;
@@ -25,6 +25,11 @@ struct CurlLibrary {
     decltype(&curl_multi_poll) multi_poll;
     decltype(&curl_multi_wakeup) multi_wakeup;
     decltype(&curl_multi_info_read) multi_info_read;
+    decltype(&curl_url) url;
+    decltype(&curl_url_cleanup) url_cleanup;
+    decltype(&curl_url_set) url_set;
+    decltype(&curl_url_get) url_get;
+    decltype(&curl_free) free;
 };
 
 /// libcurl, loaded and initialised on the first call; nullptr when it cannot be, with why saying what failed.

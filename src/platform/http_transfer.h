@@ -25,9 +25,20 @@ inline constexpr std::chrono::milliseconds kTotal{120'000};
 /// ...or when the body grows past this size.
 inline constexpr std::int64_t kMaxBodyBytes = 8 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 5;
+/// An answer's head (status line and header fields) may not be longer than this...
+inline constexpr std::int64_t kMaxHeadBytes = 64 * 1024;
+/// ...nor hold more fields than this: a server that never ends its head is refused as soon as it passes either.
+inline constexpr int kMaxHeadFields = 100;
 /// A 4xx answer's text/plain body up to this size is handed on as the server's reason.
 inline constexpr std::int64_t kMaxReasonBytes = 1024;
 } // namespace transfer_limits
+
+/// The limits one HTTP client keeps to: those of transfer_limits, smaller in tests.
+struct TransferLimits {
+    std::chrono::milliseconds stall = transfer_limits::kStall;
+    std::chrono::milliseconds total = transfer_limits::kTotal;
+    std::int64_t maxBodyBytes = transfer_limits::kMaxBodyBytes;
+};
 
 /// The program's own requests to the list server: one at a time, never through the proxy in force (the program
 /// switches that proxy itself, often to one that no longer works).

@@ -27,8 +27,8 @@ struct PlatformSetup {
     std::string settingsFolder;
     /// Write the record only, and leave the desktop's own proxy setting alone (prefs.ini [Desktop] LeaveAlone=1).
     bool leaveDesktopAlone = false;
-    /// The HTTP client where the OS's platform has none of its own: on Linux the toolkit's, whose requests must run
-    /// inside the window's event loop. On Windows the window's WinInetTransfer, built with the hook that gives the
+    /// The HTTP client where the OS's platform has none of its own: on Linux the libcurl client built with the
+    /// front end's wait, whose requests wait inside the window's event loop. On Windows the window's WinInetTransfer, built with the hook that gives the
     /// window its keys while a request waits; without one, createPlatform builds one with no hook.
     std::unique_ptr<HttpTransfer> transfer;
 };

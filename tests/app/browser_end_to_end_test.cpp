@@ -4,7 +4,8 @@
 // must receive that request, and nothing once the proxy is off. The whole test program runs in a network
 // namespace of its own, where only loopback exists, so no request can leave the machine.
 #include "app/app.h"
-#include "app/qt_http_transfer.h"
+#include "app/event_loop_wait.h"
+#include "net/curl_http_transfer.h"
 #include "app/tray_icon.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
@@ -145,7 +146,7 @@ protected:
         ::setenv("XDG_CURRENT_DESKTOP", currentDesktop, 1);
         ASSERT_EQ(Settings(m_prefs).setValue("Desktop", "LeaveAlone", leaveDesktopAlone ? "1" : "0"), "");
         m_settings = std::make_unique<Settings>(m_prefs);
-        m_platform = createPlatform({m_folder, m_settings->leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
+        m_platform = createPlatform({m_folder, m_settings->leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
         m_app = std::make_unique<App>(*m_settings, *m_platform, m_tray, [] {});
     }
 

@@ -1,10 +1,14 @@
 // "Download List" against list servers that misbehave on purpose: answers that never end, that grow without
-// bound, that break the protocol, that redirect in circles, and lists of arbitrary bytes. Every one ends with a
-// clear status text; a failed one leaves the stored list, byte for byte, as it was.
+// bound, heads that never end, compressed answers that expand without bound or in codings the program does not
+// read, answers that break the protocol, that redirect in circles, and lists of arbitrary bytes. Every one ends at
+// once with a clear status text, closes its connection, and leaves the stored list, byte for byte, and the rows as
+// they were; the next request and quitting are not held up.
 #include "commands/commands.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
 #include "support/fake_view.h"
+#include "support/gzip_text.h"
+#include "support/raw_http_server.h"
 #include "support/temp_dir.h"
 #include "transfer_test_support.h"
 
@@ -12,21 +16,11 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,133 +41,6 @@ constexpr std::chrono::milliseconds kBusyWindow = 300ms;
 // takes in while the failure is noticed.
 constexpr std::int64_t kMostSentBytes = 32 * 1024 * 1024;
 
-/// A TCP server on 127.0.0.1 that answers with whatever bytes a route writes, well-formed HTTP or not. Each
-/// connection runs on a thread of its own; stop() cuts every connection, so a route that writes for ever ends.
-class RawServer {
-public:
-    /// Gets the connection and the request head (request line and headers); writes what it likes.
-    using Route = std::function<void(RawServer& server, int fd, const std::string& head)>;
-
-    RawServer() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-            ::listen(m_listener, 16) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        m_port = ntohs(address.sin_port);
-    }
-    ~RawServer() { stop(); }
-    RawServer(const RawServer&) = delete;
-    RawServer& operator=(const RawServer&) = delete;
-
-    /// Routes by the first folder of the request path: "/name/..." goes to route(name). Only before start().
-    void route(const std::string& name, Route route) { m_routes["/" + name] = std::move(route); }
-
-    void start() {
-        m_acceptor = std::thread([this] {
-            for (;;) {
-                const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd < 0) {
-                    if (errno == EINTR || errno == ECONNABORTED)
-                        continue;
-                    return;
-                }
-                std::lock_guard lock(m_mutex);
-                if (m_stopping) {
-                    ::close(fd);
-                    return;
-                }
-                m_connections.push_back(fd);
-                m_workers.emplace_back([this, fd] { serve(fd); });
-            }
-        });
-    }
-
-    void stop() {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
-                return;
-            m_stopping = true;
-            for (const int fd : m_connections)
-                ::shutdown(fd, SHUT_RDWR);
-        }
-        ::shutdown(m_listener, SHUT_RDWR);
-        if (m_acceptor.joinable())
-            m_acceptor.join();
-        for (auto& worker : m_workers)
-            worker.join();
-        for (const int fd : m_connections)
-            if (fd >= 0)
-                ::close(fd);
-        ::close(m_listener);
-    }
-
-    std::string url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + name; }
-    /// Bytes the routes have written so far, on all connections.
-    std::int64_t sentBytes() const { return m_sent; }
-
-    /// Ends the connection with a reset instead of an orderly close.
-    void reset(int fd) {
-        std::lock_guard lock(m_mutex);
-        std::replace(m_connections.begin(), m_connections.end(), fd, -1);
-        const linger abortive{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        ::close(fd);
-    }
-
-    /// Writes all of data; false once the client is gone or the server stops.
-    bool send(int fd, const std::string& data) {
-        std::size_t sent = 0;
-        while (sent < data.size() && !m_stopping) {
-            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            sent += static_cast<std::size_t>(n);
-            m_sent += n;
-        }
-        return sent == data.size();
-    }
-
-private:
-    void serve(int fd) {
-        std::string head;
-        char buffer[4096];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return;
-            head.append(buffer, static_cast<std::size_t>(n));
-        }
-        const std::size_t pathStart = head.find(' ') + 1;
-        const std::string path = head.substr(pathStart, head.find(' ', pathStart) - pathStart);
-        const auto route = m_routes.find(path.substr(0, path.find('/', 1)));
-        if (route == m_routes.end())
-            send(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        else
-            route->second(*this, fd, head);
-        std::lock_guard lock(m_mutex);
-        if (std::find(m_connections.begin(), m_connections.end(), fd) != m_connections.end())
-            ::shutdown(fd, SHUT_WR);
-    }
-
-    int m_listener = -1;
-    int m_port = 0;
-    std::map<std::string, Route> m_routes;
-    std::thread m_acceptor;
-    mutable std::mutex m_mutex;
-    std::vector<int> m_connections;
-    std::vector<std::thread> m_workers;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<std::int64_t> m_sent{0};
-};
-
 std::string okHead(const std::string& extra = "") {
     return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n" + extra + "\r\n";
 }
@@ -182,10 +49,15 @@ std::string redirect(const std::string& location) {
     return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n";
 }
 
-/// Sends piece again and again until the client hangs up or the server stops, waiting pace between pieces.
-void sendForEver(RawServer& server, int fd, const std::string& piece, std::chrono::milliseconds pace = 0ms) {
-    while (server.send(fd, piece))
-        std::this_thread::sleep_for(pace);
+/// A list twice gzipped whose compressed bytes hold a "*", so that taken as they are they would pass for a list.
+std::string twiceGzippedList() {
+    std::string list;
+    for (int i = 1;; ++i) {
+        list += "10.0.0." + std::to_string(i % 250) + ":" + std::to_string(8000 + i) + "*";
+        const std::string twice = gzipped(gzipped(list));
+        if (twice.find('*') != std::string::npos)
+            return twice;
+    }
 }
 
 /// A list of every byte value: each byte but "*" as an entry of its own, then entries with line breaks, blanks at
@@ -223,10 +95,12 @@ protected:
                 sendForEver(s, fd, "4000\r\n" + std::string(0x4000, '*') + "\r\n");
         });
         server.route("endless-headers", [](RawServer& s, int fd, const std::string&) {
-            // Paced to what Qt parses, which is slow for headers: a backlog would keep its thread busy after the
-            // test.
             if (s.send(fd, "HTTP/1.1 200 OK\r\n"))
-                sendForEver(s, fd, "X-More: " + std::string(1000, 'a') + "\r\n", 5ms);
+                sendForEver(s, fd, "X-More: " + std::string(1000, 'a') + "\r\n");
+        });
+        server.route("endless-header-line", [](RawServer& s, int fd, const std::string&) {
+            if (s.send(fd, "HTTP/1.1 200 OK\r\nX-More: "))
+                sendForEver(s, fd, std::string(16 * 1024, 'a'));
         });
         server.route("deflate-bomb", [](RawServer& s, int fd, const std::string&) {
             // 16 MiB of one byte, deflated to well under the cap (qCompress puts the size in front).
@@ -234,6 +108,23 @@ protected:
             s.send(fd,
                    okHead("Content-Encoding: deflate\r\nContent-Length: " + std::to_string(packed.size()) + "\r\n") +
                        packed.toStdString());
+        });
+        server.route("gzip-bomb", [](RawServer& s, int fd, const std::string&) {
+            // 1 MiB that expands to 1 GiB of "*": a list of empty entries if it were read whole.
+            static const std::string bomb = gzipRepeated(std::string(1024 * 1024, '*'), 1024);
+            s.send(fd,
+                   okHead("Content-Encoding: gzip\r\nContent-Length: " + std::to_string(bomb.size()) + "\r\n") + bomb);
+        });
+        server.route("gzip-twice", [](RawServer& s, int fd, const std::string&) {
+            const std::string twice = twiceGzippedList();
+            s.send(fd,
+                   okHead("Content-Encoding: gzip, gzip\r\nContent-Length: " + std::to_string(twice.size()) + "\r\n") +
+                       twice);
+        });
+        server.route("unknown-coding", [](RawServer& s, int fd, const std::string&) {
+            const std::string list = "10.0.0.9:80*10.0.0.8:80*";
+            s.send(fd, okHead("Content-Encoding: snappy\r\nContent-Length: " + std::to_string(list.size()) + "\r\n") +
+                           list);
         });
         server.route("truncated", [](RawServer& s, int fd, const std::string&) {
             s.send(fd, okHead("Content-Length: 100\r\n") + "10.0.0.9:80*10.0.0.8:80*");
@@ -259,6 +150,14 @@ protected:
             const std::string list = hostileList();
             s.send(fd, okHead("Content-Length: " + std::to_string(list.size()) + "\r\n") + list);
         });
+        server.route("silent", [](RawServer&, int fd, const std::string&) {
+            char byte;
+            while (::recv(fd, &byte, 1, 0) > 0) {
+            }
+        });
+        server.route("good", [](RawServer& s, int fd, const std::string&) {
+            s.send(fd, okHead("Content-Length: 12\r\n") + "10.0.0.1:80*");
+        });
         server.start();
 
         EXPECT_EQ(settings.setBrowserPath("/usr/bin/firefox"), "");
@@ -272,12 +171,18 @@ protected:
         before = readFile(prefs);
     }
 
+    /// The stored list and the rows are those from before the download.
+    void expectNothingChanged() {
+        EXPECT_EQ(readFile(prefs), before);
+        EXPECT_THAT(view.rows, ElementsAreArray({"old:1", "old:2"}));
+    }
+
     ScopedUserHome home;
     std::string prefs = home.configDir() + "/prefs.ini";
     std::string before;
     Settings settings{prefs};
     FakeView view;
-    QtTransferPlatform platform{kStall, kTotal, kCap};
+    TransferPlatform platform{{kStall, kTotal, kCap}};
     RawServer server; // stops first, so no answer outlives the test
     Commands commands{view, platform, settings};
 };
@@ -291,8 +196,8 @@ class HostileAnswer : public HostileServer, public ::testing::WithParamInterface
 
 TEST_P(HostileAnswer, EndsWithAReasonAndKeepsTheStoredList) {
     useServer(server.url(GetParam().route));
-    // The window is busy for a moment while the answer comes in, as when it repaints: Qt's network thread must
-    // not read on meanwhile.
+    // The window is busy for a moment while the answer comes in, as when it repaints: the request's thread must
+    // keep to the limits meanwhile, not read on.
     QTimer::singleShot(0, [] { std::this_thread::sleep_for(kBusyWindow); });
 
     commands.run(Command::DownloadList);
@@ -300,34 +205,65 @@ TEST_P(HostileAnswer, EndsWithAReasonAndKeepsTheStoredList) {
     EXPECT_EQ(view.status, GetParam().status);
     // The client stops reading once it has enough to fail: an endless answer is not buffered ahead.
     EXPECT_LT(server.sentBytes(), kMostSentBytes);
-    EXPECT_EQ(readFile(prefs), before);
-    EXPECT_THAT(view.rows, ElementsAreArray({"old:1", "old:2"}));
+    expectNothingChanged();
     EXPECT_FALSE(platform.http.busy());
     EXPECT_EQ(platform.fakes.proxy.setting.mode, ProxyMode::Off);
+    // Given up on, each connection is closed at once...
+    EXPECT_TRUE(server.waitForClosed(server.requests()));
+
+    // ...and the next request goes out and is answered.
+    useServer(server.url("good"));
+    commands.run(Command::DownloadList);
+    EXPECT_EQ(view.status, "List downloaded from server.");
+    EXPECT_THAT(view.rows, ElementsAreArray({"10.0.0.1:80"}));
 }
 
 const std::string kClosedEarly =
     "List download failed: the server closed the connection before the answer was complete";
+const std::string kTooLarge = "List download failed: the answer is larger than 64 KiB";
+const std::string kHeadTooLarge = "List download failed: the answer's header is larger than 64 KiB or 100 fields";
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, HostileAnswer,
-    ::testing::Values(Hostility{"trickle-body",
-                                "List download failed: the server did not complete the answer within 2 seconds"},
-                      Hostility{"trickle-head", "List download failed: the server sent nothing for 1 second"},
-                      Hostility{"endless", "List download failed: the answer is larger than 64 KiB"},
-                      Hostility{"endless-chunked", "List download failed: the answer is larger than 64 KiB"},
-                      Hostility{"endless-headers", "List download failed: the server sent nothing for 1 second"},
-                      Hostility{"deflate-bomb", "List download failed: the server's answer could not be decoded"},
-                      Hostility{"truncated", kClosedEarly}, Hostility{"reset", kClosedEarly},
-                      Hostility{"not-http", kClosedEarly},
-                      Hostility{"bad-chunk", "The server sent an empty list; nothing changed."},
-                      Hostility{"loop-a", "List download failed: the server redirected more than 5 times"},
-                      Hostility{"to-file", "List download failed: the server redirected to \"file:///etc/passwd\""}),
+    ::testing::Values(
+        Hostility{"trickle-body", "List download failed: the server did not complete the answer within 2 seconds"},
+        Hostility{"trickle-head", "List download failed: the server sent nothing for 1 second"},
+        Hostility{"endless", kTooLarge}, Hostility{"endless-chunked", kTooLarge},
+        Hostility{"endless-headers", kHeadTooLarge}, Hostility{"endless-header-line", kHeadTooLarge},
+        Hostility{"deflate-bomb", kTooLarge}, Hostility{"gzip-bomb", kTooLarge},
+        Hostility{"gzip-twice", "List download failed: the answer is encoded as \"gzip, gzip\", which cannot be read"},
+        Hostility{"unknown-coding", "List download failed: the answer is encoded as \"snappy\", which cannot be read"},
+        Hostility{"truncated", kClosedEarly}, Hostility{"reset", kClosedEarly},
+        Hostility{"not-http", "List download failed: the server gave no HTTP answer"},
+        Hostility{"bad-chunk", "List download failed: the server's answer could not be decoded"},
+        Hostility{"loop-a", "List download failed: the server redirected more than 5 times"},
+        Hostility{"to-file", "List download failed: the server redirected to \"file:///etc/passwd\""}),
     [](const auto& info) {
         std::string name = info.param.route;
         std::erase(name, '-');
         return name;
     });
+
+// Quit while an answer is awaited or streams in: the program's own loop ends at once, the request with it, and
+// the server sees the connection closed. The program's own limits are far off.
+TEST_F(HostileServer, QuittingDuringARequestIsImmediate) {
+    TransferPlatform patient;
+    Commands program{view, patient, settings};
+    for (const char* route : {"silent", "trickle-head", "trickle-body"}) {
+        useServer(server.url(route));
+        const int requests = server.requests();
+        RequestWatcher quit([&] { return server.requests() > requests; }, [] { QCoreApplication::exit(0); });
+        // As in the program: the command runs from the application's event loop, and Quit ends that loop.
+        QTimer::singleShot(0, [&] { program.run(Command::DownloadList); });
+
+        QCoreApplication::exec();
+
+        EXPECT_EQ(view.status, "List download failed: the request was cancelled") << route;
+        expectNothingChanged();
+        EXPECT_FALSE(patient.http.busy());
+        EXPECT_TRUE(server.waitForClosed(server.requests())) << route;
+    }
+}
 
 // Bytes the cipher has no symbol for, line breaks, NUL and bytes above 127 are stored and read back exactly, so
 // the list shown after the next start is the one shown now.

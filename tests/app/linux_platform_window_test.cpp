@@ -1,7 +1,8 @@
 // The window over the real Linux platform: what a desktop setting that could not follow shows in the status line,
 // and start-up's browser lookup, which asks the desktop only while no browser is stored and never waits long.
 #include "app/app.h"
-#include "app/qt_http_transfer.h"
+#include "app/event_loop_wait.h"
+#include "net/curl_http_transfer.h"
 #include "app/tray_icon.h"
 #include "commands/commands.h"
 #include "core/proxy_list_store.h"
@@ -84,7 +85,7 @@ private:
 };
 
 std::unique_ptr<Platform> linuxPlatform(const Settings& settings, const std::string& folder) {
-    return createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<QtHttpTransfer>()});
+    return createPlatform({folder, settings.leaveDesktopAlone(), std::make_unique<CurlHttpTransfer>(EventLoopWait::factory())});
 }
 
 // The tool tip as the user reads it: it is rich text, the status text escaped in it.

@@ -25,7 +25,7 @@ protected:
     ScopedUserHome home;
     Settings settings{home.configDir() + "/prefs.ini"};
     FakeView view;
-    QtTransferPlatform platform;
+    TransferPlatform platform;
     Commands commands{view, platform, settings};
 };
 

@@ -137,7 +137,7 @@ TEST_F(WindowTest, ADownloadsRowsArriveAsSoonAsItsAnswerDoes) {
     server.start();
     storeList("old:1*");
     setValue("Server", "URL", server.baseUrl());
-    QtTransferPlatform real;
+    TransferPlatform real;
     open(real);
 
     std::vector<std::string> rowsMeanwhile;

@@ -1,4 +1,4 @@
-// The list server's commands over Qt's real HTTP client, against an HTTP server on 127.0.0.1.
+// The list server's commands over the program's real HTTP client, against an HTTP server on 127.0.0.1.
 #include "commands/commands.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
@@ -55,7 +55,7 @@ protected:
     std::string prefs = home.configDir() + "/prefs.ini";
     Settings settings{prefs};
     FakeView view;
-    QtTransferPlatform platform{kShortStall, kShortTotal, kSmallCap}; // after the server: closed before it stops
+    TransferPlatform platform{{kShortStall, kShortTotal, kSmallCap}}; // after the server: closed before it stops
     Commands commands{view, platform, settings};
 };
 

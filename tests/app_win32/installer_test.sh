@@ -48,7 +48,7 @@ kill "$app" 2>/dev/null || true
 wait "$app" 2>/dev/null || true
 wineserver_settle() { ! pgrep -f 'TamberlyInstallerTest.tamberly.exe' >/dev/null; }
 wait_for 10 wineserver_settle || true
-rm -f "$dir/prefs.ini" "$dir/prefs.ini.lock"
+rm -f "$dir/prefs.ini" # the program's only file there: its lock is no file
 
 # The uninstaller copies itself away and returns at once: wait for it to finish its work.
 wine "$dir/uninstall.exe" /S || fail "the uninstaller failed"

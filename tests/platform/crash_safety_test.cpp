@@ -4,6 +4,7 @@
 #include "platform/linux/proxy_record_file.h"
 #include "settings_writer.h"
 #include "core/ini_file.h"
+#include "scoped_env.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -286,7 +287,11 @@ void PrintTo(const StoreKind& kind, std::ostream* out) {
 
 class CrashSafety : public ::testing::TestWithParam<StoreKind> {
 protected:
+    void SetUp() override { env.set("XDG_RUNTIME_DIR", runtime.path()); }
+
     TempDir dir;
+    TempDir runtime; // the writers' runtime folder, where their locks live
+    ScopedEnv env;
     std::string file = dir.file(GetParam().fileName);
 };
 
@@ -302,7 +307,7 @@ TEST_P(CrashSafety, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> sleepMicros(0, kMaxSleepMicros);
 
-    const std::set<std::string> ownFiles = {kind.fileName, std::string(kind.fileName) + ".lock"};
+    const std::set<std::string> ownFiles = {kind.fileName};
     long stored = 0; // the step whose value the file holds
     int killsAfterTheRename = 0, killsBeforeTheFirstWrite = 0, killsInTheMiddle = 0;
     for (int kill = 0; kill < kKills; ++kill) {
@@ -322,6 +327,8 @@ TEST_P(CrashSafety, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
         const std::vector<std::string> stray = strayFiles(dir.path(), ownFiles);
         ASSERT_LE(stray.size(), 1u) << "kill " << kill << " left " << ::testing::PrintToString(stray);
         killsInTheMiddle += stray.size();
+        // At most the lock file of the write it was in, in the runtime folder; none beside the file.
+        ASSERT_LE(strayFiles(runtime.path(), {}).size(), 1u) << "kill " << kill;
 
         const std::string text = readFile(file);
         ASSERT_EQ(otherLines(text, kind.valueLineStart), before) << "kill " << kill << ":\n" << text;
@@ -344,6 +351,7 @@ TEST_P(CrashSafety, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
     kind.write(file, stored + 1);
     EXPECT_EQ(kind.value(file), kind.stepValue(stored + 1));
     EXPECT_EQ(strayFiles(dir.path(), ownFiles), std::vector<std::string>{});
+    EXPECT_EQ(strayFiles(runtime.path(), {}), std::vector<std::string>{});
 }
 
 // Two writers write into one file at the same time, 500 times each. Every snapshot taken meanwhile is a whole file
@@ -389,6 +397,8 @@ TEST_P(CrashSafety, TwoWritersAtOnceLoseNothing) {
     ASSERT_TRUE(WIFEXITED(statusB) && WEXITSTATUS(statusB) == 0);
     EXPECT_EQ(problem, "");
     EXPECT_EQ(kind.raceEnd(file), "");
+    EXPECT_EQ(strayFiles(dir.path(), {kind.fileName}), std::vector<std::string>{}) << "no lock file beside the file";
+    EXPECT_EQ(strayFiles(runtime.path(), {}), std::vector<std::string>{}) << "none in the runtime folder either";
     std::cout << kind.name << ": " << 2 * kRaceWrites << " writes raced, " << snapshots
               << " snapshots read whole meanwhile\n";
 }

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -391,6 +392,137 @@ TEST_F(DesktopProxyTest, NoProgramSeesHalfAChange) {
     // The reader was reading while both kinds of change were made.
     EXPECT_GT(seen["sample='manual'|'h1.example'"], 0);
     EXPECT_GT(seen["sample='none'|'h2.example'"], 0);
+}
+
+// Every file under the home folder (the configuration, data and runtime folders) that holds a lock or a temporary
+// file, as "files.NAME=" lines: list.sh NAME prints one after a step.
+constexpr const char* kListScript =
+    "echo \"$1.files=$(find . -type f | grep -e lock -e .tmp- | sort | tr \"\\n\" \" \")\"\n";
+
+// No command leaves a lock file anywhere: not beside prefs.ini and registry.reg, not beside kioslaverc (where KDE's
+// programs would take a 0-byte kioslaverc.lock for a lock that is held), and not in the runtime folder.
+TEST_F(DesktopProxyTest, NoCommandLeavesALockFileInAnyFolder) {
+    writeFile(m_dir.file("list.sh"), kListScript);
+    writeFile(m_dir.file("config/tamberly/prefs.ini"), "[Path]\nIE=/bin/true\n");
+    struct Case {
+        const char* name;
+        std::string desktop;
+        std::string runner;
+        bool kde; // kioslaverc is there
+    };
+    const Case cases[] = {
+        {"GNOME", "GNOME", "dbus-run-session --", false},
+        {"KDE", "KDE", "dbus-run-session --", true},
+        {"no desktop", "", "env DBUS_SESSION_BUS_ADDRESS=unix:path=$PWD/no-bus", false},
+        {"no runtime folder", "KDE", "env -u XDG_RUNTIME_DIR dbus-run-session --", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.kde)
+            writeFile(m_dir.file("config/kioslaverc"), "[Proxy Settings]\nProxyType=0\n");
+        else
+            std::remove(m_dir.file("config/kioslaverc").c_str());
+        const Output out =
+            run(c.runner + " sh -c '$T command use 10.1.2.3:3128 | sed s/^/use./; sh list.sh use; "
+                           "$T command use-and-launch 10.1.2.4:3128 | sed s/^/launch./; sh list.sh launch; "
+                           "$T command off; sh list.sh off; $T command show; sh list.sh show'",
+                c.desktop);
+        EXPECT_EQ(out["use.status"], "Proxy changed to : 10.1.2.3:3128") << out.text;
+        EXPECT_EQ(out["launch.status"], "Proxy changed to : 10.1.2.4:3128") << out.text;
+        for (const char* step : {"use", "launch", "off", "show"})
+            EXPECT_EQ(out[std::string(step) + ".files"], "") << step;
+        EXPECT_NE(recordFile().find("\"ProxyEnable\"=dword:00000000"), std::string::npos);
+        if (c.kde) {
+            EXPECT_NE(readFile(m_dir.file("config/kioslaverc")).find("httpProxy=http://10.1.2.4 3128\n"),
+                      std::string::npos);
+        }
+    }
+}
+
+// A KDE program that holds kioslaverc's lock (Qt's QLockFile, as KConfig takes it) and read the file under it: the
+// program waits for it, then writes, and the file keeps both changes.
+TEST_F(DesktopProxyTest, AKdeProgramHoldingKioslavercsLockIsWaitedForAndBothChangesAreKept) {
+#ifndef TAMBERLY_KDE_LOCK_HOLDER
+    GTEST_SKIP() << "the KDE-style writer needs Qt";
+#else
+    writeFile(m_dir.file("list.sh"), kListScript);
+    writeFile(m_dir.file("config/kioslaverc"), "[Proxy Settings]\nProxyType=0\n");
+    const Output out = run("export H='" TAMBERLY_KDE_LOCK_HOLDER "'; dbus-run-session -- sh -c '"
+                           "$H config/kioslaverc 1000 kdeKey kdeValue & holder=$!; "
+                           "until [ -e config/kioslaverc.held ]; do sleep 0.01; done; "
+                           "$T command use 10.1.2.3:3128; wait $holder; echo holder=$?; sh list.sh end'",
+                           "KDE");
+    EXPECT_EQ(out["holder"], "0");
+    EXPECT_EQ(out["status"], "Proxy changed to : 10.1.2.3:3128") << out.text;
+    EXPECT_FALSE(out.has("status=The KDE proxy setting")) << out.text;
+    const std::string kioslaverc = readFile(m_dir.file("config/kioslaverc"));
+    EXPECT_NE(kioslaverc.find("[General]\nkdeKey=kdeValue\n"), std::string::npos) << kioslaverc;
+    EXPECT_NE(kioslaverc.find("ProxyType=1\n"), std::string::npos) << kioslaverc;
+    EXPECT_NE(kioslaverc.find("httpProxy=http://10.1.2.3 3128\n"), std::string::npos) << kioslaverc;
+    EXPECT_EQ(out["end.files"], "");
+#endif
+}
+
+// KDE's own configuration code (KConfig, in kwriteconfig5) writing kioslaverc while the program holds its lock: it
+// waits until the program lets go, then writes, and leaves no lock file behind.
+TEST_F(DesktopProxyTest, KdesOwnWriterWaitsWhileTheProgramHoldsTheLock) {
+    if (std::system("command -v kwriteconfig5 >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "kwriteconfig5 (libkf5config-bin) is not installed";
+    writeFile(m_dir.file("list.sh"), kListScript);
+    writeFile(m_dir.file("config/kioslaverc"), "[Proxy Settings]\nProxyType=1\n");
+    const Output out = run("$T hold-kde-lock 1000 >hold.txt & holder=$!; "
+                           "until grep -q held=1 hold.txt; do sleep 0.01; done; "
+                           "kwriteconfig5 --file kioslaverc --group General --key kdeKey kdeValue; echo kde=$?; "
+                           "wait $holder; cat hold.txt; sh list.sh end",
+                           "KDE");
+    EXPECT_EQ(out["kde"], "0");
+    EXPECT_EQ(out["changed-while-held"], "0") << "KDE's writer did not wait for the lock";
+    const std::string kioslaverc = readFile(m_dir.file("config/kioslaverc"));
+    EXPECT_NE(kioslaverc.find("kdeKey=kdeValue\n"), std::string::npos) << kioslaverc;
+    EXPECT_NE(kioslaverc.find("ProxyType=1\n"), std::string::npos) << kioslaverc;
+    EXPECT_EQ(out["end.files"], "");
+}
+
+// A kioslaverc.lock its owner left behind is taken over at once; one whose owner lives is waited for, at most 3 s,
+// and then named, with the file and the owner's lock left as they are.
+TEST_F(DesktopProxyTest, AStaleKdeLockIsTakenOverAndALiveOneIsNamed) {
+    struct Case {
+        const char* name;
+        std::string pid;     // the owner the lock file names
+        std::string program; // the program it names
+        std::string age;     // a command that ages the lock file
+        bool stale;
+    };
+    const Case cases[] = {
+        {"its process is gone", "$dead", "kwriteconfig5", "true", true},
+        {"its id went to another program", "$live", "kwriteconfig5", "true", true},
+        {"older than 30 s", "$live", "sleep", "touch -d \"1 minute ago\" config/kioslaverc.lock", true},
+        {"held by a live program", "$live", "sleep", "true", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(m_dir.file("config/kioslaverc"), "[Proxy Settings]\nProxyType=0\n");
+        const Output out = run("dbus-run-session -- sh -c 'sleep 60 & live=$!; sh -c \"exit 0\" & dead=$!; wait $dead; "
+                               "printf \"%s\\n%s\\n%s\\n\" " +
+                                   c.pid + " " + c.program + " $(uname -n) >config/kioslaverc.lock; " + c.age +
+                                   "; echo owner=" + c.pid + "; $T command use 10.1.2.3:3128; kill $live'",
+                               "KDE");
+        const std::string kioslaverc = readFile(m_dir.file("config/kioslaverc"));
+        const std::string lock = readFile(m_dir.file("config/kioslaverc.lock"));
+        if (c.stale) {
+            EXPECT_FALSE(out.has("status=The KDE proxy setting")) << out.text;
+            EXPECT_NE(kioslaverc.find("ProxyType=1\n"), std::string::npos) << kioslaverc;
+            EXPECT_FALSE(std::filesystem::exists(m_dir.file("config/kioslaverc.lock"))) << lock;
+        } else {
+            EXPECT_NE(out.text.find("config/kioslaverc.lock is still held by sleep (process " + out["owner"] + " on "),
+                      std::string::npos)
+                << out.text;
+            EXPECT_EQ(kioslaverc, "[Proxy Settings]\nProxyType=0\n");
+            EXPECT_EQ(lock.substr(0, out["owner"].size() + 7), out["owner"] + "\nsleep\n") << "the owner's, untouched";
+        }
+        EXPECT_EQ(out["status"], "Proxy changed to : 10.1.2.3:3128") << "registry.reg holds it all the same";
+        std::remove(m_dir.file("config/kioslaverc.lock").c_str());
+    }
 }
 
 TEST(KioslavercEdit, AGroupIsAddedWhereThereIsNoneAndRepeatedKeysBecomeOne) {

@@ -12,12 +12,17 @@
 //     command NAME [ROW]  runs a command as the window does, over a list holding ROW selected: use (Use this
 //                     proxy), use-and-launch, off (No proxy), show (Show current proxy); prints each "status=" and
 //                     "message=" the user would see
+//     hold-kde-lock MILLISECONDS  takes kioslaverc's lock as a write does, prints "held", holds it that long, then
+//                     prints "changed-while-held=" 1 or 0 and lets go
 //
 // A change prints "recorded=", then "record=", "gnome=", "kde=" with each place's state ("written", "not-present",
 // "failed") and "<place>.why=" its sentence, then "failure=" and "problems=" as the commands show them. "current"
 // prints "mode=", "servers=", "bypass=" and "url=", or "why=".
 #include "commands/commands.h"
+#include "core/file_store.h"
 #include "core/settings.h"
+#include "platform/linux/kde_config_lock.h"
+#include "platform/linux/kde_proxy_setting.h"
 #include "platform/linux/user_paths.h"
 #include "platform/platform.h"
 #include "platform/system_proxy.h"
@@ -25,6 +30,7 @@
 #include "support/fake_view.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +39,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -200,9 +207,27 @@ int command(Platform& platform, const Request& request) {
     return 0;
 }
 
+int holdKdeLock(Platform&, const Request& request) {
+    if (request.operands.size() != 1)
+        return 2;
+    const std::string path = kde_proxy::defaultPath();
+    KdeConfigLock lock(path);
+    if (const std::string why = lock.take(std::chrono::seconds(3)); !why.empty()) {
+        print("why", why);
+        return 1;
+    }
+    const auto before = file_store::read(path);
+    print("held", "1");
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(request.operands[0].c_str())));
+    print("changed-while-held", file_store::read(path) == before ? "0" : "1");
+    std::fflush(stdout);
+    return 0;
+}
+
 const std::map<std::string, std::function<int(Platform&, const Request&)>> kOperations = {
     {"use", use},       {"off", off},   {"auto", automatic},  {"current", current},
-    {"places", places}, {"page", page}, {"command", command},
+    {"places", places}, {"page", page}, {"command", command}, {"hold-kde-lock", holdKdeLock},
 };
 
 int usage(const char* program) {

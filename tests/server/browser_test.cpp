@@ -231,8 +231,9 @@ private:
     std::string m_session;
 };
 
-// The form on the page sends a proxy, the next load of the page shows it, and an entry holding markup (a database
-// edited by hand) is shown as text: no script from it ever reaches the page's DOM, so none runs.
+// The server's bare address leads to the page; the form on the page sends a proxy and gets a page with the outcome,
+// whose link leads back to the list, which shows it; and an entry holding markup (a database edited by hand, or
+// typed into the form) is shown as text: no script from it ever reaches a page's DOM, so none runs.
 TEST(ListServerPageInABrowser, TheFormAddsAProxyAndStoredMarkupNeverRuns) {
     ASSERT_EQ(access(kChromium, X_OK), 0) << "Chromium is needed (Debian package chromium)";
     ASSERT_EQ(isolateNetwork(), "");
@@ -249,10 +250,10 @@ TEST(ListServerPageInABrowser, TheFormAddsAProxyAndStoredMarkupNeverRuns) {
     sqlite3_close(handle);
 
     ServerProcess server({"--db", db});
-    const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/";
+    const std::string root = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
     Browser browser(dir.file("profile"));
 
-    browser.navigate(base + "index.php");
+    browser.navigate(root);
     const auto first = browser.loaded("/Tamberly/index.php");
     ASSERT_TRUE(first);
     EXPECT_NE(first->find("10.0.0.1:80"), std::string::npos) << *first;
@@ -268,15 +269,32 @@ TEST(ListServerPageInABrowser, TheFormAddsAProxyAndStoredMarkupNeverRuns) {
               "sent");
     const auto sent = browser.loaded("/Tamberly/addproxy.php");
     ASSERT_TRUE(sent);
-    EXPECT_EQ(*sent, "OK");
-    EXPECT_EQ(browser.evaluate("location.search"), "?proxy=Browser.Example%3A8080");
+    EXPECT_NE(sent->find("browser.example:8080 was added to the list."), std::string::npos) << *sent;
+    EXPECT_EQ(browser.evaluate("location.search"), "?proxy=Browser.Example%3A8080&from=page");
 
-    browser.navigate(base + "index.php");
+    // Back to the list by the answer's link.
+    ASSERT_EQ(browser.evaluate("(document.querySelector('a[href]').click(), 'clicked')"), "clicked");
     const auto next = browser.loaded("/Tamberly/index.php");
     ASSERT_TRUE(next);
     EXPECT_NE(next->find("browser.example:8080"), std::string::npos) << *next;
     EXPECT_EQ(browser.evaluate("document.getElementsByTagName('script').length"), "0");
     EXPECT_EQ(browser.evaluate("typeof window.ran"), "undefined");
+
+    // Markup typed into the form comes back as text in a refusal.
+    ASSERT_EQ(browser.evaluate("(document.querySelector('form input[name=proxy]').value = "
+                               "'<img src=x onerror=\"window.ran=3\">:80', "
+                               "document.querySelector('form button[type=submit]').click(), 'sent')"),
+              "sent");
+    const auto refused = browser.loaded("/Tamberly/addproxy.php");
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->find("\"<img src=x onerror=\"window.ran=3\">:80\" is not a proxy address"), std::string::npos)
+        << *refused;
+    EXPECT_EQ(browser.evaluate("document.querySelectorAll('img, [onerror]').length"), "0");
+    EXPECT_EQ(browser.evaluate("typeof window.ran"), "undefined");
+    EXPECT_EQ(browser.evaluate("document.querySelector('a[href]').href"), root + "Tamberly/index.php");
+
+    browser.navigate(root + "Tamberly/");
+    ASSERT_TRUE(browser.loaded("/Tamberly/index.php"));
     EXPECT_EQ(get(server, "/Tamberly/update.php").body, "10.0.0.1:80*browser.example:8080*");
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }

@@ -319,9 +319,61 @@ TEST_P(ListServerTest, EscapesStoredValuesOnThePage) {
     EXPECT_EQ(get(server, kPage).body.find("script"), std::string::npos);
 }
 
+// The list's own address leads to the page. The page's form gets a page with the outcome and the way back; the
+// program's own request, which never sends the form's field, still gets its one word.
+TEST_P(ListServerTest, LeadsToThePageAndAnswersItsFormWithAPage) {
+    ServerProcess server(withDb({}));
+    auto client = server.client();
+    for (const std::string path : {"/", "/Tamberly", "/Tamberly/", "/?x=1"}) {
+        for (const bool head : {false, true}) {
+            const auto answer = head ? client.Head(path) : client.Get(path);
+            ASSERT_TRUE(answer) << path;
+            EXPECT_EQ(answer->status, 302) << path;
+            EXPECT_EQ(answer->get_header_value("Location"), kPage) << path;
+        }
+    }
+
+    const std::string form = "/Tamberly/addproxy.php?from=page&proxy=";
+    struct Case {
+        std::string target;
+        int status;
+        std::string outcome; // the answer's paragraph, as HTML
+    };
+    const Case cases[] = {
+        {form + "Form.Example:8080", 200, "form.example:8080 was added to the list."},
+        {form + "form.example:8080", 200, "form.example:8080 was sent before: nothing was changed."},
+        {form + "10.0.0.1", 400, "&quot;10.0.0.1&quot; is not a proxy address: "},
+        {form + "%3Cb%3Ex%3C%2Fb%3E:80", 400, "&quot;&lt;b&gt;x&lt;/b&gt;:80&quot; is not a proxy address: "},
+        {"/Tamberly/addproxy.php?from=page", 400, "No proxy was sent."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const auto answer = get(server, c.target);
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_EQ(answer.contentType, "text/html; charset=utf-8");
+        EXPECT_NE(answer.body.find("<p>" + c.outcome), std::string::npos) << answer.body;
+        EXPECT_NE(answer.body.find("<a href=\"index.php\">Back to the proxy list</a>"), std::string::npos);
+        EXPECT_EQ(answer.body.find("<b>"), std::string::npos);
+    }
+    for (const std::string& target : {add("10.0.0.9:80"), add("10.0.0.9:80") + "&from=elsewhere"}) {
+        const auto answer = get(server, target);
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.contentType, "text/plain");
+        EXPECT_EQ(answer.body, "OK");
+    }
+    EXPECT_EQ(list(server), "form.example:8080*10.0.0.9:80*");
+    EXPECT_NE(get(server, kPage).body.find("<input type=\"hidden\" name=\"from\" value=\"page\">"), std::string::npos);
+
+    ServerProcess moderated(withDb({"--moderate"}));
+    EXPECT_NE(get(moderated, form + "10.0.0.2:80")
+                  .body.find("<p>10.0.0.2:80 was received. It appears on the list once the list&#39;s keeper has "
+                             "approved it.</p>"),
+              std::string::npos);
+}
+
 TEST_P(ListServerTest, AnswersOtherPathsMethodsAndLongRequestsWithErrors) {
     ServerProcess server(withDb({}));
-    for (const std::string path : {"/", "/Tamberly/", "/Tamberly/other.php", "/Tamberly/update.php/x",
+    for (const std::string path : {"/index.php", "/Tamberly/other.php", "/Tamberly/update.php/x",
                                    "/tamberly/update.php", "/Tamberly/../Tamberly/update.php"})
         EXPECT_EQ(get(server, path).status, 404) << path;
 

@@ -9,7 +9,8 @@
 
 namespace tamberly::test {
 namespace {
-const char* const kVariables[3] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"};
+// The runtime folder too: the file store keeps its locks there.
+const char* const kVariables[4] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME", "XDG_RUNTIME_DIR"};
 
 #ifdef _WIN32
 // The C runtime's environment is the one getenv reads.
@@ -56,8 +57,8 @@ TempDir::~TempDir() {
 }
 
 ScopedUserHome::ScopedUserHome() {
-    const std::string values[3] = {m_dir.path() + "/config", m_dir.path() + "/data", m_dir.path()};
-    for (int i = 0; i < 3; ++i) {
+    const std::string values[4] = {m_dir.path() + "/config", m_dir.path() + "/data", m_dir.path(), m_dir.path()};
+    for (int i = 0; i < 4; ++i) {
         if (const char* old = std::getenv(kVariables[i])) {
             m_had[i] = true;
             m_saved[i] = old;
@@ -67,7 +68,7 @@ ScopedUserHome::ScopedUserHome() {
 }
 
 ScopedUserHome::~ScopedUserHome() {
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         if (m_had[i])
             setenv(kVariables[i], m_saved[i].c_str(), 1);
         else

@@ -19,8 +19,8 @@ private:
     std::string m_path;
 };
 
-/// Points XDG_CONFIG_HOME, XDG_DATA_HOME and HOME at a TempDir for the object's lifetime, so a test never
-/// touches the real user's files.
+/// Points XDG_CONFIG_HOME, XDG_DATA_HOME, HOME and XDG_RUNTIME_DIR at a TempDir for the object's lifetime, so a test
+/// never touches the real user's files.
 class ScopedUserHome {
 public:
     ScopedUserHome();
@@ -33,8 +33,8 @@ public:
 
 private:
     TempDir m_dir;
-    std::string m_saved[3];
-    bool m_had[3] = {};
+    std::string m_saved[4];
+    bool m_had[4] = {};
 };
 
 /// Whole contents of a file; empty when it cannot be read.

@@ -1,6 +1,8 @@
 #include "core/file_store.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -70,6 +72,101 @@ void removeLeftovers(const std::string& folder, const std::string& fileName) {
     }
 }
 
+// A folder for the program's locks that only the user can write to: $XDG_RUNTIME_DIR, else /run/user/UID (where
+// the session keeps it, also for programs started without the variable, as by cron), so that every process of the
+// user finds the same locks there.
+std::optional<std::string> userRuntimeFolder() {
+    const auto usable = [](const std::string& folder) {
+        struct stat info {};
+        return !folder.empty() && folder[0] == '/' && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+               info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
+    };
+    if (const char* variable = std::getenv("XDG_RUNTIME_DIR"); variable && usable(variable))
+        return std::string(variable);
+    if (const std::string session = "/run/user/" + std::to_string(::geteuid()); usable(session))
+        return session;
+    return std::nullopt;
+}
+
+// Without a runtime folder: /tmp/tamberly-UID, made for the user alone. A folder of that name that is not the
+// user's own, or that others may write to, is not used.
+std::string privateTempFolder(std::string& why) {
+    const std::string folder = "/tmp/tamberly-" + std::to_string(::geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = errnoText("cannot create", folder);
+        return {};
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & 077) != 0) {
+        why = folder + " is not a folder of this user's alone";
+        return {};
+    }
+    return folder;
+}
+
+// The lock of a file: in the runtime folder, never beside the user's files, named for the file (its folder as the
+// system resolves it, so every path to one file meets one lock) and kept apart from any other by a hash of its path.
+std::string lockPathFor(const std::string& folder, const std::string& fileName, std::string& why) {
+    std::string lockFolder = userRuntimeFolder().value_or(std::string());
+    if (lockFolder.empty() && (lockFolder = privateTempFolder(why)).empty())
+        return {};
+    std::string resolved = folder;
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        resolved = real;
+        std::free(real);
+    }
+    const std::string whole = resolved + "/" + fileName;
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (const unsigned char c : whole)
+        hash = (hash ^ c) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return lockFolder + "/tamberly-" + fileName.substr(0, 64) + "-" + hex + ".lock";
+}
+
+bool sameFile(int fd, const std::string& path) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+// An exclusive lock on a file of its own, which its holder removes before letting go, so that no lock file stays
+// behind. A waiter that gets the lock of a file already removed has nothing: it tries again on the new one. A
+// killed holder's file stays until the next holder removes it; the system ends the lock itself with the process.
+class PrivateLock {
+public:
+    ~PrivateLock() {
+        if (m_fd >= 0) {
+            if (sameFile(m_fd, m_path))
+                ::unlink(m_path.c_str());
+            ::close(m_fd);
+        }
+    }
+
+    std::string take(const std::string& path) {
+        m_path = path;
+        for (;;) {
+            Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+            if (fd.get() < 0)
+                return errnoText("cannot open the lock file", path);
+            while (::flock(fd.get(), LOCK_EX) != 0) {
+                if (errno != EINTR)
+                    return errnoText("cannot lock", path);
+            }
+            if (sameFile(fd.get(), path)) {
+                m_fd = fd.release();
+                return {};
+            }
+        }
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
 Stamp stampOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::uint64_t>(info.st_size),
@@ -122,14 +219,15 @@ std::string update(const std::string& path, const std::function<std::string(cons
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
 
-    // The lock lives in a file of its own: the data file is replaced by rename, so a lock on it would be lost.
-    Fd lock(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (lock.get() < 0)
-        return errnoText("cannot open the lock file for", path);
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return errnoText("cannot lock", path);
-    }
+    // The lock lives in a file of its own, in the runtime folder: the data file is replaced by rename, so a lock on
+    // it would be lost, and a lock file beside it would be left among the user's files.
+    std::string why;
+    const std::string lockPath = lockPathFor(folder, target.filename().string(), why);
+    if (lockPath.empty())
+        return "cannot lock " + path + ": " + why;
+    PrivateLock lock;
+    if (why = lock.take(lockPath); !why.empty())
+        return why;
 
     // A file that exists but cannot be read is left alone: replacing it would keep only the one new value. Under
     // the lock, a file that still has the caller's stamp holds the caller's bytes.

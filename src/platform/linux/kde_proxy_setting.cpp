@@ -3,11 +3,13 @@
 #include "core/file_store.h"
 #include "platform/linux/gio_library.h"
 #include "platform/linux/held_proxy_entry.h"
+#include "platform/linux/kde_config_lock.h"
 #include "platform/linux/user_paths.h"
 #include "text/ascii_text.h"
 
-
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 namespace tamberly::kde_proxy {
 namespace {
@@ -16,6 +18,8 @@ constexpr const char* kGroup = "[Proxy Settings]";
 constexpr const char* kScriptKey = "Proxy Config Script";
 constexpr const char* kLocalHosts = "localhost,127.0.0.1,::1";
 constexpr std::string_view kLineBlanks = " \t\r";
+// KDE's programs hold their lock for the milliseconds of a write; one held longer is a program stuck in its write.
+constexpr std::chrono::milliseconds kLockWait{3000};
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -188,8 +192,17 @@ std::string write(const std::string& path, const ProxySetting& change) {
     else if (change.servers)
         addIfMissing.emplace_back("NoProxyFor", kLocalHosts);
 
-    const std::string why = file_store::update(
-        path, [&](const std::optional<std::string>& old) { return editProxyGroup(old, keys, addIfMissing); });
+    std::string why;
+    {
+        // Under KDE's own lock, so that a KDE program writing the file at the same moment keeps its change and ours.
+        std::error_code ignored; // a folder that cannot be made is named by the lock
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        KdeConfigLock lock(path);
+        why = lock.take(kLockWait);
+        if (why.empty())
+            why = file_store::update(
+                path, [&](const std::optional<std::string>& old) { return editProxyGroup(old, keys, addIfMissing); });
+    }
     if (!why.empty())
         return "cannot write " + path + ": " + why;
 

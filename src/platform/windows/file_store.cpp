@@ -3,6 +3,7 @@
 #include "platform/windows/wide_text.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 
@@ -94,6 +95,70 @@ bool replaceWithRetry(const std::wstring& from, const std::wstring& to, DWORD& e
     }
 }
 
+// The file's one name for its lock: its folder as the system resolves it (short names, links, "..") and its own
+// name, in upper case since names compare case-blind. A folder that cannot be opened keeps its full path.
+std::wstring lockKey(const std::filesystem::path& folder, const std::wstring& fileName) {
+    std::wstring resolved;
+    Handle handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (handle.valid()) {
+        resolved.resize(MAX_PATH);
+        DWORD n = ::GetFinalPathNameByHandleW(handle.get(), resolved.data(), static_cast<DWORD>(resolved.size()), 0);
+        if (n >= resolved.size()) {
+            resolved.resize(n + 1);
+            n = ::GetFinalPathNameByHandleW(handle.get(), resolved.data(), static_cast<DWORD>(resolved.size()), 0);
+        }
+        resolved.resize(n < resolved.size() ? n : 0);
+    }
+    if (resolved.empty()) {
+        std::error_code ec;
+        resolved = std::filesystem::absolute(folder, ec).wstring();
+    }
+    std::wstring key = resolved + L"\\" + fileName;
+    ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// The lock of a file: a mutex of the system named for the file, so that nothing of it is left beside the user's
+// files. Global, so that the user's programs in every session meet it; the system lets go of it when its holder ends,
+// even killed, and the next one takes it over.
+class FileMutex {
+public:
+    ~FileMutex() {
+        if (m_owned)
+            ::ReleaseMutex(m_mutex);
+        if (m_mutex)
+            ::CloseHandle(m_mutex);
+    }
+
+    std::string take(const std::filesystem::path& folder, const std::wstring& fileName, const std::string& path) {
+        std::uint64_t hash = 14695981039346656037ull; // FNV-1a over the name's UTF-16 units
+        for (const wchar_t c : lockKey(folder, fileName))
+            hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+        std::wstring name = L"Global\\Tamberly.file.";
+        for (int shift = 60; shift >= 0; shift -= 4)
+            name += L"0123456789abcdef"[(hash >> shift) & 0xf];
+        // Another account's program holding a mutex of that name (a folder two users share) keeps it from this
+        // one: it is held for a write, so wait until it is gone.
+        for (int attempt = 0; !(m_mutex = ::CreateMutexW(nullptr, FALSE, name.c_str())); ++attempt) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_ACCESS_DENIED)
+                return failure("cannot lock", path, error);
+            ::Sleep(attempt < 20 ? 1 : 20);
+        }
+        const DWORD waited = ::WaitForSingleObject(m_mutex, INFINITE);
+        if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) // abandoned: its holder ended in the middle
+            return failure("cannot lock", path, ::GetLastError());
+        m_owned = true;
+        return {};
+    }
+
+private:
+    HANDLE m_mutex = nullptr;
+    bool m_owned = false;
+};
+
 Stamp stampOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info))
@@ -154,16 +219,11 @@ std::string update(const std::string& path, const std::function<std::string(cons
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
 
-    // The lock lives in a file of its own: the data file is replaced, so a lock on it would be lost.
-    Handle lock(::CreateFileW((target.wstring() + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!lock.valid())
-        return failure("cannot open the lock file for", path, ::GetLastError());
-    OVERLAPPED whole{};
-    if (!::LockFileEx(lock.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole))
-        return failure("cannot lock", path, ::GetLastError());
-    // The lock ends when its handle is closed, on every way out.
+    // Not a lock on the data file, which is replaced (a lock on it would be lost), nor a lock file beside it: a
+    // mutex of the system, let go on every way out.
+    FileMutex lock;
+    if (std::string why = lock.take(folder, target.filename().wstring(), path); !why.empty())
+        return why;
 
     // A file that exists but cannot be read is left alone: replacing it would keep only the one new value. Under
     // the lock, a file that still has the caller's stamp holds the caller's bytes.

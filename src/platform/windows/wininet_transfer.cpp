@@ -72,6 +72,60 @@ std::string refusalReason(const Hop& hop) {
     return hop.body;
 }
 
+/// A header of the answer as text, or nothing when it has none.
+std::wstring queryText(HINTERNET request, DWORD what) {
+    DWORD size = 0;
+    ::HttpQueryInfoW(request, what, nullptr, &size, nullptr);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+        return {};
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::HttpQueryInfoW(request, what, text.data(), &size, nullptr))
+        return {};
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+std::string headTooLargeText() {
+    return "the answer's header is larger than " + sizeText(transfer_limits::kMaxHeadBytes) + " or " +
+           std::to_string(transfer_limits::kMaxHeadFields) + " fields";
+}
+
+/// Whether a head (status line, fields, one per line, as WinINet keeps it) passes the program's caps.
+bool headTooLarge(const std::wstring& head) {
+    int fields = -1; // the status line is no field
+    for (std::size_t start = 0; start < head.size();) {
+        std::size_t end = head.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = head.size();
+        if (end > start)
+            ++fields;
+        start = end + 2;
+    }
+    return static_cast<std::int64_t>(head.size()) > transfer_limits::kMaxHeadBytes ||
+           fields > transfer_limits::kMaxHeadFields;
+}
+
+/// Whether a Content-Encoding value names no coding but identity.
+bool onlyIdentity(std::string_view coding) {
+    for (const std::string_view piece : splitList(coding, ',')) {
+        const std::string_view name = trim(piece);
+        if (!name.empty() && !equalsIgnoringCase(name, "identity"))
+            return false;
+    }
+    return true;
+}
+
+/// A header's value as one short line of printable ASCII, for a status text.
+std::string shown(std::string_view value) {
+    constexpr std::size_t kLongest = 40;
+    std::string text;
+    for (const char c : trim(value))
+        if (c >= 0x20 && c < 0x7f && text.size() < kLongest)
+            text += c;
+    return text.size() < trim(value).size() ? text + "..." : text;
+}
+
 // What the waiting thread and the worker share. The waiting thread may close the request handle to stop the
 // worker (WinINet allows that from another thread); the mutex keeps the handle from closing twice.
 struct Shared {
@@ -157,6 +211,12 @@ void fetch(HINTERNET session, const Target& target, std::chrono::milliseconds st
     size = sizeof text;
     if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_TYPE, text, &size, nullptr))
         hop.contentType = narrow(std::wstring(text, size / sizeof(wchar_t)));
+    // WinINet has read the whole head by now: it hands on none of it before. Its size and fields are counted here.
+    const std::wstring head = queryText(request, HTTP_QUERY_RAW_HEADERS_CRLF);
+    if (headTooLarge(head)) {
+        hop.failure = headTooLargeText();
+        return;
+    }
     if (isRedirect(hop.status)) {
         std::wstring location(2048, L'\0');
         size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
@@ -165,6 +225,12 @@ void fetch(HINTERNET session, const Target& target, std::chrono::milliseconds st
             hop.location = location;
             return;
         }
+    }
+    // No compression is asked for, so none is decoded: an answer in any coding would be taken as its raw bytes.
+    const std::string coding = narrow(queryText(request, HTTP_QUERY_CONTENT_ENCODING));
+    if (hop.status >= 200 && hop.status <= 299 && !onlyIdentity(coding)) {
+        hop.failure = "the answer is encoded as \"" + shown(coding) + "\", which cannot be read";
+        return;
     }
     const std::string tooLarge = "the answer is larger than " + sizeText(maxBodyBytes);
     ULONGLONG length = 0;
@@ -267,17 +333,18 @@ TransferResult WinInetTransfer::get(const std::string& url) {
             shared->cancelled = true;
             shared->close(); // ends the worker's blocking call
         }
-        if (!timedOut && shared->cancelled) {
-            // The program quits. Wine's WinINet does not end a blocking receive when its handle closes, so the
-            // worker is not waited for: it holds what it shares (its event too) and ends with the process.
+        if (timedOut || shared->cancelled) {
+            // The program quits, or the answer ran out of time. Wine's WinINet does not end a blocking receive
+            // when its handle closes, and a head that never ends is read inside one call, so the worker is not
+            // waited for: it holds what it shares (its event too) and ends when its call does, or with the process.
             worker.detach();
+            if (timedOut)
+                return {false, {}, "the server did not complete the answer within " + durationText(m_limits.total)};
             return {false, {}, "the request was cancelled"};
         }
         worker.join();
         ::CloseHandle(done);
         shared->close();
-        if (timedOut)
-            return {false, {}, "the server did not complete the answer within " + durationText(m_limits.total)};
         if (!hop->failure.empty())
             return {false, {}, hop->failure};
         if (isRedirect(hop->status) && !hop->location.empty()) {
