@@ -161,6 +161,9 @@ Verdict judge(const Slot& slot, CURLcode code, const TestPage& page, const std::
         // A header block begun and never ended within the limit is a stream of headers, not a slow answer.
         return slot.inHeaders ? Verdict::WrongAnswer : Verdict::TimedOut;
     case CURLE_COULDNT_RESOLVE_PROXY:
+    // A SOCKS proxy's own name: libcurl reports it as the host's, and no other host is looked up here, since the
+    // SOCKS proxy looks the test URL's host up itself.
+    case CURLE_COULDNT_RESOLVE_HOST:
         return Verdict::UnknownHost;
     case CURLE_PROXY: {
         // A SOCKS proxy's own reply. It looks the test URL's host up itself, and SOCKS has no reply for a name it
