@@ -353,10 +353,12 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 long status = 0;
                 curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
                 const bool success = status >= 200 && status <= 299;
-                // A 2xx without the expected text: a portal or any other page, however long.
+                // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a
+                // page however long.
+                const bool answered = code == CURLE_OK || slot.overflow;
                 const bool otherPage =
-                    success && !m_page.expect.empty() &&
-                    (slot.overflow || (code == CURLE_OK && slot.body.find(m_page.expect) == std::string::npos));
+                    !m_page.expect.empty() && answered &&
+                    !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
                 if (slot.headerOverflow)
                     outcome.error = "the test URL " + url + " answers with more than " +
                                     std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";

@@ -174,6 +174,7 @@ TEST_F(ProxyCheckTest, ATestUrlThatDoesNotAnswerRightStopsTheCheckBeforeAnyProxy
              // The check page must show its body: a portal's page, however long, is not it.
              {{url("/portal"), kBody}, kNotACheckPage},
              {{url("/big"), kBody}, kNotACheckPage},
+             {{url("/missing"), kBody}, kNotACheckPage},
              {{url("/fresh"), "tamberly"}, kNotACheckPage},
          }) {
         ProxyCheck check(page);
