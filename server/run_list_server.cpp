@@ -45,11 +45,11 @@ int runCommand(const CommandLine& commandLine) {
     const std::string path = postgres ? commandLine.database : openDatabasePath(commandLine.database, error);
     if (path.empty())
         return failure(error);
+    const auto opened = openProxyStore(path);
+    ProxyStore& store = *opened;
     if (postgres && commandLine.command == CommandLine::Command::Serve && commandLine.reporterSecret.empty())
         return failure("serving a PostgreSQL database needs --reporter-secret FILE (the same file on every "
                        "instance)");
-    const auto opened = openProxyStore(path);
-    ProxyStore& store = *opened;
     std::optional<ReporterSecret> secret;
     if (commandLine.command == CommandLine::Command::Serve) {
         // Kept apart from the database, so that a copy of the database tells nobody who reported what.
