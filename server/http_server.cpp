@@ -588,7 +588,7 @@ private:
                                          [](const auto& field) { return field.name() == http::field::host; });
                        hosts > 1 || (hosts == 0 && head.version() >= 11)) {
                 answer = errorAnswer(400);
-                answer.body = hosts == 0 ? "an HTTP/1.1 request needs a Host field" : "more than one Host field";
+                answer.body = hosts == 0 ? "the Host field is missing" : "more than one Host field";
             } else if (std::string fault = framingFault(head); !fault.empty()) {
                 // Framing the server cannot read would leave the rest of the body to be taken for a request.
                 answer = errorAnswer(400);
