@@ -109,7 +109,7 @@ TEST_F(ClusterTest, WritesSentToTwoServersAtOnceCountOnce) {
     constexpr int kEntries = 20;
     struct Case {
         int deadAfter;
-        bool oneReporter; // both reports from the same client
+        bool oneReporter;     // both reports from the same client
         std::string rowAfter; // both servers sent one report
     };
     for (const Case& c : {Case{2, false, "withdrawn|2"}, Case{1, false, "withdrawn|1"}, Case{3, false, "published|2"},

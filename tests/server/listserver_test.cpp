@@ -721,19 +721,21 @@ TEST_P(ListServerTest, LimitsWritesPerClientButNeverTheList) {
         many += "203.0.115." + std::to_string(i % 250 + 1) + ":" + std::to_string(8000 + i) + "\n";
     const auto imported = run({"import", "-"}, many);
     EXPECT_EQ(imported.exitCode, 0) << imported.err;
-    EXPECT_TRUE(listBecomes(server, [](const std::string& list) { return list.find("203.0.115.51:8300*") != std::string::npos; }));
+    EXPECT_TRUE(listBecomes(
+        server, [](const std::string& list) { return list.find("203.0.115.51:8300*") != std::string::npos; }));
 }
 
 // Connections that wait for a body are evicted at the cap like idle ones, so they cannot lock the list away; and
 // one address holds at most its share of connections.
 TEST_P(ListServerTest, HeldConnectionsDoNotLockOthersOut) {
     {
-        ServerProcess server(withDb({"--threads", "1", "--max-connections", "20", "--max-connections-per-client",
-                                     "1000"}));
+        ServerProcess server(
+            withDb({"--threads", "1", "--max-connections", "20", "--max-connections-per-client", "1000"}));
         std::vector<std::unique_ptr<RawClient>> held;
         for (int i = 0; i < 20; ++i) {
             held.push_back(std::make_unique<RawClient>(server.port()));
-            ASSERT_TRUE(held.back()->send("POST /Tamberly/addproxy.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n"));
+            ASSERT_TRUE(
+                held.back()->send("POST /Tamberly/addproxy.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n"));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         for (int i = 0; i < 5; ++i)
@@ -778,14 +780,17 @@ TEST_P(ListServerTest, ReadsRequestsAsHttpRequires) {
         {"chunked not last", "POST " + list + "Transfer-Encoding: chunked, gzip\r\n\r\n" + next, "400"},
         {"chunked twice", "POST " + list + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + next,
          "400"},
-        {"chunked and a length", "POST " + list + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + next,
-         "400"},
+        {"chunked and a length",
+         "POST " + list + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + next, "400"},
         {"a chunk size that overflows",
          "POST " + list + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFF\r\n" + next, "400"},
         {"a body on GET", "GET " + list + "Content-Length: 4000\r\n\r\n", "400"},
         {"a chunked body on HEAD", "HEAD " + list + "Transfer-Encoding: chunked\r\n\r\n", "400"},
-        {"a chunked body on POST", "POST " + list + "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
-                                                    "3\r\nabc\r\n0\r\n\r\n", "405"},
+        {"a chunked body on POST",
+         "POST " + list +
+             "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+             "3\r\nabc\r\n0\r\n\r\n",
+         "405"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -337,8 +337,9 @@ TEST(ListServerLoad, TwoServersOnPostgresServeOneListWhileClientsWrite) {
     const std::string db = postgres.createDatabase();
     ASSERT_FALSE(db.empty());
     TempDir dir;
-    const std::vector<std::string> args = {"--db", db, "--dead-after", "2", "--allow-private-entries",
-                                           "--write-rate", "off", "--trust-proxy", "127.0.0.1"};
+    const std::vector<std::string> args = {
+        "--db",         db,    "--dead-after",  "2",        "--allow-private-entries",
+        "--write-rate", "off", "--trust-proxy", "127.0.0.1"};
     ServerProcess first(args);
     ServerProcess second(args);
     loadAndCheck(
