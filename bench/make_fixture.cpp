@@ -1,6 +1,6 @@
 // Writes the benchmark inputs: a list text file, or a settings file holding a stored list (through the list store,
-// as a download stores it) and a browser, so the program starts without looking for one. Or stalls requests, or holds idle
-// connections to a server on 127.0.0.1, for the memory each one costs it.
+// as a download stores it) and a browser, so the program starts without looking for one. Or stalls requests, or holds
+// idle connections to a server on 127.0.0.1, for the memory each one costs it.
 
 #include "bench_support.h"
 
