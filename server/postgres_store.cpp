@@ -317,9 +317,13 @@ ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate
     ensureConnected();
     const ProxyState fresh = moderate ? ProxyState::Pending : ProxyState::Published;
     Transaction<PostgresStore> transaction(*this, "BEGIN");
-    if (moderate && maxPending > 0 && run("state", {entry}).rows() == 0 &&
-        run("pending", {std::to_string(maxPending)}).integer(0, 0) >= maxPending)
-        return AddResult::TooManyPending;
+    if (moderate && maxPending > 0) {
+        // Only an entry that would start to wait counts against the cap: a new one, or a withdrawn one sent again.
+        const auto known = run("state", {entry});
+        const bool wouldWait = known.rows() == 0 || known.text(0, 0) == stateName(ProxyState::Withdrawn);
+        if (wouldWait && run("pending", {std::to_string(maxPending)}).integer(0, 0) >= maxPending)
+            return AddResult::TooManyPending;
+    }
     AddResult result = AddResult::AlreadyKnown;
     ProxyState state{};
     // The insert waits for one running elsewhere with the same entry; a row removed meanwhile is inserted again.

@@ -62,6 +62,27 @@ protected:
         ASSERT_EQ(rc, SQLITE_OK);
     }
     /// The arguments with the test's database; the tests' entries are mostly in private ranges.
+    /// The rows of a query on the list's database, columns joined by "|".
+    std::vector<std::string> rows(const std::string& sql) const {
+        if (postgres())
+            return queryRows(m_db, sql);
+        std::vector<std::string> out;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(m_db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_exec(
+                db, sql.c_str(),
+                [](void* rows, int columns, char** values, char**) {
+                    std::string row;
+                    for (int c = 0; c < columns; ++c)
+                        row += (c ? "|" : "") + std::string(values[c] ? values[c] : "NULL");
+                    static_cast<std::vector<std::string>*>(rows)->push_back(row);
+                    return 0;
+                },
+                &out, nullptr);
+        }
+        sqlite3_close(db);
+        return out;
+    }
     std::vector<std::string> withDb(std::vector<std::string> args) const {
         args.insert(args.end(), {"--db", m_db, "--allow-private-entries"});
         return args;
@@ -193,6 +214,16 @@ TEST_P(ListServerTest, WithdrawsOnceDistinctReportersReportedIt) {
     for (int i = 0; i < 10; ++i)
         http.Get(dead("10.0.0.2:80"), {{"X-Forwarded-For", "198.51.100." + std::to_string(i)}});
     EXPECT_EQ(list(untrusting), "10.0.0.2:80*");
+
+    // The database keeps keyed hashes of the reporters, never an address; the key lives apart from it.
+    const auto reporters = rows("SELECT reporter FROM reports");
+    EXPECT_FALSE(reporters.empty());
+    for (const auto& reporter : reporters)
+        EXPECT_EQ(reporter.find_first_not_of("0123456789abcdef"), std::string::npos) << reporter;
+    if (!postgres()) {
+        const auto key = std::filesystem::status(m_db + ".reporter-secret");
+        EXPECT_EQ(key.permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
 
     // The withdrawn entry is listed by withdrawn and restored by approve, in its place.
     EXPECT_EQ(run({"withdrawn"}).out, "10.0.0.1:80\n");
@@ -597,7 +628,19 @@ TEST_P(ListServerTest, RefusesBadUsageWithAMessage) {
         {{"serve", "--db", other}, 1, "not a Tamberly list database"},
         {{"export", "--db", m_dir.path()}, 1, "cannot open database"},
     };
+    writeFile(m_dir.file("not-a-key"), "secret\n");
+    cases.push_back({{"serve", "--db", m_dir.file("list.db"), "--reporter-secret", m_dir.file("not-a-key")},
+                     1,
+                     "reporter secret " + m_dir.file("not-a-key") + ": does not hold a key"});
+    cases.push_back({{"serve", "--db", m_dir.file("list.db"), "--reporter-secret", m_dir.file("no/such/folder")},
+                     1,
+                     "cannot create it"});
+    cases.push_back({{"--write-rate", "20"}, 2, "--write-rate wants BURST/SECONDS"});
+    cases.push_back({{"--trust-proxy", "10.0.0.0/33"}, 2, "--trust-proxy wants an address"});
+    cases.push_back({{"--report-window", "1w"}, 2, "--report-window wants a time"});
+    cases.push_back({{"export", "--write-rate", "off"}, 2, "--write-rate applies only to serve"});
     if (postgres()) {
+        cases.push_back({{"serve", "--db", PostgresServer::shared().createDatabase()}, 1, "needs --reporter-secret"});
         const std::string absent =
             "postgresql://tamberly@127.0.0.1:" + std::to_string(PostgresServer::shared().port()) + "/absent";
         cases.push_back({{"export", "--db", absent}, 1, "cannot connect to the PostgreSQL database"});
@@ -868,12 +911,12 @@ INSTANTIATE_TEST_SUITE_P(Backends, ListServerTest, ::testing::Values(Backend::Sq
 
 TEST(ListServerDefaults, KeepsTheDatabaseInTheUsersDataFolder) {
     ScopedUserHome home;
-    const auto imported = runListServer({"import", "-"}, "10.0.0.1:80*");
+    const auto imported = runListServer({"import", "-"}, "203.0.113.1:80*");
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
     const std::string folder = home.dir().path() + "/data/tamberly";
     EXPECT_TRUE(std::filesystem::exists(folder + "/listserver.db"));
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(runListServer({"export"}).out, "10.0.0.1:80*");
+    EXPECT_EQ(runListServer({"export"}).out, "203.0.113.1:80*");
 }
 
 } // namespace
