@@ -79,8 +79,8 @@ protected:
 // A write taken by one server, or by a subcommand, is in every server's list well within a second: it is told by a
 // notification, not found by a periodic check.
 TEST_F(ClusterTest, AChangeReachesEveryServerWithinASecond) {
-    ServerProcess first(served({}));
-    ServerProcess second(served({}));
+    ServerProcess first(served({"--dead-after", "1"}));
+    ServerProcess second(served({"--dead-after", "1"}));
     for (int i = 1; i <= 5; ++i) {
         const std::string entry = "10.0.0." + std::to_string(i) + ":80";
         ServerProcess& taker = i % 2 ? first : second;
