@@ -111,8 +111,9 @@ std::string escapeHtml(std::string_view text) {
     return out;
 }
 
-ListService::ListService(ProxyStore& store, ServiceOptions options, std::optional<ReporterSecret> secret, Clock clock)
-    : m_store(store), m_options(options), m_secret(std::move(secret)),
+ListService::ListService(ProxyStore& store, ServiceOptions options, std::optional<ReporterSecret> secret, Clock clock,
+                         ProxyStore* pageStore)
+    : m_store(store), m_pageStore(pageStore), m_options(options), m_secret(std::move(secret)),
       m_clock(clock ? std::move(clock) : Clock(systemTime)) {
     std::lock_guard lock(m_writeMutex);
     rebuildList();
@@ -255,8 +256,12 @@ std::shared_ptr<const ListService::Pages> ListService::currentPages() {
     m_pageStale = false; // before reading, so that a change made meanwhile shows on the next one
     std::vector<ProxyRecord> records;
     try {
-        std::lock_guard write(m_writeMutex);
-        records = m_store.entries(ProxyState::Published);
+        if (m_pageStore) {
+            records = m_pageStore->entries(ProxyState::Published);
+        } else {
+            std::lock_guard write(m_writeMutex);
+            records = m_store.entries(ProxyState::Published);
+        }
     } catch (...) {
         m_pageStale = true;
         throw;
@@ -390,6 +395,8 @@ void ListService::waitForChange(std::chrono::milliseconds timeout) {
 
 void ListService::setErrorSink(std::function<void(const std::string&)> sink) {
     m_errorSink = sink;
+    if (m_pageStore)
+        m_pageStore->setLog(sink);
     m_store.setLog(std::move(sink));
 }
 

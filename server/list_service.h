@@ -54,9 +54,11 @@ public:
     /// Seconds since the epoch.
     using Clock = std::function<std::int64_t()>;
 
-    /// Reports need the secret (without one they fail); the subcommands that only read the list do not.
+    /// Reports need the secret (without one they fail); the subcommands that only read the list do not. The page is
+    /// read through pageStore when given (a second connection to the same database), so that reading a long list
+    /// for it never holds up writes; else through store.
     ListService(ProxyStore& store, ServiceOptions options, std::optional<ReporterSecret> secret = std::nullopt,
-                Clock clock = {});
+                Clock clock = {}, ProxyStore* pageStore = nullptr);
 
     /// Answers one request from a client (IpAddress::clientKey of the address that counted). Any bytes are
     /// accepted in the path and the parameters.
@@ -94,6 +96,7 @@ private:
     void setList(std::shared_ptr<const ListText> list);
 
     ProxyStore& m_store;
+    ProxyStore* m_pageStore; // with m_pageMutex; null: m_store, with m_writeMutex
     ServiceOptions m_options;
     std::optional<ReporterSecret> m_secret;
     Clock m_clock;

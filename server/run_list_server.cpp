@@ -61,7 +61,7 @@ int runCommand(const CommandLine& commandLine) {
     const bool allowPrivate = commandLine.service.allowPrivateEntries;
     switch (commandLine.command) {
     case CommandLine::Command::Serve:
-        return serveList(store, commandLine, std::move(*secret));
+        return serveList(store, *openProxyStore(path), commandLine, std::move(*secret));
     case CommandLine::Command::Import:
         return importFile(store, commandLine.argument, allowPrivate);
     case CommandLine::Command::Withdrawn:
