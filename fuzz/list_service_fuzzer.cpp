@@ -1,7 +1,7 @@
 // The list server's request handling, fed request lines directly (no socket): each target is split and decoded the
 // way the server's HTTP engine does before the service sees it. Never a 5xx or a crash; the list holds exactly the
-// published, well-formed entries, each once; the page lists every published row, HTML-escaped, whatever the row holds;
-// the request's access-log line is one line of printable ASCII.
+// published, well-formed entries the list takes, each once; the page shows only stored rows, HTML-escaped, whatever the
+// row holds; the request's access-log line is one line of printable ASCII.
 #include "entry.h"
 #include "fuzz_support.h"
 #include "http_server.h"
@@ -33,6 +33,10 @@ constexpr std::int64_t kNow = 1700000000;
 const tamberly::fuzz::ScratchDir scratch;
 ProxyStore& store() {
     static tamberly::SqliteStore instance(scratch.file("proxies.sqlite"));
+    return instance;
+}
+const tamberly::ReporterSecret& secret() {
+    static const auto instance = tamberly::ReporterSecret::load(scratch.file("reporter-secret"));
     return instance;
 }
 
@@ -115,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tamberly::ServiceOptions options;
     options.moderate = input.ConsumeBool();
     options.deadAfter = input.ConsumeIntegralInRange(1, 3);
+    options.allowPrivateEntries = input.ConsumeBool();
     // A row put in the database by other means, such as a hand edit: it may hold anything.
     const std::string handRow = input.ConsumeRandomLengthString(300);
 
@@ -126,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rows[handRow] = {ProxyState::Published};
     }
 
-    ListService service(store(), options, [] { return kNow; });
+    ListService service(store(), options, secret(), [] { return kNow; });
     for (int request = 0; request < 8 && input.remaining_bytes() > 0; ++request) {
         const std::string line = input.ConsumeRandomLengthString(1024);
         const auto space = line.find(' ');
@@ -138,7 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QueryParams params;
         tamberly::splitTarget(target, path, params);
 
-        const Reply reply = service.handle(method, path, params);
+        // Every request from a reporter of its own, so each report counts.
+        const Reply reply = service.handle(method, path, params, "198.51.100." + std::to_string(request));
+        const std::string body = reply.sharedBody ? *reply.sharedBody : reply.body;
         const int status = reply.status;
         checkLogLine(tamberly::accessLogLine(handRow, kNow, method, target, "HTTP/1.1", status, reply.body.size()));
         require(status == 200 || status == 400 || status == 404 || status == 405, "the status is 200, 400, 404 or 405",
@@ -150,8 +157,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         const bool submit = path == "/Tamberly/addproxy.php", report = path == "/Tamberly/deadproxy.php";
         if ((submit || report) && params.count("proxy") == 1) {
-            const auto check = tamberly::checkEntry(params.find("proxy")->second);
-            require((status != 400) == check.ok, "a proxy is refused exactly when it is no entry",
+            const std::string& raw = params.find("proxy")->second;
+            const auto check =
+                submit ? tamberly::checkSubmission(raw, options.allowPrivateEntries) : tamberly::checkEntry(raw);
+            require((status != 400) == check.ok, "a proxy is refused exactly when the list does not take it",
                     [&] { return reply.body; });
             if (check.ok) {
                 auto it = rows.find(check.entry);
@@ -173,21 +182,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
 
         // After every request: the list and the page show what the store should hold.
-        std::vector<std::string> published, listed;
+        std::vector<std::string> listed;
         for (const auto& [entry, row] : rows) {
             if (row.state != ProxyState::Published)
                 continue;
-            published.push_back(entry);
-            if (tamberly::isStoredForm(entry))
+            if (tamberly::isStoredForm(entry) && tamberly::listPolicyFault(entry, options.allowPrivateEntries).empty())
                 listed.push_back(entry);
         }
-        require(sorted(listEntries(*service.listText())) == listed, "the list holds the published entries, each once",
-                [&] { return shown(*service.listText()); });
+        const std::string text = service.listText()->joined();
+        require(sorted(listEntries(text)) == listed, "the list holds the published entries the list takes, each once",
+                [&] { return shown(text); });
         if (path == "/Tamberly/update.php")
-            require(status == 200 && reply.body == *service.listText(), "update.php serves the list");
-        if (path == "/Tamberly/index.php") {
+            require(status == 200 && reply.body == text, "update.php serves the list");
+        if (path == "/Tamberly/index.php" && params.empty()) {
+            // Rendered at most once a second, so it may show an earlier state: never a row the store never held.
             require(status == 200 && reply.contentType.starts_with("text/html"), "index.php is a page");
-            require(sorted(pageEntries(reply.body)) == published, "the page shows every published row, escaped");
+            for (const auto& shownEntry : pageEntries(body))
+                require(rows.count(shownEntry) == 1, "the page shows stored rows only, escaped",
+                        [&] { return shown(shownEntry); });
         }
     }
 

@@ -44,7 +44,7 @@ bool readInput(const std::string& file, std::string& text, std::string& error) {
 
 } // namespace
 
-int importFile(ProxyStore& store, const std::string& file) {
+int importFile(ProxyStore& store, const std::string& file, bool allowPrivateEntries) {
     std::string text;
     std::string error;
     if (!readInput(file, text, error))
@@ -53,7 +53,7 @@ int importFile(ProxyStore& store, const std::string& file) {
     std::set<std::string> seen;
     std::size_t refused = 0;
     for (const auto& piece : splitImportText(text)) {
-        const auto check = checkEntry(piece.text);
+        const auto check = checkSubmission(piece.text, allowPrivateEntries);
         if (!check.ok) {
             if (++refused <= kMaxImportErrorsShown)
                 std::cerr << file << ":" << piece.line << ": " << check.reason << "\n";
@@ -104,7 +104,21 @@ int removeEntry(ProxyStore& store, const std::string& raw) {
 
 int exportList(ProxyStore& store, const ServiceOptions& options) {
     ListService service(store, options);
-    std::cout << *service.listText() << std::flush;
+    std::cout << service.listText()->joined() << std::flush;
+    return 0;
+}
+
+int listWithdrawn(ProxyStore& store, bool allowPrivateEntries) {
+    for (const auto& record : store.entries(ProxyState::Withdrawn))
+        std::cout << record.entry << "\n";
+    // Published rows the list leaves out: stored before its rules refused them, or edited in by hand.
+    for (const auto& record : store.entries(ProxyState::Published)) {
+        const auto check = checkEntry(record.entry);
+        std::string why = !check.ok || check.entry != record.entry ? std::string("not an entry in stored form")
+                                                                   : listPolicyFault(record.entry, allowPrivateEntries);
+        if (!why.empty())
+            std::cout << record.entry << "\tleft out of the list: " << why << "\n";
+    }
     return 0;
 }
 

@@ -1,6 +1,10 @@
 #include "command_line.h"
 
 #include "core/proxy_entry.h"
+#include "ip_address.h"
+
+#include <algorithm>
+#include <iterator>
 
 #include <string>
 #include <utility>
@@ -11,33 +15,51 @@ namespace {
 constexpr int kMaxDeadAfter = 1000000;
 constexpr int kMaxThreads = 4096;
 constexpr int kMaxConnections = 1000000;
+constexpr int kMaxPending = 100000000;
+constexpr int kMaxBurst = 1000000;
+constexpr int kMaxTokenSeconds = 86400;
+constexpr std::int64_t kMaxReportWindow = 365 * 86400;
 
 const char* const kUsage =
-    "Usage: tamberly-listserver [serve] [--listen HOST:PORT] [--db PATH] [--dead-after N] [--moderate]\n"
-    "                           [--threads N] [--max-connections N]\n"
-    "       tamberly-listserver import FILE [--db PATH]\n"
-    "       tamberly-listserver export|pending [--db PATH]\n"
+    "Usage: tamberly-listserver [serve] [--listen HOST:PORT] [--db PATH] [--dead-after N] [--report-window TIME]\n"
+    "                           [--moderate] [--max-pending N] [--allow-private-entries] [--trust-proxy CIDR]...\n"
+    "                           [--write-rate BURST/SECONDS|off] [--reporter-secret FILE] [--threads N]\n"
+    "                           [--max-connections N] [--max-connections-per-client N]\n"
+    "       tamberly-listserver import FILE [--db PATH] [--allow-private-entries]\n"
+    "       tamberly-listserver export|pending|withdrawn [--db PATH] [--allow-private-entries]\n"
     "       tamberly-listserver approve|remove ENTRY [--db PATH]\n"
     "\n"
-    "Serves the Tamberly proxy list over HTTP and keeps it in an SQLite database.\n"
+    "Serves the Tamberly proxy list over HTTP and keeps it in an SQLite or PostgreSQL database.\n"
     "\n"
     "Commands:\n"
     "  serve           answer requests until SIGINT or SIGTERM (the default)\n"
     "  import FILE     publish the entries of FILE (\"*\" after each entry, or one a line; - reads standard input)\n"
     "  export          write the published list text to standard output\n"
     "  pending         list the entries that wait for approval, one a line\n"
+    "  withdrawn       list the withdrawn entries, and the stored ones the list leaves out with the reason\n"
     "  approve ENTRY   publish a waiting (or withdrawn) entry\n"
     "  remove ENTRY    delete an entry, whatever its state\n"
     "\n"
     "Options:\n"
-    "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8642; port 0 picks a free port)\n"
-    "  --db PATH           database file (default $XDG_DATA_HOME/tamberly/listserver.db), or a PostgreSQL\n"
-    "                      connection string (postgresql://user@host/dbname)\n"
-    "  --dead-after N      withdraw an entry after N dead-proxy reports (default 1)\n"
-    "  --moderate          new entries wait for approve instead of being published at once\n"
-    "  --threads N         event-loop threads (default: one per core)\n"
-    "  --max-connections N open connections at most; the longest idle is closed for a new one (default 10000)\n"
-    "  -h, --help          show this help\n";
+    "  --listen HOST:PORT      address to listen on (default 127.0.0.1:8642; port 0 picks a free port)\n"
+    "  --db PATH               database file (default $XDG_DATA_HOME/tamberly/listserver.db), or a PostgreSQL\n"
+    "                          connection string (postgresql://user@host/dbname)\n"
+    "  --dead-after N          withdraw an entry once N different reporters reported it (default 3)\n"
+    "  --report-window TIME    how long a report counts: seconds, or with s, m, h or d (default 24h)\n"
+    "  --moderate              new entries wait for approve instead of being published at once\n"
+    "  --max-pending N         with --moderate, entries that may wait at most (default 10000)\n"
+    "  --allow-private-entries take loopback, link-local and private addresses and localhost (a LAN's list)\n"
+    "  --trust-proxy CIDR      take the client's address from X-Forwarded-For when the peer is in CIDR\n"
+    "                          (repeatable)\n"
+    "  --write-rate B/S|off    submissions and reports per client: a burst of B, then one every S seconds\n"
+    "                          (default 20/2)\n"
+    "  --reporter-secret FILE  the key that hashes reporters (default: beside an SQLite database; needed with\n"
+    "                          PostgreSQL, the same file on every instance); made when missing\n"
+    "  --threads N             event-loop threads (default: one per core)\n"
+    "  --max-connections N     open connections at most; the longest idle is closed for a new one (default 10000)\n"
+    "  --max-connections-per-client N\n"
+    "                          open connections from one address (an IPv6 /64) at most (default 64)\n"
+    "  -h, --help              show this help\n";
 
 bool parseNumber(std::string_view text, int low, int high, int& value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos)
@@ -52,6 +74,37 @@ const char* usageText() {
     return kUsage;
 }
 
+bool parseDuration(std::string_view text, std::int64_t& seconds) {
+    std::int64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+        case 's':
+            unit = 1;
+            break;
+        case 'm':
+            unit = 60;
+            break;
+        case 'h':
+            unit = 3600;
+            break;
+        case 'd':
+            unit = 86400;
+            break;
+        default:
+            unit = 0;
+        }
+        if (unit != 0)
+            text.remove_suffix(1);
+        else
+            unit = 1;
+    }
+    int number = 0;
+    if (!parseNumber(text, 1, static_cast<int>(kMaxReportWindow), number))
+        return false;
+    seconds = number * unit;
+    return seconds <= kMaxReportWindow;
+}
+
 bool parseListenAddress(std::string_view text, std::string& host, int& port) {
     // Any host the resolver takes, and port 0 for a free one: only the split is an entry's.
     const HostPortSplit split = splitHostPort(text);
@@ -61,9 +114,10 @@ bool parseListenAddress(std::string_view text, std::string& host, int& port) {
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& commandLine, std::string& error) {
     static const std::pair<const char*, CommandLine::Command> commands[] = {
-        {"serve", CommandLine::Command::Serve},     {"import", CommandLine::Command::Import},
-        {"export", CommandLine::Command::Export},   {"pending", CommandLine::Command::Pending},
-        {"approve", CommandLine::Command::Approve}, {"remove", CommandLine::Command::Remove},
+        {"serve", CommandLine::Command::Serve},         {"import", CommandLine::Command::Import},
+        {"export", CommandLine::Command::Export},       {"pending", CommandLine::Command::Pending},
+        {"withdrawn", CommandLine::Command::Withdrawn}, {"approve", CommandLine::Command::Approve},
+        {"remove", CommandLine::Command::Remove},
     };
     std::vector<std::string> positional;
     std::vector<std::string> serveOnly;
@@ -84,17 +138,31 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         }
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name == "--moderate") {
+        if (name == "--moderate" || name == "--allow-private-entries") {
             if (equals != std::string::npos) {
-                error = "--moderate takes no value";
+                error = name + " takes no value";
                 return false;
             }
-            commandLine.service.moderate = true;
-            serveOnly.push_back(name);
+            if (name == "--moderate") {
+                commandLine.service.moderate = true;
+                serveOnly.push_back(name);
+            } else {
+                commandLine.service.allowPrivateEntries = true;
+            }
             continue;
         }
-        if (name != "--listen" && name != "--db" && name != "--dead-after" && name != "--threads" &&
-            name != "--max-connections") {
+        static const char* const valued[] = {"--listen",
+                                             "--db",
+                                             "--dead-after",
+                                             "--report-window",
+                                             "--max-pending",
+                                             "--trust-proxy",
+                                             "--write-rate",
+                                             "--reporter-secret",
+                                             "--threads",
+                                             "--max-connections",
+                                             "--max-connections-per-client"};
+        if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued)) {
             error = "unknown option " + name;
             return false;
         }
@@ -131,6 +199,51 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         if (name == "--max-connections" && !parseNumber(value, 1, kMaxConnections, commandLine.http.maxConnections)) {
             error = "--max-connections wants a number from 1 to " + std::to_string(kMaxConnections);
             return false;
+        }
+        if (name == "--max-connections-per-client" &&
+            !parseNumber(value, 1, kMaxConnections, commandLine.http.maxConnectionsPerClient)) {
+            error = "--max-connections-per-client wants a number from 1 to " + std::to_string(kMaxConnections);
+            return false;
+        }
+        if (name == "--max-pending" && !parseNumber(value, 1, kMaxPending, commandLine.service.maxPending)) {
+            error = "--max-pending wants a number from 1 to " + std::to_string(kMaxPending);
+            return false;
+        }
+        if (name == "--report-window" && !parseDuration(value, commandLine.service.reportWindow)) {
+            error = "--report-window wants a time such as 3600, 90m, 24h or 7d, at most 365d, not '" + value + "'";
+            return false;
+        }
+        if (name == "--trust-proxy") {
+            const auto range = parseIpRange(value);
+            if (!range) {
+                error =
+                    "--trust-proxy wants an address or ADDRESS/BITS, such as 10.0.0.0/8 or ::1, not '" + value + "'";
+                return false;
+            }
+            commandLine.http.trustedProxies.push_back(*range);
+        }
+        if (name == "--write-rate") {
+            const auto slash = value.find('/');
+            int burst = 0;
+            int seconds = 0;
+            if (value == "off") {
+                commandLine.http.writeBurst = 0;
+            } else if (slash != std::string::npos &&
+                       parseNumber(std::string_view(value).substr(0, slash), 1, kMaxBurst, burst) &&
+                       parseNumber(std::string_view(value).substr(slash + 1), 1, kMaxTokenSeconds, seconds)) {
+                commandLine.http.writeBurst = burst;
+                commandLine.http.writeSeconds = seconds;
+            } else {
+                error = "--write-rate wants BURST/SECONDS, such as 20/2, or off, not '" + value + "'";
+                return false;
+            }
+        }
+        if (name == "--reporter-secret") {
+            if (value.empty()) {
+                error = "--reporter-secret needs a file name";
+                return false;
+            }
+            commandLine.reporterSecret = value;
         }
     }
 

@@ -3,6 +3,7 @@
 #include "http_server.h"
 #include "list_service.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,12 +12,14 @@ namespace tamberly {
 
 /// What one run of tamberly-listserver is asked to do.
 struct CommandLine {
-    enum class Command { Serve, Import, Export, Pending, Approve, Remove, Help };
+    enum class Command { Serve, Import, Export, Pending, Withdrawn, Approve, Remove, Help };
     Command command = Command::Serve;
     /// FILE of import, ENTRY of approve and remove.
     std::string argument;
     /// Empty for the default database.
     std::string database;
+    /// Empty for the file beside an SQLite database.
+    std::string reporterSecret;
     HttpOptions http;
     ServiceOptions service;
 };
@@ -26,6 +29,9 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
 
 /// HOST:PORT or [IPV6]:PORT with a port from 0 to 65535.
 bool parseListenAddress(std::string_view text, std::string& host, int& port);
+
+/// A --report-window: seconds, or a number followed by s, m, h or d; false when it is none or out of range.
+bool parseDuration(std::string_view text, std::int64_t& seconds);
 
 /// The text of --help.
 const char* usageText();

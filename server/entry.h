@@ -20,8 +20,17 @@ struct EntryCheck {
 inline constexpr std::size_t kMaxEntryLength = 255;
 
 /// Checks that an entry is a plain proxy entry (host:port, by the program's one set of entry rules, no scheme), at
-/// most kMaxEntryLength bytes, and gives its stored form. Accepts any bytes, including NUL and invalid UTF-8.
+/// most kMaxEntryLength bytes, and gives its stored form. Only the form: whether the list takes it is
+/// listPolicyFault's. Accepts any bytes, including NUL and invalid UTF-8.
 EntryCheck checkEntry(std::string_view raw);
+
+/// Why the list does not take an entry in stored form, or empty when it does. Never: the unspecified, broadcast,
+/// multicast and reserved addresses. Unless allowPrivate: loopback, link-local, private and shared ranges and the
+/// names localhost and *.localhost, which would make every user's check reach into the user's own machine or LAN.
+std::string listPolicyFault(const std::string& entry, bool allowPrivate);
+
+/// checkEntry, then listPolicyFault: what a submission must pass.
+EntryCheck checkSubmission(std::string_view raw, bool allowPrivate);
 
 /// Whether a stored row is an entry in a form the server writes, and so may be published: a row edited by hand into
 /// anything else is left out of the list.

@@ -6,6 +6,7 @@
 
 #include "http_server.h"
 
+#include "rate_limiter.h"
 #include "text/ascii_text.h"
 
 #include <sys/resource.h>
@@ -37,7 +38,9 @@
 #include <ctime>
 #include <exception>
 #include <optional>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace tamberly {
@@ -71,6 +74,10 @@ constexpr int kWorkerThreads = 4;
 constexpr rlim_t kSpareDescriptors = 64;
 constexpr std::size_t kMaxLoggedTarget = 512;
 constexpr std::string_view kListPath = "/Tamberly/update.php";
+constexpr std::string_view kAddPath = "/Tamberly/addproxy.php";
+constexpr std::string_view kDeadPath = "/Tamberly/deadproxy.php";
+// Buckets kept for the write limit: the least recently used client makes room for a new one.
+constexpr std::size_t kMostLimitedClients = 100000;
 
 const char* reasonPhrase(int status) {
     switch (status) {
@@ -88,6 +95,8 @@ const char* reasonPhrase(int status) {
         return "Payload Too Large";
     case 414:
         return "URI Too Long";
+    case 429:
+        return "Too Many Requests";
     case 503:
         return "Service Unavailable";
     default:
@@ -190,10 +199,11 @@ struct Loop {
         c.socket.close(ignored);
     }
 
-    // Makes room for one more connection by closing the one idle (or still sending its request head) the longest.
+    // Makes room for one more connection by closing the one that has waited the longest for a request (idle, or
+    // still sending its head or body).
     bool makeRoom() {
         for (Connection* c = first; c; c = c->next) {
-            if (c->phase == Phase::Idle || c->phase == Phase::Head) {
+            if (c->phase == Phase::Idle || c->phase == Phase::Head || c->phase == Phase::Body) {
                 close(*c);
                 return true;
             }
@@ -223,10 +233,19 @@ struct Answer {
     std::string contentType = "text/plain";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    std::shared_ptr<const std::string> sharedBody; ///< the cached list, sent without a copy
+    std::shared_ptr<const std::string> sharedBody; ///< a page shared by every request, sent without a copy
+    std::shared_ptr<const ListText> list;          ///< the cached list, sent without a copy
     bool close = false;
 
-    const std::string& content() const { return sharedBody ? *sharedBody : body; }
+    std::size_t size() const { return list ? list->size() : sharedBody ? sharedBody->size() : body.size(); }
+    void appendBuffers(std::vector<asio::const_buffer>& out) const {
+        if (list) {
+            for (const auto& piece : list->pieces())
+                out.push_back(asio::buffer(*piece));
+        } else {
+            out.push_back(asio::buffer(sharedBody ? *sharedBody : body));
+        }
+    }
 };
 
 Answer errorAnswer(int status) {
@@ -241,13 +260,57 @@ std::string versionText(unsigned version) {
     return "HTTP/" + std::to_string(version / 10) + "." + std::to_string(version % 10);
 }
 
+// The path and query of a target in absolute form ("http://host/path?query"), which a server must take as well as
+// the usual origin form.
+std::string_view originForm(std::string_view target) {
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (target.size() >= scheme.size() && equalsIgnoringCase(target.substr(0, scheme.size()), scheme)) {
+            const std::string_view rest = target.substr(scheme.size());
+            const auto start = rest.find_first_of("/?");
+            if (start == std::string_view::npos)
+                return "/";
+            return rest.substr(start);
+        }
+    }
+    return target;
+}
+
+// What a request's head says about its framing that the server refuses: a transfer coding other than one final
+// "chunked", or one beside a Content-Length. Empty when the framing is fine.
+template <typename Head> std::string framingFault(const Head& head) {
+    std::vector<std::string> codings;
+    for (const auto& field : head) {
+        if (field.name() != http::field::transfer_encoding)
+            continue;
+        std::string_view value(field.value().data(), field.value().size());
+        while (true) {
+            const auto comma = value.find(',');
+            codings.emplace_back(trim(value.substr(0, comma), " \t"));
+            if (comma == std::string_view::npos)
+                break;
+            value.remove_prefix(comma + 1);
+        }
+    }
+    if (codings.empty())
+        return {};
+    if (codings.size() != 1 || !equalsIgnoringCase(codings.front(), "chunked"))
+        return "a transfer coding other than one chunked";
+    if (head.find(http::field::content_length) != head.end())
+        return "both Transfer-Encoding and Content-Length";
+    return {};
+}
+
 } // namespace
 
 class HttpServer::Engine {
 public:
     Engine(ListService& service, HttpOptions options, std::function<void(const std::string&)> logLine)
         : m_service(service), m_options(std::move(options)), m_logLine(std::move(logLine)),
-          m_loops(makeLoops(m_options.threads)), m_acceptor(m_loops.front()->context) {}
+          m_loops(makeLoops(m_options.threads)), m_acceptor(m_loops.front()->context) {
+        if (m_options.writeBurst > 0)
+            m_limiter =
+                std::make_unique<RateLimiter>(m_options.writeBurst, m_options.writeSeconds, kMostLimitedClients);
+    }
 
     int bind() {
         error_code ec;
@@ -383,27 +446,86 @@ private:
         }
     }
 
+    // Counts the open connections of one client address while it lives; trusted proxies are not counted.
+    class ClientSlot {
+    public:
+        ClientSlot(Engine& engine, std::string key) : m_engine(engine), m_key(std::move(key)) {}
+        ~ClientSlot() {
+            if (!m_taken)
+                return;
+            std::lock_guard lock(m_engine.m_clientsMutex);
+            if (--m_engine.m_clientConnections[m_key] == 0)
+                m_engine.m_clientConnections.erase(m_key);
+        }
+        ClientSlot(const ClientSlot&) = delete;
+        ClientSlot& operator=(const ClientSlot&) = delete;
+        bool take() {
+            std::lock_guard lock(m_engine.m_clientsMutex);
+            int& open = m_engine.m_clientConnections[m_key];
+            if (open >= m_engine.m_options.maxConnectionsPerClient) {
+                if (open == 0)
+                    m_engine.m_clientConnections.erase(m_key);
+                return false;
+            }
+            ++open;
+            m_taken = true;
+            return true;
+        }
+
+    private:
+        Engine& m_engine;
+        std::string m_key;
+        bool m_taken = false;
+    };
+
     asio::awaitable<void> session(Loop& loop, tcp::socket socket) {
         Connection connection(std::move(socket));
-        if (loop.stopping || (loop.open >= loop.cap && !loop.makeRoom())) {
+        error_code ec;
+        const auto endpoint = connection.socket.remote_endpoint(ec);
+        const auto peer = ec ? std::nullopt : parseIpAddress(endpoint.address().to_string());
+        const bool trusted = peer && inRanges(*peer, m_options.trustedProxies);
+        ClientSlot slot(*this, peer ? peer->clientKey() : std::string());
+        // One address cannot take every connection: past its share it is closed at once, before it costs anything.
+        if (loop.stopping || (!trusted && !slot.take()) || (loop.open >= loop.cap && !loop.makeRoom())) {
             loop.close(connection);
             co_return;
         }
         ++loop.open;
         connection.counted = true;
         try {
-            co_await serveRequests(loop, connection);
+            co_await serveRequests(loop, connection, peer.value_or(IpAddress{}));
         } catch (const std::exception& error) {
             m_logLine(std::string("connection failed: ") + error.what() + "\n");
         }
         loop.close(connection);
     }
 
-    asio::awaitable<void> serveRequests(Loop& loop, Connection& c) {
+    // Empty lines before a request line are ignored, as RFC 9112 asks of a server. False when the client left
+    // or sent nothing but empty lines past the head's limit.
+    asio::awaitable<bool> skipEmptyLines(Connection& c, boost::beast::flat_buffer& buffer) {
+        std::size_t skipped = 0;
+        while (skipped <= kMaxHead) {
+            const auto* data = static_cast<const char*>(buffer.data().data());
+            std::size_t blank = 0;
+            while (blank < buffer.size() && (data[blank] == '\r' || data[blank] == '\n'))
+                ++blank;
+            buffer.consume(blank);
+            skipped += blank;
+            if (buffer.size() > 0)
+                co_return true;
+            error_code ec;
+            const auto n =
+                co_await c.socket.async_read_some(buffer.prepare(4096), asio::redirect_error(asio::use_awaitable, ec));
+            buffer.commit(n);
+            if (ec || !c.socket.is_open())
+                co_return false;
+        }
+        co_return false;
+    }
+
+    asio::awaitable<void> serveRequests(Loop& loop, Connection& c, IpAddress peer) {
         error_code ec;
         c.socket.set_option(tcp::no_delay(true), ec);
-        const auto peer = c.socket.remote_endpoint(ec);
-        const std::string remote = ec ? std::string() : peer.address().to_string();
         boost::beast::flat_buffer buffer(kMaxHead);
         loop.enter(c, Phase::Head);
 
@@ -418,6 +540,8 @@ private:
                 }
                 loop.enter(c, Phase::Head);
             }
+            if (!co_await skipEmptyLines(c, buffer))
+                co_return;
 
             std::optional<http::request_parser<http::string_body>> parser(std::in_place);
             parser->header_limit(kMaxHead);
@@ -430,8 +554,16 @@ private:
             const std::string method = lineRead ? std::string(head.method_string()) : std::string();
             const std::string target = lineRead ? std::string(head.target()) : std::string();
             const std::string version = lineRead ? versionText(head.version()) : std::string();
+            // The address that counts for limits and the log: the peer's, or behind a trusted proxy the client's.
+            std::vector<std::string_view> forwardedFor;
+            for (const auto& field : head)
+                if (equalsIgnoringCase(std::string_view(field.name_string().data(), field.name_string().size()),
+                                       "X-Forwarded-For"))
+                    forwardedFor.emplace_back(field.value().data(), field.value().size());
+            const IpAddress client = forwardedClient(peer, forwardedFor, m_options.trustedProxies);
 
             Answer answer;
+            std::string refusal; // why a request is refused, for the log
             if (ec == http::error::body_limit) {
                 answer = errorAnswer(413);
             } else if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
@@ -451,26 +583,51 @@ private:
                            return field.name_string().size() + field.value().size() + 2 > kMaxHeaderLine;
                        })) {
                 answer = errorAnswer(400);
+            } else if (const auto hosts =
+                           std::count_if(head.begin(), head.end(),
+                                         [](const auto& field) { return field.name() == http::field::host; });
+                       hosts > 1 || (hosts == 0 && head.version() >= 11)) {
+                answer = errorAnswer(400);
+                answer.body = hosts == 0 ? "the Host field is missing" : "more than one Host field";
+            } else if (std::string fault = framingFault(head); !fault.empty()) {
+                // Framing the server cannot read would leave the rest of the body to be taken for a request.
+                answer = errorAnswer(400);
+                answer.body = "the request's framing is refused: " + fault;
+                refusal = answer.body;
+            } else if ((method == "GET" || method == "HEAD") &&
+                       (parser->chunked() || parser->content_length().value_or(0) > 0)) {
+                // Nothing the server serves takes a body: refused before the client can make it wait for one.
+                answer = errorAnswer(400);
+                answer.body = "a GET or HEAD request takes no body";
             } else {
                 if (!parser->is_done()) {
                     loop.enter(c, Phase::Body);
                     co_await http::async_read(c.socket, buffer, *parser, asio::redirect_error(asio::use_awaitable, ec));
                     if (!c.socket.is_open())
                         co_return;
-                    if (ec == http::error::body_limit)
+                    if (ec == http::error::body_limit) {
                         answer = errorAnswer(413);
-                    else if (ec)
+                    } else if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+                               ec == asio::error::eof || ec == asio::error::connection_reset ||
+                               ec == asio::error::operation_aborted) {
                         co_return;
+                    } else if (ec) {
+                        // A chunk size past any limit, or a body that is not chunked as it says.
+                        answer = errorAnswer(400);
+                        refusal = "malformed request body: " + ec.message();
+                    }
                 }
                 if (!ec) {
                     const bool keepAlive = parser->keep_alive();
-                    answer = co_await respond(loop, c, method, target);
+                    answer = co_await respond(loop, c, method, target, client);
                     answer.close = answer.close || !keepAlive || served + 1 == kKeepAliveRequests || loop.stopping;
                 }
             }
             const bool headOnly = method == "HEAD";
             const unsigned versionNumber = lineRead ? head.version() : 11;
             parser.reset();
+            if (!refusal.empty())
+                m_logLine(client.text() + " refused: " + refusal + "\n");
 
             std::string header = "HTTP/1.1 ";
             header += std::to_string(answer.status);
@@ -479,7 +636,7 @@ private:
             header += "\r\nContent-Type: ";
             header += answer.contentType;
             header += "\r\nContent-Length: ";
-            header += std::to_string(answer.content().size());
+            header += std::to_string(answer.size());
             header += "\r\nX-Content-Type-Options: nosniff\r\n";
             for (const auto& [name, value] : answer.headers) {
                 header += name;
@@ -494,11 +651,12 @@ private:
             header += "\r\n";
 
             loop.enter(c, Phase::Writing);
-            const std::array<asio::const_buffer, 2> out = {
-                asio::buffer(header), headOnly ? asio::const_buffer() : asio::buffer(answer.content())};
+            std::vector<asio::const_buffer> out{asio::buffer(header)};
+            if (!headOnly)
+                answer.appendBuffers(out);
             co_await asio::async_write(c.socket, out, asio::redirect_error(asio::use_awaitable, ec));
-            m_logLine(accessLogLine(remote, static_cast<std::int64_t>(std::time(nullptr)), method, target, version,
-                                    answer.status, headOnly ? 0 : answer.content().size()));
+            m_logLine(accessLogLine(client.text(), static_cast<std::int64_t>(std::time(nullptr)), method, target,
+                                    version, answer.status, headOnly ? 0 : answer.size()));
             if (ec || !c.socket.is_open())
                 co_return;
             if (answer.close) {
@@ -529,11 +687,12 @@ private:
         std::string method;
         std::string path;
         QueryParams params;
+        std::string client;
     };
 
     Reply answerJob(const Job& job) {
         try {
-            return m_service.handle(job.method, job.path, job.params);
+            return m_service.handle(job.method, job.path, job.params, job.client);
         } catch (const std::exception& error) {
             m_logLine(std::string("request failed: ") + error.what() + "\n");
         } catch (...) {
@@ -567,29 +726,42 @@ private:
         return asio::async_initiate<Token, void(Reply)>(WorkerInitiation{this}, token, job);
     }
 
-    asio::awaitable<Answer> respond(Loop& loop, Connection& c, const std::string& method, const std::string& target) {
+    asio::awaitable<Answer> respond(Loop& loop, Connection& c, const std::string& method, const std::string& target,
+                                    const IpAddress& client) {
         std::string path;
         QueryParams params;
-        splitTarget(target, path, params);
+        splitTarget(originForm(target), path, params);
         Answer answer;
-        if ((method == "GET" || method == "HEAD") && path == kListPath) {
+        const bool read = method == "GET" || method == "HEAD";
+        if (read && path == kListPath) {
             // The list from memory, on the event loop: no database, no copy.
-            answer.sharedBody = m_service.listText();
+            answer.list = m_service.listText();
             answer.headers.emplace_back("Cache-Control", "no-cache");
             co_return answer;
         }
+        const std::string key = client.clientKey();
+        if (read && m_limiter && (path == kAddPath || path == kDeadPath)) {
+            if (const int wait = m_limiter->take(key, Clock::now()); wait > 0) {
+                answer.status = 429;
+                answer.body = "too many submissions and reports from your address; try again in " +
+                              std::to_string(wait) + (wait == 1 ? " second" : " seconds");
+                answer.headers.emplace_back("Retry-After", std::to_string(wait));
+                co_return answer;
+            }
+        }
         Reply reply;
-        if (method != "GET" && method != "HEAD") {
+        if (!read) {
             reply = m_service.handle(method, path, params); // refused without the database
         } else {
             // Anything else may touch the database: a worker thread answers it, the loop serves on meanwhile.
             loop.enter(c, Phase::Working);
-            Job job{method, std::move(path), std::move(params)};
+            Job job{method, std::move(path), std::move(params), key};
             reply = co_await answerOnWorker(&job, asio::use_awaitable);
         }
         answer.status = reply.status;
         answer.contentType = std::move(reply.contentType);
         answer.body = std::move(reply.body);
+        answer.sharedBody = std::move(reply.sharedBody);
         answer.headers = std::move(reply.headers);
         co_return answer;
     }
@@ -600,6 +772,9 @@ private:
     std::vector<std::unique_ptr<Loop>> m_loops;
     tcp::acceptor m_acceptor;
     asio::thread_pool m_workers{kWorkerThreads};
+    std::unique_ptr<RateLimiter> m_limiter;
+    std::mutex m_clientsMutex;
+    std::unordered_map<std::string, int> m_clientConnections;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopRequested{false};
 };

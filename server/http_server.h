@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ip_address.h"
 #include "list_service.h"
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tamberly {
 
@@ -17,6 +19,14 @@ struct HttpOptions {
     int threads = 0;
     /// Open connections at most; at the cap the connection idle for the longest is closed for a new one.
     int maxConnections = 10000;
+    /// Open connections from one client address (an IPv4 address or an IPv6 /64) at most; trusted proxies are not
+    /// counted.
+    int maxConnectionsPerClient = 64;
+    /// Peers whose X-Forwarded-For names the client.
+    std::vector<IpRange> trustedProxies;
+    /// Submissions and reports per client: a burst of writeBurst, then one every writeSeconds; 0 turns it off.
+    int writeBurst = 20;
+    double writeSeconds = 2;
 };
 
 /// The list server's HTTP side: an event-driven HTTP/1.1 engine (Boost.Beast's parser on Asio, one event loop per

@@ -3,7 +3,9 @@
 #include "entry.h"
 #include "proxy_store.h"
 
+#include <algorithm>
 #include <ctime>
+#include <stdexcept>
 
 namespace tamberly {
 namespace {
@@ -31,14 +33,16 @@ Reply text(int status, std::string body) {
     return reply;
 }
 
-// The entry of the one proxy parameter in its stored form, or a reply refusing the request.
-bool proxyEntry(const QueryParams& params, std::string& entry, Reply& refusal) {
+// The entry of the one proxy parameter in its stored form, or a reply refusing the request. A submission must also
+// be an entry the list takes; a report only names one.
+bool proxyEntry(const QueryParams& params, std::string& entry, Reply& refusal, bool submission, bool allowPrivate) {
     const auto count = params.count("proxy");
     if (count != 1) {
         refusal = text(400, count == 0 ? "missing proxy parameter" : "more than one proxy parameter");
         return false;
     }
-    auto check = checkEntry(params.find("proxy")->second);
+    const std::string& raw = params.find("proxy")->second;
+    auto check = submission ? checkSubmission(raw, allowPrivate) : checkEntry(raw);
     if (!check.ok) {
         refusal = text(400, check.reason);
         return false;
@@ -107,13 +111,20 @@ std::string escapeHtml(std::string_view text) {
     return out;
 }
 
-ListService::ListService(ProxyStore& store, ServiceOptions options, Clock clock)
-    : m_store(store), m_options(options), m_clock(clock ? std::move(clock) : Clock(systemTime)) {
+ListService::ListService(ProxyStore& store, ServiceOptions options, std::optional<ReporterSecret> secret, Clock clock,
+                         ProxyStore* pageStore)
+    : m_store(store), m_pageStore(pageStore), m_options(options), m_secret(std::move(secret)),
+      m_clock(clock ? std::move(clock) : Clock(systemTime)) {
     std::lock_guard lock(m_writeMutex);
     rebuildList();
 }
 
-Reply ListService::handle(std::string_view method, std::string_view path, const QueryParams& params) {
+struct ListService::Pages {
+    std::vector<std::shared_ptr<const std::string>> pages;
+};
+
+Reply ListService::handle(std::string_view method, std::string_view path, const QueryParams& params,
+                          const std::string& client) {
     if (method != "GET" && method != "HEAD") {
         Reply reply = text(405, "only GET and HEAD are served");
         reply.headers.emplace_back("Allow", "GET, HEAD");
@@ -128,16 +139,16 @@ Reply ListService::handle(std::string_view method, std::string_view path, const 
     try {
         if (path == kListPath) {
             Reply reply;
-            reply.body = *listText();
+            reply.body = listText()->joined();
             reply.headers.emplace_back("Cache-Control", "no-cache");
             return reply;
         }
         if (path == kAddPath)
             return submit(params);
         if (path == kDeadPath)
-            return reportDead(params);
+            return reportDead(params, client);
         if (path == kPagePath)
-            return page();
+            return page(params);
         if (path == kCheckPath) {
             // The proxy check's test URL: fixed, tiny, no database; never from a cache, which would hide a dead
             // proxy behind a stored answer.
@@ -156,7 +167,7 @@ Reply ListService::submit(const QueryParams& params) {
     constexpr std::string_view kNotAdded = "The proxy was not added";
     std::string entry;
     Reply refusal;
-    if (!proxyEntry(params, entry, refusal)) {
+    if (!proxyEntry(params, entry, refusal, true, m_options.allowPrivateEntries)) {
         if (!visitor)
             return refusal;
         const auto proxy = params.find("proxy");
@@ -169,15 +180,26 @@ Reply ListService::submit(const QueryParams& params) {
     ProxyStore::AddResult result;
     try {
         std::lock_guard lock(m_writeMutex);
-        result = m_store.add(entry, m_options.moderate, m_clock());
+        result = m_store.add(entry, m_options.moderate, m_clock(), m_options.maxPending);
+        if ((result == ProxyStore::AddResult::Added || result == ProxyStore::AddResult::Readded) &&
+            !m_options.moderate && listed(entry))
+            setList(listText()->with(entry));
         if (result != ProxyStore::AddResult::AlreadyKnown)
-            rebuildList();
+            m_pageStale = true;
     } catch (const std::exception& error) {
         if (!visitor)
             throw;
         Reply failure = storeFailure(error);
         const std::string outcome = entry + " could not be added: " + failure.body + ".";
         return formAnswer(std::move(failure), kNotAdded, outcome);
+    }
+    if (result == ProxyStore::AddResult::TooManyPending) {
+        Reply full = text(503, "too many proxies are waiting for approval; try again later");
+        full.headers.emplace_back("Retry-After", "3600");
+        if (!visitor)
+            return full;
+        return formAnswer(std::move(full), kNotAdded,
+                          "Too many proxies are waiting for approval. Please try again later.");
     }
     if (!visitor)
         return text(200, "OK");
@@ -190,68 +212,144 @@ Reply ListService::submit(const QueryParams& params) {
                           : entry + " was added to the list.");
 }
 
-Reply ListService::reportDead(const QueryParams& params) {
+Reply ListService::reportDead(const QueryParams& params, const std::string& client) {
     std::string entry;
     Reply refusal;
-    if (!proxyEntry(params, entry, refusal))
+    if (!proxyEntry(params, entry, refusal, false, m_options.allowPrivateEntries))
         return refusal;
+    if (!m_secret)
+        throw std::logic_error("reports need the reporter secret");
+    DeadReport report{m_secret->hash(client), m_clock(), m_options.reportWindow, m_options.deadAfter};
     std::lock_guard lock(m_writeMutex);
-    switch (m_store.report(entry, m_options.deadAfter)) {
+    switch (m_store.report(entry, report)) {
     case ProxyStore::ReportResult::Unknown:
         return text(404, "this proxy is not on the list");
     case ProxyStore::ReportResult::Withdrawn:
-        rebuildList();
+        if (auto shorter = listText()->without(entry))
+            setList(std::move(shorter));
+        m_pageStale = true;
         break;
     case ProxyStore::ReportResult::Counted:
+        m_pageStale = true; // the page shows the count
+        break;
+    case ProxyStore::ReportResult::Repeated:
     case ProxyStore::ReportResult::AlreadyWithdrawn:
         break;
     }
     return text(200, "OK");
 }
 
-Reply ListService::page() {
+std::shared_ptr<const ListService::Pages> ListService::currentPages() {
+    auto pages = m_pages.load(std::memory_order_acquire);
+    if (pages && !m_pageStale)
+        return pages;
+    // One request renders; the others go on serving the last page meanwhile (or wait for the first one).
+    std::unique_lock lock(m_pageMutex, std::defer_lock);
+    if (!pages)
+        lock.lock();
+    else if (!lock.try_lock())
+        return pages;
+    pages = m_pages.load(std::memory_order_acquire);
+    const auto now = std::chrono::steady_clock::now();
+    if (pages && (!m_pageStale || now - m_pageRendered < std::chrono::seconds(1)))
+        return pages;
+    m_pageStale = false; // before reading, so that a change made meanwhile shows on the next one
     std::vector<ProxyRecord> records;
-    {
-        std::lock_guard lock(m_writeMutex);
-        records = m_store.entries(ProxyState::Published);
-        // The page is always fresh; the list catches up with it at once, whoever changed the database.
-        storeList(records);
-    }
-
-    std::string html;
-    html.reserve(2048 + records.size() * 96);
-    html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            "<title>Tamberly proxy list</title>\n";
-    html += kPageStyle;
-    html += "</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
-    html += "<p>" + std::to_string(records.size()) + (records.size() == 1 ? " proxy is" : " proxies are") +
-            " on the list. A proxy leaves the list after " + std::to_string(m_options.deadAfter) +
-            (m_options.deadAfter == 1 ? " report" : " reports") + " that it no longer works.</p>\n";
-    if (records.empty()) {
-        html += "<p>The list is empty.</p>\n";
-    } else {
-        html += "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr></thead>\n<tbody>\n";
-        for (const auto& record : records) {
-            html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt)) +
-                    "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
+    try {
+        if (m_pageStore) {
+            records = m_pageStore->entries(ProxyState::Published);
+        } else {
+            std::lock_guard write(m_writeMutex);
+            records = m_store.entries(ProxyState::Published);
         }
-        html += "</tbody>\n</table>\n";
+    } catch (...) {
+        m_pageStale = true;
+        throw;
     }
-    html += "<h2>Add a proxy</h2>\n"
-            "<p>In Tamberly, choose \"Proxy\", \"Add a new proxy\" and type the proxy as host:port, for example "
-            "127.0.0.1:80. A host is a name, an IPv4 address or an IPv6 address in brackets, as in "
-            "[2001:db8::1]:8080. Or send it from here:</p>\n"
-            "<form action=\"addproxy.php\" method=\"get\">\n"
-            "<input name=\"proxy\" maxlength=\"255\" placeholder=\"host:port\" required>\n"
-            "<input type=\"hidden\" name=\"from\" value=\"page\">\n"
-            "<button type=\"submit\">Add</button>\n</form>\n";
-    html += m_options.moderate ? "<p>New proxies appear on the list once the list's keeper has approved them.</p>\n"
-                               : "<p>New proxies appear on the list at once.</p>\n";
-    html += "<p>To get the list, choose \"Proxy\", \"Download List\" in Tamberly.</p>\n</body>\n</html>\n";
+    pages = renderPages(records);
+    m_pages.store(pages, std::memory_order_release);
+    m_pageRendered = now;
+    return pages;
+}
 
+std::shared_ptr<const ListService::Pages> ListService::renderPages(const std::vector<ProxyRecord>& published) const {
+    std::vector<const ProxyRecord*> shown;
+    shown.reserve(published.size());
+    for (const auto& record : published) {
+        // The page shows what the list publishes; a row edited by hand into anything else is shown escaped.
+        if (!isStoredForm(record.entry) || listed(record.entry))
+            shown.push_back(&record);
+    }
+    const std::size_t count = std::max<std::size_t>(1, (shown.size() + kPageEntries - 1) / kPageEntries);
+    auto pages = std::make_shared<Pages>();
+    for (std::size_t number = 1; number <= count; ++number) {
+        const std::size_t first = (number - 1) * kPageEntries;
+        const std::size_t last = std::min(shown.size(), first + kPageEntries);
+        std::string html;
+        html.reserve(4096 + (last - first) * 96);
+        html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                "<title>Tamberly proxy list</title>\n";
+        html += kPageStyle;
+        html += "</head>\n<body>\n<h1>Tamberly proxy list</h1>\n";
+        const std::string window = m_options.reportWindow % 3600 == 0
+                                       ? std::to_string(m_options.reportWindow / 3600) + " hours"
+                                       : std::to_string(m_options.reportWindow) + " seconds";
+        html += "<p>" + std::to_string(shown.size()) + (shown.size() == 1 ? " proxy is" : " proxies are") +
+                " on the list. A proxy leaves the list when " + std::to_string(m_options.deadAfter) +
+                (m_options.deadAfter == 1 ? " user reports" : " different users report") + " within " + window +
+                " that it no longer works.</p>\n";
+        std::string navigation;
+        if (count > 1) {
+            navigation = "<p>Page " + std::to_string(number) + " of " + std::to_string(count);
+            if (number > 1)
+                navigation += " <a href=\"index.php?page=" + std::to_string(number - 1) + "\">Previous</a>";
+            if (number < count)
+                navigation += " <a href=\"index.php?page=" + std::to_string(number + 1) + "\">Next</a>";
+            navigation += "</p>\n";
+        }
+        html += navigation;
+        if (shown.empty()) {
+            html += "<p>The list is empty.</p>\n";
+        } else {
+            html += "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr></thead>\n<tbody>\n";
+            for (std::size_t i = first; i < last; ++i) {
+                const ProxyRecord& record = *shown[i];
+                html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt)) +
+                        "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
+            }
+            html += "</tbody>\n</table>\n";
+        }
+        html += navigation;
+        html += "<h2>Add a proxy</h2>\n"
+                "<p>In Tamberly, choose \"Proxy\", \"Add a new proxy\" and type the proxy as host:port, for example "
+                "203.0.113.7:8080. A host is a name, an IPv4 address or an IPv6 address in brackets, as in "
+                "[2001:db8::1]:8080. Or send it from here:</p>\n"
+                "<form action=\"addproxy.php\" method=\"get\">\n"
+                "<input name=\"proxy\" maxlength=\"255\" placeholder=\"host:port\" required>\n"
+                "<input type=\"hidden\" name=\"from\" value=\"page\">\n"
+                "<button type=\"submit\">Add</button>\n</form>\n";
+        html += m_options.moderate ? "<p>New proxies appear on the list once the list's keeper has approved them.</p>\n"
+                                   : "<p>New proxies appear on the list at once.</p>\n";
+        html += "<p>To get the list, choose \"Proxy\", \"Download List\" in Tamberly.</p>\n</body>\n</html>\n";
+        pages->pages.push_back(std::make_shared<const std::string>(std::move(html)));
+    }
+    return pages;
+}
+
+Reply ListService::page(const QueryParams& params) {
+    const auto pages = currentPages();
+    std::size_t number = 1;
+    if (params.count("page") > 0) {
+        const std::string& wanted = params.find("page")->second;
+        const bool digits = params.count("page") == 1 && !wanted.empty() && wanted.size() <= 9 &&
+                            wanted.find_first_not_of("0123456789") == std::string::npos;
+        number = digits ? std::stoul(wanted) : 0;
+        if (number < 1 || number > pages->pages.size())
+            return text(404, "there is no such page of the list");
+    }
     Reply reply;
     reply.contentType = "text/html; charset=utf-8";
-    reply.body = std::move(html);
+    reply.sharedBody = pages->pages[number - 1];
     reply.headers.emplace_back("Cache-Control", "no-cache");
     reply.headers.emplace_back("Content-Security-Policy", kPagePolicy);
     return reply;
@@ -297,24 +395,29 @@ void ListService::waitForChange(std::chrono::milliseconds timeout) {
 
 void ListService::setErrorSink(std::function<void(const std::string&)> sink) {
     m_errorSink = sink;
+    if (m_pageStore)
+        m_pageStore->setLog(sink);
     m_store.setLog(std::move(sink));
 }
 
-void ListService::rebuildList() {
-    storeList(m_store.entries(ProxyState::Published));
+bool ListService::listed(const std::string& entry) const {
+    // A row edited by hand into something that is not an entry would break the list text for every client; a row
+    // stored before the list's rules refused it stays in the database, off the list (see the withdrawn command).
+    return isStoredForm(entry) && listPolicyFault(entry, m_options.allowPrivateEntries).empty();
 }
 
-void ListService::storeList(const std::vector<ProxyRecord>& published) {
-    std::string list;
-    for (const auto& record : published) {
-        // A row edited by hand into something that is not an entry would break the list text for every client.
-        if (isStoredForm(record.entry))
-            list += record.entry + "*";
+void ListService::rebuildList() {
+    std::vector<std::string> entries;
+    for (auto& record : m_store.entries(ProxyState::Published)) {
+        if (listed(record.entry))
+            entries.push_back(std::move(record.entry));
     }
-    const auto current = m_list.load(std::memory_order_acquire);
-    if (current && *current == list)
-        return;
-    m_list.store(std::make_shared<const std::string>(std::move(list)), std::memory_order_release);
+    setList(ListText::make(entries));
+    m_pageStale = true;
+}
+
+void ListService::setList(std::shared_ptr<const ListText> list) {
+    m_list.store(std::move(list), std::memory_order_release);
 }
 
 } // namespace tamberly

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "list_text.h"
+#include "reporter_secret.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -7,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +26,8 @@ struct Reply {
     int status = 200;
     std::string contentType = "text/plain";
     std::string body;
+    /// A body shared by every request (a page of the page), sent without a copy; body is empty then.
+    std::shared_ptr<const std::string> sharedBody;
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
@@ -29,26 +35,38 @@ struct Reply {
 using QueryParams = std::multimap<std::string, std::string>;
 
 struct ServiceOptions {
-    /// Dead-proxy reports after which an entry leaves the list.
-    int deadAfter = 1;
+    /// Distinct reporters within reportWindow after which an entry leaves the list.
+    int deadAfter = 3;
+    /// Seconds a report counts.
+    std::int64_t reportWindow = 24 * 3600;
     /// New entries wait for approval instead of being published at once.
     bool moderate = false;
+    /// With moderate: entries that may wait at most (0: no cap).
+    int maxPending = 10000;
+    /// Loopback, link-local and private addresses and localhost are taken (a list for a LAN).
+    bool allowPrivateEntries = false;
 };
 
 /// The list server's requests: the list, submissions, dead-proxy reports and the web page. Safe to call from many
-/// threads at once: the list is served from a cached copy, and writes go to the store one at a time.
+/// threads at once: the list and the page are served from shared copies, and writes go to the store one at a time.
 class ListService {
 public:
     /// Seconds since the epoch.
     using Clock = std::function<std::int64_t()>;
 
-    ListService(ProxyStore& store, ServiceOptions options, Clock clock = {});
+    /// Reports need the secret (without one they fail); the subcommands that only read the list do not. The page is
+    /// read through pageStore when given (a second connection to the same database), so that reading a long list
+    /// for it never holds up writes; else through store.
+    ListService(ProxyStore& store, ServiceOptions options, std::optional<ReporterSecret> secret = std::nullopt,
+                Clock clock = {}, ProxyStore* pageStore = nullptr);
 
-    /// Answers one request. Any bytes are accepted in the path and the parameters.
-    Reply handle(std::string_view method, std::string_view path, const QueryParams& params);
+    /// Answers one request from a client (IpAddress::clientKey of the address that counted). Any bytes are
+    /// accepted in the path and the parameters.
+    Reply handle(std::string_view method, std::string_view path, const QueryParams& params,
+                 const std::string& client = {});
 
     /// The published list text, each entry followed by "*"; no database access.
-    std::shared_ptr<const std::string> listText() const { return m_list.load(std::memory_order_acquire); }
+    std::shared_ptr<const ListText> listText() const { return m_list.load(std::memory_order_acquire); }
 
     /// Rebuilds the cached list when another process (a subcommand, another server) changed the database.
     void refreshIfChangedElsewhere();
@@ -61,21 +79,37 @@ public:
     /// by default. Set before serving.
     void setErrorSink(std::function<void(const std::string&)> sink);
 
+    /// Entries shown on one page of index.php.
+    static constexpr std::size_t kPageEntries = 1000;
+
 private:
+    struct Pages;
+
     Reply submit(const QueryParams& params);
-    Reply reportDead(const QueryParams& params);
-    Reply page();
+    Reply reportDead(const QueryParams& params, const std::string& client);
+    Reply page(const QueryParams& params);
+    std::shared_ptr<const Pages> currentPages();
+    std::shared_ptr<const Pages> renderPages(const std::vector<ProxyRecord>& published) const;
     Reply storeFailure(const std::exception& error);
-    void rebuildList();                                        // with m_writeMutex held
-    void storeList(const std::vector<ProxyRecord>& published); // with m_writeMutex held
+    bool listed(const std::string& entry) const;
+    void rebuildList(); // with m_writeMutex held
+    void setList(std::shared_ptr<const ListText> list);
 
     ProxyStore& m_store;
+    ProxyStore* m_pageStore; // with m_pageMutex; null: m_store, with m_writeMutex
     ServiceOptions m_options;
+    std::optional<ReporterSecret> m_secret;
     Clock m_clock;
     std::function<void(const std::string&)> m_errorSink;
     std::mutex m_writeMutex;
-    std::atomic<std::shared_ptr<const std::string>> m_list;
+    std::atomic<std::shared_ptr<const ListText>> m_list;
     bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex
+
+    // The page, rendered once for every request, again when something on it changed, at most once a second.
+    std::mutex m_pageMutex;
+    std::atomic<std::shared_ptr<const Pages>> m_pages;
+    std::atomic<bool> m_pageStale{true};
+    std::chrono::steady_clock::time_point m_pageRendered{}; // with m_pageMutex
 };
 
 /// Text with &, <, >, " and ' replaced by their HTML entities.

@@ -1,15 +1,21 @@
 #include "proxy_store.h"
 
+#include "entry.h"
+
 #include <libpq-fe.h>
 #include <poll.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 namespace tamberly {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: proxies only. 2: the reporters of each entry (reports).
+constexpr int kSchemaVersion = 2;
+// Report counts from version 1 carry no reporters: they stand as this many made-up reporters until the window passes.
+constexpr int kMostLegacyReports = 1000;
 // Taken while one server checks or creates the schema, so that servers started together do it one at a time.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7314270110)";
 constexpr const char* kChannel = "tamberly_list";
@@ -28,10 +34,14 @@ const Prepared kStatements[] = {
     {"publish", "UPDATE proxies SET state = $2, added_at = $3, reports = 0, position = nextval('proxies_position')"
                 " WHERE entry = $1"},
     {"release", "UPDATE proxies SET state = 'published' WHERE entry = $1"},
-    // One statement: the row lock makes reports sent at once count one after the other, and only one withdraws.
-    {"report", "UPDATE proxies SET reports = reports + 1,"
-               " state = CASE WHEN reports + 1 >= $2::integer THEN 'withdrawn' ELSE 'published' END"
-               " WHERE entry = $1 AND state = 'published' RETURNING state"},
+    {"pending", "SELECT count(*) FROM (SELECT 1 FROM proxies WHERE state = 'pending' LIMIT $1) p"},
+    // A report's steps run under the entry's row lock, so reports sent at once count one after the other and only
+    // one withdraws; each touches only this entry's few reporters.
+    {"expire", "DELETE FROM reports WHERE entry = $1 AND reported_at <= $2"},
+    {"reported", "INSERT INTO reports (entry, reporter, reported_at) VALUES ($1, $2, $3) ON CONFLICT DO NOTHING"},
+    {"reporters", "SELECT count(*) FROM reports WHERE entry = $1"},
+    {"mark", "UPDATE proxies SET reports = $2, state = $3 WHERE entry = $1"},
+    {"clear", "DELETE FROM reports WHERE entry = $1"},
     {"approve", "UPDATE proxies SET state = 'published', reports = 0 WHERE entry = $1 AND state <> 'published'"},
     {"remove", "DELETE FROM proxies WHERE entry = $1"},
     {"entries", "SELECT entry, added_at, reports FROM proxies WHERE state = $1 ORDER BY position"},
@@ -218,12 +228,12 @@ void PostgresStore::createSchema() {
         const auto found = version.integer(0, 0);
         if (found > kSchemaVersion)
             throw StoreError("PostgreSQL database was made by a newer version of tamberly-listserver");
-        if (found == kSchemaVersion) {
-            transaction.commit();
-            return;
-        }
-        // Older versions would be upgraded here; version 1 is the first.
-        throw StoreError("PostgreSQL database is not a Tamberly list database");
+        if (found == 1)
+            upgradeFromFirstVersion();
+        else if (found != kSchemaVersion)
+            throw StoreError("PostgreSQL database is not a Tamberly list database");
+        transaction.commit();
+        return;
     }
     if (tables.rows() != 0)
         throw StoreError("PostgreSQL database is not a Tamberly list database (its schema holds other tables)");
@@ -244,9 +254,51 @@ void PostgresStore::createSchema() {
     exec("CREATE TRIGGER proxies_updated AFTER UPDATE ON proxies FOR EACH ROW WHEN"
          " (OLD.state IS DISTINCT FROM NEW.state OR OLD.position IS DISTINCT FROM NEW.position"
          " OR OLD.entry IS DISTINCT FROM NEW.entry) EXECUTE FUNCTION tamberly_list_changed()");
+    createTables();
     exec("CREATE TABLE tamberly_listserver (schema_version INTEGER NOT NULL)");
-    exec("INSERT INTO tamberly_listserver VALUES (1)");
+    exec("INSERT INTO tamberly_listserver VALUES (2)");
     transaction.commit();
+}
+
+// What version 2 added to the first.
+void PostgresStore::createTables() {
+    exec("CREATE TABLE reports (entry TEXT NOT NULL, reporter TEXT NOT NULL, reported_at BIGINT NOT NULL,"
+         " PRIMARY KEY (entry, reporter))");
+}
+
+// Version 1 to 2, in the opening transaction under the schema lock: the reporters' table, one row for each
+// IPv4-mapped IPv6 entry and its IPv4 form, and the old report counts kept as made-up reporters.
+void PostgresStore::upgradeFromFirstVersion() {
+    createTables();
+    Result mapped(PQexec(m_conn, "SELECT entry FROM proxies WHERE entry LIKE '[::ffff:%'"));
+    if (PQresultStatus(mapped.get()) != PGRES_TUPLES_OK)
+        fail("cannot upgrade the schema", mapped.get());
+    for (int row = 0; row < mapped.rows(); ++row) {
+        const std::string old = mapped.text(row, 0);
+        const auto check = checkEntry(old);
+        if (!check.ok || check.entry == old)
+            continue;
+        const char* values[] = {old.c_str(), check.entry.c_str()};
+        Result merged(PQexecParams(m_conn,
+                                   "WITH gone AS (DELETE FROM proxies WHERE entry = $1"
+                                   " AND EXISTS (SELECT 1 FROM proxies WHERE entry = $2) RETURNING 1)"
+                                   " UPDATE proxies SET entry = $2 WHERE entry = $1 AND NOT EXISTS (SELECT 1 FROM gone)"
+                                   " AND NOT EXISTS (SELECT 1 FROM proxies WHERE entry = $2)",
+                                   2, nullptr, values, nullptr, nullptr, 0));
+        if (PQresultStatus(merged.get()) != PGRES_COMMAND_OK)
+            fail("cannot upgrade the schema", merged.get());
+    }
+    const std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
+    const std::string most = std::to_string(kMostLegacyReports);
+    const char* values[] = {now.c_str(), most.c_str()};
+    Result legacy(PQexecParams(m_conn,
+                               "INSERT INTO reports (entry, reporter, reported_at)"
+                               " SELECT p.entry, 'before-upgrade-' || n, $1::bigint FROM proxies p,"
+                               " generate_series(1, least(p.reports, $2::integer)) n WHERE p.state = 'published'",
+                               2, nullptr, values, nullptr, nullptr, 0));
+    if (PQresultStatus(legacy.get()) != PGRES_COMMAND_OK)
+        fail("cannot upgrade the schema", legacy.get());
+    exec("UPDATE tamberly_listserver SET schema_version = 2");
 }
 
 bool PostgresStore::insertNew(const std::string& entry, ProxyState state, std::int64_t now) {
@@ -261,10 +313,17 @@ bool PostgresStore::lockState(const std::string& entry, ProxyState& state) {
     return true;
 }
 
-ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now) {
+ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending) {
     ensureConnected();
     const ProxyState fresh = moderate ? ProxyState::Pending : ProxyState::Published;
     Transaction<PostgresStore> transaction(*this, "BEGIN");
+    if (moderate && maxPending > 0) {
+        // Only an entry that would start to wait counts against the cap: a new one, or a withdrawn one sent again.
+        const auto known = run("state", {entry});
+        const bool wouldWait = known.rows() == 0 || known.text(0, 0) == stateName(ProxyState::Withdrawn);
+        if (wouldWait && run("pending", {std::to_string(maxPending)}).integer(0, 0) >= maxPending)
+            return AddResult::TooManyPending;
+    }
     AddResult result = AddResult::AlreadyKnown;
     ProxyState state{};
     // The insert waits for one running elsewhere with the same entry; a row removed meanwhile is inserted again.
@@ -276,6 +335,7 @@ ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate
         if (lockState(entry, state)) {
             if (state == ProxyState::Withdrawn) {
                 run("publish", {entry, stateName(fresh), std::to_string(now)});
+                run("clear", {entry});
                 result = AddResult::Readded;
             }
             break;
@@ -285,29 +345,50 @@ ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate
     return result;
 }
 
-ProxyStore::ReportResult PostgresStore::report(const std::string& entry, int deadAfter) {
+ProxyStore::ReportResult PostgresStore::report(const std::string& entry, const DeadReport& report) {
     ensureConnected();
-    const auto counted = run("report", {entry, std::to_string(deadAfter)});
-    if (counted.rows() > 0)
-        return counted.text(0, 0) == "withdrawn" ? ReportResult::Withdrawn : ReportResult::Counted;
-    const auto state = run("state", {entry});
-    if (state.rows() > 0 && state.text(0, 0) == "withdrawn")
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    ProxyState state{};
+    if (!lockState(entry, state) || state == ProxyState::Pending)
+        return ReportResult::Unknown;
+    if (state == ProxyState::Withdrawn)
         return ReportResult::AlreadyWithdrawn;
-    if (state.rows() > 0 && state.text(0, 0) == "published") // published again between the two statements
-        return report(entry, deadAfter);
-    return ReportResult::Unknown;
+    run("expire", {entry, std::to_string(report.now - report.window)});
+    if (run("reported", {entry, report.reporter, std::to_string(report.now)}).changed() == 0) {
+        transaction.commit();
+        return ReportResult::Repeated;
+    }
+    const auto reporters = run("reporters", {entry}).integer(0, 0);
+    const bool withdraw = reporters >= report.deadAfter;
+    run("mark",
+        {entry, std::to_string(reporters), stateName(withdraw ? ProxyState::Withdrawn : ProxyState::Published)});
+    if (withdraw)
+        run("clear", {entry});
+    transaction.commit();
+    return withdraw ? ReportResult::Withdrawn : ReportResult::Counted;
 }
 
 ProxyStore::ApproveResult PostgresStore::approve(const std::string& entry) {
     ensureConnected();
-    if (run("approve", {entry}).changed() > 0)
-        return ApproveResult::Approved;
-    return run("state", {entry}).rows() > 0 ? ApproveResult::AlreadyPublished : ApproveResult::Unknown;
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    ApproveResult result = ApproveResult::Unknown;
+    if (run("approve", {entry}).changed() > 0) {
+        run("clear", {entry});
+        result = ApproveResult::Approved;
+    } else if (run("state", {entry}).rows() > 0) {
+        result = ApproveResult::AlreadyPublished;
+    }
+    transaction.commit();
+    return result;
 }
 
 bool PostgresStore::remove(const std::string& entry) {
     ensureConnected();
-    return run("remove", {entry}).changed() > 0;
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    const bool removed = run("remove", {entry}).changed() > 0;
+    run("clear", {entry});
+    transaction.commit();
+    return removed;
 }
 
 ProxyStore::ImportCount PostgresStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
@@ -328,6 +409,7 @@ ProxyStore::ImportCount PostgresStore::importEntries(const std::vector<std::stri
                 ++count.alreadyPublished;
             } else if (state == ProxyState::Withdrawn) {
                 run("publish", {entry, stateName(ProxyState::Published), when});
+                run("clear", {entry});
                 ++count.republished;
             } else {
                 run("release", {entry});

@@ -1,9 +1,14 @@
 #include "proxy_store.h"
 
+#include "entry.h"
+
 #include <sqlite3.h>
 
 #include <cctype>
+#include <ctime>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace tamberly {
 namespace {
@@ -11,7 +16,10 @@ namespace {
 // BEGIN IMMEDIATE takes the write lock up front, so a read-then-write never meets another writer half way.
 constexpr const char* kBeginWrite = "BEGIN IMMEDIATE";
 
-constexpr int kSchemaVersion = 1;
+// 1: proxies only. 2: the reporters of each entry (reports), and an index that finds the end of the list at once.
+constexpr int kSchemaVersion = 2;
+// Report counts from version 1 carry no reporters: they stand as this many made-up reporters until the window passes.
+constexpr int kMostLegacyReports = 1000;
 constexpr int kBusyTimeoutMs = 5000;
 
 } // namespace
@@ -132,6 +140,11 @@ void SqliteStore::createSchema() {
         return;
     if (found > kSchemaVersion)
         throw StoreError("database " + m_path + " was made by a newer version of tamberly-listserver");
+    if (found == 1) {
+        upgradeFromFirstVersion();
+        transaction.commit();
+        return;
+    }
     Statement tables(*this, "SELECT count(*) FROM sqlite_master");
     tables.step();
     if (tables.integer(0) != 0)
@@ -143,8 +156,47 @@ void SqliteStore::createSchema() {
          " added_at INTEGER NOT NULL,"
          " reports INTEGER NOT NULL DEFAULT 0 CHECK (reports >= 0))");
     exec("CREATE INDEX proxies_by_state ON proxies (state, position)");
-    exec("PRAGMA user_version = 1");
+    exec("CREATE INDEX proxies_by_position ON proxies (position)");
+    exec("CREATE TABLE reports (entry TEXT NOT NULL, reporter TEXT NOT NULL, reported_at INTEGER NOT NULL,"
+         " PRIMARY KEY (entry, reporter)) WITHOUT ROWID");
+    exec("PRAGMA user_version = 2");
     transaction.commit();
+}
+
+// Version 1 to 2, in the opening transaction: the reporters' table, the end of the list found by an index, one row
+// for each IPv4-mapped IPv6 entry and its IPv4 form, and the old report counts kept as made-up reporters.
+void SqliteStore::upgradeFromFirstVersion() {
+    exec("CREATE INDEX proxies_by_position ON proxies (position)");
+    exec("CREATE TABLE reports (entry TEXT NOT NULL, reporter TEXT NOT NULL, reported_at INTEGER NOT NULL,"
+         " PRIMARY KEY (entry, reporter)) WITHOUT ROWID");
+    std::vector<std::pair<std::string, std::string>> mapped;
+    {
+        Statement select(*this, "SELECT entry FROM proxies WHERE entry LIKE '[::ffff:%'");
+        while (select.step()) {
+            const auto check = checkEntry(select.text(0));
+            if (check.ok && check.entry != select.text(0))
+                mapped.emplace_back(select.text(0), check.entry);
+        }
+    }
+    for (const auto& [old, plain] : mapped) {
+        ProxyState state{};
+        int reports = 0;
+        if (find(plain, state, reports)) {
+            Statement erase(*this, "DELETE FROM proxies WHERE entry = ?1");
+            erase.bind(1, old).step();
+        } else {
+            Statement rename(*this, "UPDATE proxies SET entry = ?2 WHERE entry = ?1");
+            rename.bind(1, old).bind(2, plain).step();
+        }
+    }
+    Statement legacy(*this, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?2)"
+                            " INSERT INTO reports (entry, reporter, reported_at)"
+                            " SELECT p.entry, 'before-upgrade-' || n.i, ?1 FROM proxies p JOIN n ON n.i <= p.reports"
+                            " WHERE p.state = 'published'");
+    legacy.bind(1, static_cast<std::int64_t>(std::time(nullptr)))
+        .bind(2, static_cast<std::int64_t>(kMostLegacyReports));
+    legacy.step();
+    exec("PRAGMA user_version = 2");
 }
 
 bool SqliteStore::find(const std::string& entry, ProxyState& state, int& reports) {
@@ -157,26 +209,45 @@ bool SqliteStore::find(const std::string& entry, ProxyState& state, int& reports
     return true;
 }
 
+void SqliteStore::clearReports(const std::string& entry) {
+    Statement erase(*this, "DELETE FROM reports WHERE entry = ?1");
+    erase.bind(1, entry).step();
+}
+
+// A new entry at the end of the list: the end is found through the position index, whatever the list's length.
+void SqliteStore::insert(const std::string& entry, ProxyState state, std::int64_t now) {
+    Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports)"
+                            " VALUES (?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?3, 0)");
+    insert.bind(1, entry).bind(2, std::string(stateName(state))).bind(3, now).step();
+}
+
 // Puts a withdrawn entry back as if it were new: at the end of the list, added now, no reports.
 void SqliteStore::publish(const std::string& entry, bool moderate, std::int64_t now) {
     Statement update(*this, "UPDATE proxies SET state = ?2, added_at = ?3, reports = 0,"
                             " position = (SELECT max(position) + 1 FROM proxies) WHERE entry = ?1");
     update.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
     update.bind(3, now).step();
+    clearReports(entry);
 }
 
-ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now) {
+ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending) {
     Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
-    AddResult result = AddResult::AlreadyKnown;
-    if (!find(entry, state, reports)) {
-        Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports)"
-                                " VALUES (?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?3, 0)");
-        insert.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
-        insert.bind(3, now).step();
-        result = AddResult::Added;
-    } else if (state == ProxyState::Withdrawn) {
+    const bool known = find(entry, state, reports);
+    if (known && state != ProxyState::Withdrawn)
+        return AddResult::AlreadyKnown;
+    if (moderate && maxPending > 0) {
+        // Counted through the state index: at most maxPending rows, whatever the list's length.
+        Statement pending(*this, "SELECT count(*) FROM (SELECT 1 FROM proxies WHERE state = 'pending' LIMIT ?1)");
+        pending.bind(1, static_cast<std::int64_t>(maxPending)).step();
+        if (pending.integer(0) >= maxPending)
+            return AddResult::TooManyPending;
+    }
+    AddResult result = AddResult::Added;
+    if (!known) {
+        insert(entry, moderate ? ProxyState::Pending : ProxyState::Published, now);
+    } else {
         publish(entry, moderate, now);
         result = AddResult::Readded;
     }
@@ -184,7 +255,7 @@ ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, 
     return result;
 }
 
-ProxyStore::ReportResult SqliteStore::report(const std::string& entry, int deadAfter) {
+ProxyStore::ReportResult SqliteStore::report(const std::string& entry, const DeadReport& report) {
     Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
@@ -192,10 +263,24 @@ ProxyStore::ReportResult SqliteStore::report(const std::string& entry, int deadA
         return ReportResult::Unknown;
     if (state == ProxyState::Withdrawn)
         return ReportResult::AlreadyWithdrawn;
-    const bool withdraw = reports + 1 >= deadAfter;
-    Statement update(*this, "UPDATE proxies SET reports = reports + 1, state = ?2 WHERE entry = ?1");
+    // Only this entry's reports: a handful of rows, whatever the list's length.
+    Statement expire(*this, "DELETE FROM reports WHERE entry = ?1 AND reported_at <= ?2");
+    expire.bind(1, entry).bind(2, report.now - report.window).step();
+    Statement insert(*this, "INSERT OR IGNORE INTO reports (entry, reporter, reported_at) VALUES (?1, ?2, ?3)");
+    insert.bind(1, entry).bind(2, report.reporter).bind(3, report.now).step();
+    if (sqlite3_changes(m_db) == 0) {
+        transaction.commit();
+        return ReportResult::Repeated;
+    }
+    Statement count(*this, "SELECT count(*) FROM reports WHERE entry = ?1");
+    count.bind(1, entry).step();
+    const auto reporters = count.integer(0);
+    const bool withdraw = reporters >= report.deadAfter;
+    Statement update(*this, "UPDATE proxies SET reports = ?3, state = ?2 WHERE entry = ?1");
     update.bind(1, entry).bind(2, std::string(stateName(withdraw ? ProxyState::Withdrawn : ProxyState::Published)));
-    update.step();
+    update.bind(3, reporters).step();
+    if (withdraw)
+        clearReports(entry);
     transaction.commit();
     return withdraw ? ReportResult::Withdrawn : ReportResult::Counted;
 }
@@ -210,14 +295,19 @@ ProxyStore::ApproveResult SqliteStore::approve(const std::string& entry) {
         return ApproveResult::AlreadyPublished;
     Statement update(*this, "UPDATE proxies SET state = 'published', reports = 0 WHERE entry = ?1");
     update.bind(1, entry).step();
+    clearReports(entry);
     transaction.commit();
     return ApproveResult::Approved;
 }
 
 bool SqliteStore::remove(const std::string& entry) {
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
     Statement erase(*this, "DELETE FROM proxies WHERE entry = ?1");
     erase.bind(1, entry).step();
-    return sqlite3_changes(m_db) > 0;
+    const bool removed = sqlite3_changes(m_db) > 0;
+    clearReports(entry);
+    transaction.commit();
+    return removed;
 }
 
 ProxyStore::ImportCount SqliteStore::importEntries(const std::vector<std::string>& entries, std::int64_t now) {
@@ -227,9 +317,7 @@ ProxyStore::ImportCount SqliteStore::importEntries(const std::vector<std::string
         ProxyState state{};
         int reports = 0;
         if (!find(entry, state, reports)) {
-            Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports) VALUES"
-                                    " (?1, 'published', (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?2, 0)");
-            insert.bind(1, entry).bind(2, now).step();
+            insert(entry, ProxyState::Published, now);
             ++count.added;
         } else if (state == ProxyState::Published) {
             ++count.alreadyPublished;

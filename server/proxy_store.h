@@ -44,7 +44,18 @@ struct ProxyRecord {
     std::string entry;
     ProxyState state = ProxyState::Pending;
     std::int64_t addedAt = 0; ///< seconds since the epoch, UTC
+    /// Distinct reporters counted at the last report.
     int reports = 0;
+};
+
+/// One dead-proxy report: who sent it (a keyed hash, never an address) and what counts.
+struct DeadReport {
+    std::string reporter;
+    std::int64_t now = 0;
+    /// Reports older than this many seconds no longer count.
+    std::int64_t window = 24 * 3600;
+    /// Distinct reporters within the window that withdraw the entry.
+    int deadAfter = 3;
 };
 
 /// The list server's proxies: the interface both databases implement. Entries handed in must already be in their
@@ -53,15 +64,16 @@ class ProxyStore {
 public:
     virtual ~ProxyStore() = default;
 
-    enum class AddResult { Added, AlreadyKnown, Readded };
+    enum class AddResult { Added, AlreadyKnown, Readded, TooManyPending };
     /// A submission: a new entry is published, or with moderate waits for approve(); a withdrawn entry comes back
-    /// the same way with its reports cleared; a pending or published entry stays as it is.
-    virtual AddResult add(const std::string& entry, bool moderate, std::int64_t now) = 0;
+    /// the same way with its reports cleared; a pending or published entry stays as it is. With moderate, an entry
+    /// that would wait beside maxPending others is refused (TooManyPending); 0 means no cap.
+    virtual AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) = 0;
 
-    enum class ReportResult { Unknown, Counted, Withdrawn, AlreadyWithdrawn };
-    /// Counts a dead-proxy report against a published entry and withdraws it once it has deadAfter reports.
-    /// Pending and absent entries are Unknown.
-    virtual ReportResult report(const std::string& entry, int deadAfter) = 0;
+    enum class ReportResult { Unknown, Counted, Repeated, Withdrawn, AlreadyWithdrawn };
+    /// Counts a dead-proxy report against a published entry, once per reporter within the window, and withdraws the
+    /// entry once deadAfter distinct reporters have reported it. Pending and absent entries are Unknown.
+    virtual ReportResult report(const std::string& entry, const DeadReport& report) = 0;
 
     enum class ApproveResult { Unknown, Approved, AlreadyPublished };
     /// Publishes a pending or withdrawn entry (reports cleared).
@@ -139,8 +151,8 @@ public:
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
 
-    AddResult add(const std::string& entry, bool moderate, std::int64_t now) override;
-    ReportResult report(const std::string& entry, int deadAfter) override;
+    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) override;
+    ReportResult report(const std::string& entry, const DeadReport& report) override;
     ApproveResult approve(const std::string& entry) override;
     bool remove(const std::string& entry) override;
     ImportCount importEntries(const std::vector<std::string>& entries, std::int64_t now) override;
@@ -156,9 +168,12 @@ private:
     void exec(const char* sql);
     void rollback() noexcept;
     void createSchema();
+    void upgradeFromFirstVersion();
     [[noreturn]] void fail(const std::string& what, int code) const;
     bool find(const std::string& entry, ProxyState& state, int& reports);
     void publish(const std::string& entry, bool moderate, std::int64_t now);
+    void insert(const std::string& entry, ProxyState state, std::int64_t now);
+    void clearReports(const std::string& entry);
 
     sqlite3* m_db = nullptr;
     std::string m_path;
@@ -177,8 +192,8 @@ public:
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
 
-    AddResult add(const std::string& entry, bool moderate, std::int64_t now) override;
-    ReportResult report(const std::string& entry, int deadAfter) override;
+    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) override;
+    ReportResult report(const std::string& entry, const DeadReport& report) override;
     ApproveResult approve(const std::string& entry) override;
     bool remove(const std::string& entry) override;
     ImportCount importEntries(const std::vector<std::string>& entries, std::int64_t now) override;
@@ -198,6 +213,8 @@ private:
     void ensureConnected();
     void prepareStatements();
     void createSchema();
+    void createTables();
+    void upgradeFromFirstVersion();
     Result run(const char* name, const std::vector<std::string>& values);
     void exec(const char* sql);
     [[noreturn]] void fail(const std::string& what, const pg_result* result);

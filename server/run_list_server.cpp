@@ -5,11 +5,13 @@
 #include "command_line.h"
 #include "program_output.h"
 #include "proxy_store.h"
+#include "reporter_secret.h"
 #include "serve_command.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 namespace tamberly {
@@ -45,11 +47,25 @@ int runCommand(const CommandLine& commandLine) {
         return failure(error);
     const auto opened = openProxyStore(path);
     ProxyStore& store = *opened;
+    if (postgres && commandLine.command == CommandLine::Command::Serve && commandLine.reporterSecret.empty())
+        return failure("serving a PostgreSQL database needs --reporter-secret FILE (the same file on every "
+                       "instance)");
+    std::optional<ReporterSecret> secret;
+    if (commandLine.command == CommandLine::Command::Serve) {
+        // Kept apart from the database, so that a copy of the database tells nobody who reported what.
+        std::string secretPath = commandLine.reporterSecret;
+        if (secretPath.empty())
+            secretPath = path + ".reporter-secret";
+        secret = ReporterSecret::load(secretPath);
+    }
+    const bool allowPrivate = commandLine.service.allowPrivateEntries;
     switch (commandLine.command) {
     case CommandLine::Command::Serve:
-        return serveList(store, commandLine);
+        return serveList(store, *openProxyStore(path), commandLine, std::move(*secret));
     case CommandLine::Command::Import:
-        return importFile(store, commandLine.argument);
+        return importFile(store, commandLine.argument, allowPrivate);
+    case CommandLine::Command::Withdrawn:
+        return listWithdrawn(store, allowPrivate);
     case CommandLine::Command::Export:
         return exportList(store, commandLine.service);
     case CommandLine::Command::Pending:

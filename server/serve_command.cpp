@@ -16,7 +16,7 @@
 
 namespace tamberly {
 
-int serveList(ProxyStore& store, const CommandLine& commandLine) {
+int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& commandLine, ReporterSecret secret) {
     // Signals are taken by one thread with sigwait, so stopping never runs inside a signal handler. Blocked before
     // any thread starts, so every thread inherits the mask.
     sigset_t signals;
@@ -26,7 +26,7 @@ int serveList(ProxyStore& store, const CommandLine& commandLine) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    ListService service(store, commandLine.service);
+    ListService service(store, commandLine.service, std::move(secret), {}, &pageStore);
     service.setErrorSink([](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); });
     HttpServer server(service, commandLine.http, logLine);
     const int port = server.bind();

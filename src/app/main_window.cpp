@@ -164,6 +164,8 @@ void MainWindow::buildMenus() {
     command(proxy, "reportDeadProxy", "Report &dead proxy", Command::ReportDeadProxy);
     command(proxy, "submitProxy", "&Add a new proxy", Command::SubmitProxy);
     command(proxy, "checkProxies", "&Check proxies", Command::CheckProxies);
+    // Esc stops a check from anywhere in the window, with the menu closed.
+    command(proxy, "stopCheck", "S&top checking", Command::StopCheck)->setShortcut(QKeySequence(Qt::Key_Escape));
 
     // F10 opens the first menu, as on every desktop; Alt alone reaches the menu bar where the style lets it.
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);

@@ -40,7 +40,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
     EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()), (QStringList{"&Visit Website", "&Hide", "&Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
               (QStringList{"Download &List", "&Internet Explorer", "&Random proxy and launch", "&Show current proxy",
-                           "Report &dead proxy", "&Add a new proxy", "&Check proxies"}));
+                           "Report &dead proxy", "&Add a new proxy", "&Check proxies", "S&top checking"}));
     EXPECT_EQ(captions(child<QMenu>("internetExplorerMenu")->actions()),
               (QStringList{"&Launch", "&No proxy", "&Use this proxy", "Show Internet &Options"}));
     EXPECT_EQ(captions(trayMenu()->actions()),
@@ -59,14 +59,16 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
         }
     }
 
-    // Nothing checked or disabled; Ctrl+Q on "File", "Quit" only.
+    // Nothing checked or disabled; Ctrl+Q on "File", "Quit" and Esc on "Stop checking" only.
     for (QAction* a : window->findChildren<QAction*>()) {
         if (a->text().isEmpty())
             continue;
         EXPECT_FALSE(a->isCheckable());
         EXPECT_TRUE(a->isEnabled());
-        EXPECT_EQ(a->shortcut(), a->objectName() == "quit" ? QKeySequence("Ctrl+Q") : QKeySequence())
-            << a->objectName().toStdString();
+        const QKeySequence shortcut = a->objectName() == "quit"        ? QKeySequence("Ctrl+Q")
+                                      : a->objectName() == "stopCheck" ? QKeySequence("Esc")
+                                                                       : QKeySequence();
+        EXPECT_EQ(a->shortcut(), shortcut) << a->objectName().toStdString();
     }
 }
 

@@ -62,6 +62,12 @@ protected:
         args.push_back(m_db);
         return args;
     }
+    /// A server's arguments: test entries in private ranges, writes as fast as the test sends them, and the
+    /// reporter named by X-Forwarded-For from 127.0.0.1.
+    std::vector<std::string> served(std::vector<std::string> args) const {
+        args.insert(args.end(), {"--allow-private-entries", "--write-rate", "off", "--trust-proxy", "127.0.0.1"});
+        return withDb(std::move(args));
+    }
     std::string row(const std::string& entry) const {
         const auto rows = queryRows(m_db, "SELECT state, reports FROM proxies WHERE entry = '" + entry + "'");
         return rows.size() == 1 ? rows.front() : "rows: " + std::to_string(rows.size());
@@ -73,8 +79,8 @@ protected:
 // A write taken by one server, or by a subcommand, is in every server's list well within a second: it is told by a
 // notification, not found by a periodic check.
 TEST_F(ClusterTest, AChangeReachesEveryServerWithinASecond) {
-    ServerProcess first(withDb({}));
-    ServerProcess second(withDb({}));
+    ServerProcess first(served({"--dead-after", "1"}));
+    ServerProcess second(served({"--dead-after", "1"}));
     for (int i = 1; i <= 5; ++i) {
         const std::string entry = "10.0.0." + std::to_string(i) + ":80";
         ServerProcess& taker = i % 2 ? first : second;
@@ -97,19 +103,21 @@ TEST_F(ClusterTest, AChangeReachesEveryServerWithinASecond) {
         }));
 }
 
-// The same submission, or the same report, sent to two servers at the same moment: one row, every report counted,
-// one withdrawal.
+// The same submission, or the same report, sent to two servers at the same moment: one row, every reporter counted
+// once, one withdrawal.
 TEST_F(ClusterTest, WritesSentToTwoServersAtOnceCountOnce) {
     constexpr int kEntries = 20;
     struct Case {
         int deadAfter;
+        bool oneReporter;     // both reports from the same client
         std::string rowAfter; // both servers sent one report
     };
-    for (const Case& c : {Case{2, "withdrawn|2"}, Case{1, "withdrawn|1"}, Case{3, "published|2"}}) {
-        SCOPED_TRACE("--dead-after " + std::to_string(c.deadAfter));
+    for (const Case& c : {Case{2, false, "withdrawn|2"}, Case{1, false, "withdrawn|1"}, Case{3, false, "published|2"},
+                          Case{2, true, "published|1"}}) {
+        SCOPED_TRACE("--dead-after " + std::to_string(c.deadAfter) + (c.oneReporter ? ", one reporter" : ""));
         SetUp();
-        ServerProcess first(withDb({"--dead-after", std::to_string(c.deadAfter)}));
-        ServerProcess second(withDb({"--dead-after", std::to_string(c.deadAfter)}));
+        ServerProcess first(served({"--dead-after", std::to_string(c.deadAfter)}));
+        ServerProcess second(served({"--dead-after", std::to_string(c.deadAfter)}));
         std::barrier together(2);
         std::vector<int> failures(2, 0);
         std::vector<std::thread> clients;
@@ -122,7 +130,8 @@ TEST_F(ClusterTest, WritesSentToTwoServersAtOnceCountOnce) {
                     // Both sides start each request together.
                     for (const auto& target : {add(entry), dead(entry)}) {
                         together.arrive_and_wait();
-                        auto answer = http.Get(target.c_str());
+                        const std::string reporter = "198.51.100." + std::to_string(c.oneReporter ? 1 : side + 1);
+                        auto answer = http.Get(target.c_str(), httplib::Headers{{"X-Forwarded-For", reporter}});
                         failures[side] += !answer || answer->status != 200;
                     }
                 }
@@ -145,8 +154,8 @@ TEST_F(ClusterTest, WritesSentToTwoServersAtOnceCountOnce) {
 // One server killed with SIGKILL in the middle of writes to both: every answered write is in the database and in
 // the other server's list, and the other server never stops answering.
 TEST_F(ClusterTest, KillingOneServerLosesNoAnsweredWriteAndTheOtherGoesOn) {
-    ServerProcess victim(withDb({}));
-    ServerProcess survivor(withDb({}));
+    ServerProcess victim(served({}));
+    ServerProcess survivor(served({}));
     std::atomic<bool> killed{false};
     std::atomic<bool> done{false};
     std::vector<std::set<std::string>> answered(4);
@@ -201,7 +210,7 @@ TEST(ListServerDatabaseLoss, ServesTheLastListAndReconnects) {
     ASSERT_EQ(postgres.error(), "");
     const std::string db = postgres.createDatabase();
     ASSERT_FALSE(db.empty());
-    ServerProcess server({"--db", db});
+    ServerProcess server({"--db", db, "--allow-private-entries"});
     ASSERT_EQ(get(server, add("10.0.0.1:80")).status, 200);
 
     postgres.stop();
@@ -218,7 +227,7 @@ TEST(ListServerDatabaseLoss, ServesTheLastListAndReconnects) {
 
     ASSERT_TRUE(postgres.start());
     // A change made while the server was cut off, by a subcommand: the server finds it once it is back.
-    ASSERT_EQ(runListServer({"import", "-", "--db", db}, "10.0.0.3:80*").exitCode, 0);
+    ASSERT_EQ(runListServer({"import", "-", "--db", db, "--allow-private-entries"}, "10.0.0.3:80*").exitCode, 0);
     EXPECT_TRUE(listBecomes(server, std::chrono::seconds(10),
                             [](const std::string& list) { return list == "10.0.0.1:80*10.0.0.3:80*"; }));
     EXPECT_EQ(get(server, add("10.0.0.2:80")).status, 200);

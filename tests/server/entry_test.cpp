@@ -1,10 +1,14 @@
 #include "command_line.h"
 #include "entry.h"
 #include "http_server.h"
+#include "ip_address.h"
+#include "rate_limiter.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 namespace tamberly {
 namespace {
@@ -64,8 +68,10 @@ TEST(CheckEntry, AcceptsHostPortInStoredFormAndRefusesTheRestWithAReason) {
         {"[10.0.0.1]:80", "", "IPv6"},
         {"[]:80", "", "IPv6"},
         {"<script>alert(1)</script>:80", "", "host name"},
-        {"x');DROP/**/TABLE/**/proxies;--:80", "", "host name"},
-        {"a*b:80", "", "host name"},
+        {"x');DROP/**/TABLE/**/proxies;--:80", "", "cannot hold"},
+        {"a*b:80", "", "cannot hold \"*\""},
+        {"socks5://a.b:80", "", "without a scheme"},
+        {"http://10.0.0.1:80", "", "without a scheme"},
         {"proxy example:80", "", "blank"},
         {" 10.0.0.1:80", "", "blank"},
         {std::string("10.0.0.1\0:80", 12), "", "control"},
@@ -87,16 +93,79 @@ TEST(CheckEntry, AcceptsHostPortInStoredFormAndRefusesTheRestWithAReason) {
     }
 }
 
-// What the list publishes of the stored rows: the forms the server writes, including the bracketed IPv4-mapped form
-// it wrote before such an address was read as IPv4; a row edited by hand into anything else is left out.
+// What the list publishes of the stored rows: the forms the server writes; a row edited by hand into anything else
+// (or an IPv4-mapped form, merged into its IPv4 row when the database was upgraded) is left out.
 TEST(IsStoredForm, TakesTheFormsTheServerWritesOnly) {
     const std::pair<std::string, bool> cases[] = {
-        {"10.0.0.1:80", true},         {"proxy.example:3128", true},  {"[2001:db8::1]:8080", true},
-        {"[::ffff:10.0.0.1]:80", true}, {"Proxy.Example:3128", false}, {"10.0.0.1:080", false},
-        {"[2001:DB8::1]:8080", false},  {"a*b:80", false},             {"", false},
+        {"10.0.0.1:80", true},
+        {"proxy.example:3128", true},
+        {"[2001:db8::1]:8080", true},
+        {"[::ffff:10.0.0.1]:80", false},
+        {"Proxy.Example:3128", false},
+        {"10.0.0.1:080", false},
+        {"[2001:DB8::1]:8080", false},
+        {"a*b:80", false},
+        {"", false},
     };
     for (const auto& [entry, stored] : cases)
         EXPECT_EQ(isStoredForm(entry), stored) << entry;
+}
+
+// The client behind trusted proxies, as nginx's real_ip_recursive finds it: from the right, past trusted hops.
+TEST(ForwardedClient, WalksFromTheRightPastTrustedProxies) {
+    const std::vector<IpRange> trusted = {*parseIpRange("10.0.0.0/8"), *parseIpRange("2001:db8::/32")};
+    struct Case {
+        std::string peer;
+        std::vector<std::string_view> forwardedFor;
+        std::string client;
+    };
+    const Case cases[] = {
+        {"198.51.100.1", {"203.0.113.1"}, "198.51.100.1"}, // an untrusted peer: the header counts for nothing
+        {"10.0.0.1", {}, "10.0.0.1"},
+        {"10.0.0.1", {"203.0.113.1"}, "203.0.113.1"},
+        {"10.0.0.1", {"203.0.113.9, 203.0.113.1, 10.2.2.2"}, "203.0.113.1"},
+        {"10.0.0.1", {"203.0.113.9", "203.0.113.1,10.2.2.2"}, "203.0.113.1"}, // two fields are one list
+        {"10.0.0.1", {"10.3.3.3, 10.2.2.2"}, "10.3.3.3"},                     // all trusted: the leftmost
+        {"10.0.0.1", {"203.0.113.9, junk, 10.2.2.2"}, "10.2.2.2"},            // the walk ends at a bad value
+        {"10.0.0.1", {"::ffff:203.0.113.7"}, "203.0.113.7"},
+        {"2001:db8::1", {"2001:db9::5"}, "2001:db9::5"},
+        {"::ffff:10.0.0.1", {"203.0.113.1"}, "203.0.113.1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peer);
+        EXPECT_EQ(forwardedClient(*parseIpAddress(c.peer), c.forwardedFor, trusted).text(), c.client);
+    }
+    EXPECT_EQ(parseIpAddress("2001:db8:1:2:aaaa::1")->clientKey(), "2001:db8:1:2::/64");
+    EXPECT_EQ(parseIpAddress("::ffff:203.0.113.7")->clientKey(), "203.0.113.7");
+    for (const std::string bad : {"10.0.0.0/33", "::/129", "10.0.0.0/", "10.0.0/8", "host/8", "10.0.0.0/-1"})
+        EXPECT_FALSE(parseIpRange(bad)) << bad;
+}
+
+TEST(RateLimiter, GivesABurstThenOneTokenPerPeriodAndForgetsTheLeastRecentClient) {
+    RateLimiter limiter(3, 2.0, 2);
+    const auto start = RateLimiter::Clock::now();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(limiter.take("a", start), 0);
+    EXPECT_EQ(limiter.take("a", start), 2);
+    EXPECT_EQ(limiter.take("a", start + std::chrono::milliseconds(1500)), 1);
+    EXPECT_EQ(limiter.take("a", start + std::chrono::milliseconds(2100)), 0);
+    EXPECT_EQ(limiter.take("b", start), 0) << "another client has its own bucket";
+    EXPECT_EQ(limiter.take("c", start), 0);
+    EXPECT_EQ(limiter.clients(), 2u) << "a was used least recently and made room";
+}
+
+TEST(ParseDuration, TakesSecondsOrAUnit) {
+    const std::pair<std::string, std::int64_t> good[] = {{"90", 90},     {"30s", 30},    {"90m", 5400},
+                                                         {"24h", 86400}, {"7d", 604800}, {"365d", 31536000}};
+    for (const auto& [text, seconds] : good) {
+        std::int64_t value = 0;
+        EXPECT_TRUE(parseDuration(text, value)) << text;
+        EXPECT_EQ(value, seconds) << text;
+    }
+    for (const std::string bad : {"", "0", "h", "-1h", "1w", "366d", "1.5h", "24 h"}) {
+        std::int64_t value = 0;
+        EXPECT_FALSE(parseDuration(bad, value)) << bad;
+    }
 }
 
 TEST(SplitImportText, TakesListTextAndLinesAlikeWithTheLineOfEachPiece) {

@@ -102,7 +102,7 @@ TEST(ListServerFaults, AKillLosesOnlyTheRequestsInFlight) {
     int inFlight = 0;
 
     for (int round = 0; round < kRounds; ++round) {
-        ServerProcess server({"--db", db, "--dead-after", "2"});
+        ServerProcess server({"--db", db, "--dead-after", "2", "--allow-private-entries", "--write-rate", "off"});
         std::vector<std::thread> clients;
         for (int c = 0; c < kClients; ++c)
             clients.emplace_back([&, c] { writeUntilKilled(server, c, next[c], outcomes[c]); });
@@ -114,7 +114,7 @@ TEST(ListServerFaults, AKillLosesOnlyTheRequestsInFlight) {
             next[c] = static_cast<int>(outcomes[c].added.size());
     }
 
-    ServerProcess server({"--db", db, "--dead-after", "2"});
+    ServerProcess server({"--db", db, "--dead-after", "2", "--allow-private-entries", "--write-rate", "off"});
     const auto answer = get(server, kList);
     ASSERT_EQ(answer.status, 200);
     std::map<std::string, int> listed;
@@ -157,55 +157,10 @@ TEST(ListServerFaults, AKillLosesOnlyTheRequestsInFlight) {
               << " in flight at the kills, " << carriedOut << " of them carried out\n";
 }
 
-/// A raw connection to the server, for requests no HTTP library would send.
-class RawClient {
-public:
-    explicit RawClient(int port) {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (m_socket < 0 || ::connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            throw std::runtime_error("cannot connect to the list server");
-        timeval patience{30, 0}; // only a hang reaches it
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-        ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
-    }
-    ~RawClient() { ::close(m_socket); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    /// Sends data; false once the server no longer takes it.
-    bool send(const std::string& data) {
-        for (std::size_t sent = 0; sent < data.size();) {
-            const ssize_t n = ::send(m_socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            sent += static_cast<std::size_t>(n);
-            m_sent += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    /// Everything the server sends until it closes the connection.
-    std::string receiveAll() {
-        std::string data;
-        char buffer[4096];
-        for (ssize_t n; (n = ::recv(m_socket, buffer, sizeof buffer, 0)) > 0;)
-            data.append(buffer, static_cast<std::size_t>(n));
-        return data;
-    }
-    std::size_t sent() const { return m_sent; }
-
-private:
-    int m_socket = -1;
-    std::size_t m_sent = 0;
-};
-
 // Requests past the limits are refused with a status, never read on without end, and change nothing.
 TEST(ListServerFaults, RefusesRequestsOverTheSizeLimits) {
     TempDir dir;
-    ServerProcess server({"--db", dir.file("list.db")});
+    ServerProcess server({"--db", dir.file("list.db"), "--allow-private-entries"});
     ASSERT_EQ(get(server, "/Tamberly/addproxy.php?proxy=10.0.0.1:80").status, 200);
 
     EXPECT_EQ(get(server, kList + "?" + std::string(9000, 'q')).status, 414);
@@ -246,7 +201,7 @@ TEST(ListServerFaults, RefusesRequestsOverTheSizeLimits) {
 // 1.x and malformed heads refused with the connection closed.
 TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
     TempDir dir;
-    ServerProcess server({"--db", dir.file("list.db")});
+    ServerProcess server({"--db", dir.file("list.db"), "--allow-private-entries"});
     {
         RawClient raw(server.port());
         ASSERT_TRUE(raw.send("GET /Tamberly/addproxy.php?proxy=10.0.0.1:80 HTTP/1.1\r\nHost: x\r\n\r\n"
@@ -278,7 +233,7 @@ TEST(ListServerFaults, AnswersPipelinedRequestsAndRefusesMalformedOnes) {
 TEST(ListServerFaults, ABusyDatabaseDoesNotHoldUpTheList) {
     TempDir dir;
     const std::string db = dir.file("list.db");
-    ServerProcess server({"--db", db, "--threads", "1"});
+    ServerProcess server({"--db", db, "--threads", "1", "--allow-private-entries"});
     ASSERT_EQ(get(server, "/Tamberly/addproxy.php?proxy=10.0.0.1:80").status, 200);
 
     sqlite3* locker = nullptr;

@@ -1,12 +1,16 @@
 #include "listserver_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -117,6 +121,17 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args) : m_logPath(s
     posix_spawn_file_actions_addopen(&actions, 2, m_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> all{listServerPath(), "serve", "--listen", "127.0.0.1:0"};
     all.insert(all.end(), args.begin(), args.end());
+    // A server on PostgreSQL needs the reporters' key; the test program's servers share one, as a cluster's must.
+    const auto db = std::find(args.begin(), args.end(), "--db");
+    if (db != args.end() && db + 1 != args.end() && db[1].rfind("postgresql://", 0) == 0 &&
+        std::find(args.begin(), args.end(), "--reporter-secret") == args.end()) {
+        struct SharedSecret {
+            std::string path = scratchFile("reporter-secret");
+            ~SharedSecret() { std::remove(path.c_str()); }
+        };
+        static const SharedSecret shared;
+        all.insert(all.end(), {"--reporter-secret", shared.path});
+    }
     auto argv = argumentVector(all);
     const int rc = posix_spawn(&m_pid, listServerPath(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -169,6 +184,53 @@ httplib::Client ServerProcess::client() const {
     // Targets are sent as the tests write them, so they can hold any percent-escape.
     client.set_url_encode(false);
     return client;
+}
+
+RawClient::RawClient(int port) {
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (m_socket < 0 || ::connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (m_socket >= 0)
+            ::close(m_socket);
+        throw std::runtime_error("cannot connect to the list server");
+    }
+    timeval patience{30, 0}; // only a hang reaches it
+    ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    ::setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+}
+
+RawClient::~RawClient() {
+    ::close(m_socket);
+}
+
+bool RawClient::send(const std::string& data) {
+    for (std::size_t sent = 0; sent < data.size();) {
+        const ssize_t n = ::send(m_socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+        m_sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string RawClient::receiveAll() {
+    std::string data;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(m_socket, buffer, sizeof buffer, 0)) > 0;)
+        data.append(buffer, static_cast<std::size_t>(n));
+    return data;
+}
+
+bool RawClient::closedByServer() {
+    pollfd wait{m_socket, POLLIN | POLLRDHUP, 0};
+    if (::poll(&wait, 1, 0) <= 0)
+        return false;
+    char byte;
+    return ::recv(m_socket, &byte, 1, MSG_DONTWAIT | MSG_PEEK) <= 0;
 }
 
 Answer get(const ServerProcess& server, const std::string& target) {

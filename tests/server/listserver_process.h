@@ -47,6 +47,28 @@ private:
     std::string m_logPath;
 };
 
+/// A raw connection to the server, for requests no HTTP library would send.
+class RawClient {
+public:
+    /// Connects to 127.0.0.1:port; throws when it cannot.
+    explicit RawClient(int port);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    /// Sends data; false once the server no longer takes it.
+    bool send(const std::string& data);
+    /// Everything the server sends until it closes the connection (or 30 s pass).
+    std::string receiveAll();
+    /// Whether the server has closed the connection by now, without waiting.
+    bool closedByServer();
+    std::size_t sent() const { return m_sent; }
+
+private:
+    int m_socket = -1;
+    std::size_t m_sent = 0;
+};
+
 /// The server's answer to a GET, or status -1 when there was none.
 struct Answer {
     int status = -1;

@@ -7,7 +7,10 @@
 #include <signal.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <functional>
 #include <set>
 #include <ostream>
 #include <string>
@@ -58,9 +61,30 @@ protected:
         sqlite3_close(db);
         ASSERT_EQ(rc, SQLITE_OK);
     }
+    /// The arguments with the test's database; the tests' entries are mostly in private ranges.
+    /// The rows of a query on the list's database, columns joined by "|".
+    std::vector<std::string> rows(const std::string& sql) const {
+        if (postgres())
+            return queryRows(m_db, sql);
+        std::vector<std::string> out;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(m_db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_exec(
+                db, sql.c_str(),
+                [](void* rows, int columns, char** values, char**) {
+                    std::string row;
+                    for (int c = 0; c < columns; ++c)
+                        row += (c ? "|" : "") + std::string(values[c] ? values[c] : "NULL");
+                    static_cast<std::vector<std::string>*>(rows)->push_back(row);
+                    return 0;
+                },
+                &out, nullptr);
+        }
+        sqlite3_close(db);
+        return out;
+    }
     std::vector<std::string> withDb(std::vector<std::string> args) const {
-        args.push_back("--db");
-        args.push_back(m_db);
+        args.insert(args.end(), {"--db", m_db, "--allow-private-entries"});
         return args;
     }
     RunResult run(std::vector<std::string> args, const std::string& input = {}) const {
@@ -71,13 +95,32 @@ protected:
         EXPECT_EQ(answer.status, 200);
         return answer.body;
     }
+    /// Whether the list meets the condition within 3 s: a change made by a subcommand is found by the server's
+    /// watch of the database.
+    static bool listBecomes(const ServerProcess& server, const std::function<bool(const std::string&)>& wanted) {
+        for (int i = 0; i < 60; ++i) {
+            if (wanted(get(server, kList).body))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    /// Whether the page shows the text within 3 s: it is rendered again at most once a second.
+    static bool pageBecomes(const ServerProcess& server, const std::string& text) {
+        for (int i = 0; i < 60; ++i) {
+            if (get(server, kPage).body.find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
 
     TempDir m_dir;
     std::string m_db = m_dir.file("list.db");
 };
 
 TEST_P(ListServerTest, AddsListsAndWithdrawsReportedProxies) {
-    ServerProcess server(withDb({}));
+    ServerProcess server(withDb({"--dead-after", "1"}));
     EXPECT_EQ(server.firstLine(), "listening on 127.0.0.1:" + std::to_string(server.port()));
 
     const auto empty = get(server, kList);
@@ -132,29 +175,95 @@ TEST_P(ListServerTest, AddsListsAndWithdrawsReportedProxies) {
     EXPECT_NE(log.find("\"GET /Tamberly/deadproxy.php?proxy=10.9.9.9:1 HTTP/1.1\" 404"), std::string::npos);
 }
 
-TEST_P(ListServerTest, WithdrawsAfterTheGivenNumberOfReports) {
-    ServerProcess server(withDb({"--dead-after", "3"}));
+// Reports count once per reporter: an IPv4 address or an IPv6 /64, taken from X-Forwarded-For only when the peer is a
+// trusted proxy. One client reporting again and again withdraws nothing; three reporters do.
+TEST_P(ListServerTest, WithdrawsOnceDistinctReportersReportedIt) {
+    ServerProcess server(withDb({"--trust-proxy", "127.0.0.0/8", "--dead-after", "4"}));
+    ServerProcess untrusting(withDb({"--trust-proxy", "10.9.9.9"}));
     get(server, add("10.0.0.1:80"));
     get(server, add("10.0.0.2:80"));
-    EXPECT_EQ(get(server, dead("10.0.0.1:80")).status, 200);
-    EXPECT_EQ(get(server, dead("10.0.0.1:80")).status, 200);
-    EXPECT_EQ(list(server), "10.0.0.1:80*10.0.0.2:80*");
-    EXPECT_NE(get(server, kPage).body.find("<td>10.0.0.1:80</td><td>"), std::string::npos);
-    EXPECT_NE(get(server, kPage).body.find("</td><td>2</td></tr>"), std::string::npos);
-    EXPECT_EQ(get(server, dead("10.0.0.1:80")).status, 200);
-    EXPECT_EQ(list(server), "10.0.0.2:80*");
+    struct Report {
+        std::string forwardedFor; // empty: the peer, 127.0.0.1, reports
+        int times;
+        std::string listAfter;
+    };
+    const Report reports[] = {
+        {"", 10, "10.0.0.1:80*10.0.0.2:80*"},
+        {"198.51.100.7", 10, "10.0.0.1:80*10.0.0.2:80*"},
+        // A third reporter, then the same /64 again from another address of it.
+        {"2001:db8:1:2::1", 1, "10.0.0.1:80*10.0.0.2:80*"},
+        {"2001:db8:1:2::99", 3, "10.0.0.1:80*10.0.0.2:80*"},
+        // Walked from the right: the trusted hop is skipped, the made-up one on the left is not reached.
+        {"203.0.113.99, 198.51.100.8, 127.0.0.5", 1, "10.0.0.2:80*"},
+    };
+    for (const auto& report : reports) {
+        SCOPED_TRACE("X-Forwarded-For: " + report.forwardedFor);
+        auto http = server.client();
+        for (int i = 0; i < report.times; ++i) {
+            auto answer = report.forwardedFor.empty()
+                              ? http.Get(dead("10.0.0.1:80"))
+                              : http.Get(dead("10.0.0.1:80"), {{"X-Forwarded-For", report.forwardedFor}});
+            ASSERT_TRUE(answer);
+            EXPECT_EQ(answer->status, 200);
+        }
+        EXPECT_EQ(list(server), report.listAfter);
+    }
+    // From a peer that is not trusted the header counts for nothing: ten made-up reporters are one.
+    ASSERT_TRUE(listBecomes(untrusting, [](const std::string& list) { return list == "10.0.0.2:80*"; }));
+    auto http = untrusting.client();
+    for (int i = 0; i < 10; ++i)
+        http.Get(dead("10.0.0.2:80"), {{"X-Forwarded-For", "198.51.100." + std::to_string(i)}});
+    EXPECT_EQ(list(untrusting), "10.0.0.2:80*");
 
-    // Back on the list with a clean slate: it takes three new reports again.
+    // The database keeps keyed hashes of the reporters, never an address; the key lives apart from it.
+    const auto reporters = rows("SELECT reporter FROM reports");
+    EXPECT_FALSE(reporters.empty());
+    for (const auto& reporter : reporters)
+        EXPECT_EQ(reporter.find_first_not_of("0123456789abcdef"), std::string::npos) << reporter;
+    if (!postgres()) {
+        const auto key = std::filesystem::status(m_db + ".reporter-secret");
+        EXPECT_EQ(key.permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+
+    // The withdrawn entry is listed by withdrawn and restored by approve, in its place.
+    EXPECT_EQ(run({"withdrawn"}).out, "10.0.0.1:80\n");
+    EXPECT_EQ(run({"approve", "10.0.0.1:80"}).exitCode, 0);
+    EXPECT_EQ(run({"withdrawn"}).out, "");
+    EXPECT_TRUE(listBecomes(server, [](const std::string& list) { return list == "10.0.0.1:80*10.0.0.2:80*"; }));
+
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+    const auto log = server.log();
+    EXPECT_NE(log.find("\n198.51.100.8 - - ["), std::string::npos) << "the log shows the address that counted";
+    EXPECT_NE(log.find("\n127.0.0.1 - - ["), std::string::npos);
+    EXPECT_EQ(log.find("203.0.113.99 - - ["), std::string::npos);
+    EXPECT_EQ(untrusting.stop(SIGTERM), 0);
+    EXPECT_EQ(untrusting.log().find("198.51.100."), std::string::npos);
+}
+
+// A report counts for --report-window; an older one no longer does.
+TEST_P(ListServerTest, ReportsCountWithinTheirWindow) {
+    ServerProcess server(withDb({"--trust-proxy", "127.0.0.1", "--dead-after", "2", "--report-window", "1s"}));
     get(server, add("10.0.0.1:80"));
-    get(server, dead("10.0.0.1:80"));
-    get(server, dead("10.0.0.1:80"));
-    EXPECT_EQ(list(server), "10.0.0.2:80*10.0.0.1:80*");
+    auto http = server.client();
+    http.Get(dead("10.0.0.1:80"), {{"X-Forwarded-For", "198.51.100.1"}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    http.Get(dead("10.0.0.1:80"), {{"X-Forwarded-For", "198.51.100.2"}});
+    EXPECT_EQ(list(server), "10.0.0.1:80*") << "the first report had passed its window";
+    http.Get(dead("10.0.0.1:80"), {{"X-Forwarded-For", "198.51.100.3"}});
+    EXPECT_EQ(list(server), "");
 }
 
 TEST_P(ListServerTest, ModeratedEntriesWaitForApproval) {
-    ServerProcess server(withDb({"--moderate"}));
+    ServerProcess server(withDb({"--moderate", "--max-pending", "2"}));
     EXPECT_EQ(get(server, add("10.0.0.1:80")).status, 200);
     EXPECT_EQ(get(server, add("Waiting.Example:8080")).status, 200);
+    // At the cap of waiting entries a new one is turned away; one already waiting is still "OK".
+    auto full = server.client().Get(add("10.0.0.3:80"));
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->status, 503);
+    EXPECT_EQ(full->get_header_value("Retry-After"), "3600");
+    EXPECT_EQ(full->body, "too many proxies are waiting for approval; try again later");
+    EXPECT_EQ(get(server, add("10.0.0.1:80")).status, 200);
     EXPECT_EQ(list(server), "");
     EXPECT_EQ(get(server, dead("10.0.0.1:80")).status, 404) << "a waiting entry is not on the list";
 
@@ -166,8 +275,8 @@ TEST_P(ListServerTest, ModeratedEntriesWaitForApproval) {
     const auto approved = run({"approve", "WAITING.example:8080"});
     EXPECT_EQ(approved.exitCode, 0) << approved.err;
     EXPECT_EQ(approved.out, "waiting.example:8080 is now on the list\n");
-    EXPECT_NE(get(server, kPage).body.find("waiting.example:8080"), std::string::npos);
-    EXPECT_EQ(list(server), "waiting.example:8080*");
+    EXPECT_TRUE(listBecomes(server, [](const std::string& list) { return list == "waiting.example:8080*"; }));
+    EXPECT_TRUE(pageBecomes(server, "waiting.example:8080"));
     EXPECT_EQ(run({"pending"}).out, "10.0.0.1:80\n");
 
     EXPECT_EQ(run({"approve", "waiting.example:8080"}).exitCode, 0);
@@ -182,8 +291,7 @@ TEST_P(ListServerTest, ModeratedEntriesWaitForApproval) {
     EXPECT_EQ(run({"pending"}).out, "");
     EXPECT_EQ(run({"remove", "10.0.0.1:80"}).exitCode, 1);
     EXPECT_EQ(run({"remove", "waiting.example:8080"}).out, "removed waiting.example:8080\n");
-    get(server, kPage);
-    EXPECT_EQ(list(server), "");
+    EXPECT_TRUE(listBecomes(server, [](const std::string& list) { return list.empty(); }));
 }
 
 TEST_P(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
@@ -210,7 +318,7 @@ TEST_P(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
 
     // Standard input; a withdrawn entry comes back at the end.
     {
-        ServerProcess server(withDb({}));
+        ServerProcess server(withDb({"--dead-after", "1"}));
         get(server, dead("10.0.0.1:80"));
         EXPECT_EQ(list(server), "10.0.0.2:3128*host.example:8080*[2001:db8::1]:443*");
     }
@@ -224,27 +332,35 @@ TEST_P(ListServerTest, ImportsListTextOrLinesAndExportsTheList) {
 }
 
 TEST_P(ListServerTest, KeepsEverythingAcrossARestart) {
+    const std::vector<std::string> args = {"--dead-after", "2", "--trust-proxy", "127.0.0.1"};
+    const httplib::Headers first{{"X-Forwarded-For", "198.51.100.1"}};
+    const httplib::Headers second{{"X-Forwarded-For", "198.51.100.2"}};
     {
-        ServerProcess server(withDb({"--moderate", "--dead-after", "2"}));
+        auto moderated = args;
+        moderated.push_back("--moderate");
+        ServerProcess server(withDb(moderated));
         get(server, add("10.0.0.1:80"));
         get(server, add("10.0.0.2:80"));
         ASSERT_EQ(run({"approve", "10.0.0.1:80"}).exitCode, 0);
-        get(server, kPage);
-        EXPECT_EQ(get(server, dead("10.0.0.1:80")).status, 200);
+        EXPECT_TRUE(listBecomes(server, [](const std::string& list) { return list == "10.0.0.1:80*"; }));
+        EXPECT_EQ(server.client().Get(dead("10.0.0.1:80"), first)->status, 200);
         EXPECT_EQ(server.stop(SIGINT), 0);
     }
-    ServerProcess server(withDb({"--dead-after", "2"}));
+    ServerProcess server(withDb(args));
     EXPECT_EQ(list(server), "10.0.0.1:80*");
     EXPECT_NE(get(server, kPage).body.find("<td>10.0.0.1:80</td><td>"), std::string::npos);
     EXPECT_NE(get(server, kPage).body.find("</td><td>1</td></tr>"), std::string::npos);
     EXPECT_EQ(run({"pending"}).out, "10.0.0.2:80\n");
-    get(server, dead("10.0.0.1:80"));
+    // The reporter from before the restart is still known: a repeat does not count, a second reporter does.
+    server.client().Get(dead("10.0.0.1:80"), first);
+    EXPECT_EQ(list(server), "10.0.0.1:80*");
+    server.client().Get(dead("10.0.0.1:80"), second);
     EXPECT_EQ(list(server), "");
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
 TEST_P(ListServerTest, HostileInputsAreRefusedAndHarmNothing) {
-    ServerProcess server(withDb({}));
+    ServerProcess server(withDb({"--write-rate", "off"}));
     get(server, add("10.0.0.1:80"));
     const std::string longEntry(4000, 'a');
 
@@ -315,7 +431,7 @@ TEST_P(ListServerTest, EscapesStoredValuesOnThePage) {
 
     const auto removed = run({"remove", "<script>alert(\"x\")</script>&'*:80"});
     EXPECT_EQ(removed.exitCode, 0) << removed.err;
-    get(server, kPage);
+    EXPECT_TRUE(pageBecomes(server, "1 proxy is on the list"));
     EXPECT_EQ(get(server, kPage).body.find("script"), std::string::npos);
 }
 
@@ -426,7 +542,7 @@ TEST_P(ListServerTest, AnswersTheProxyChecksTestUrlWithoutTheDatabase) {
 }
 
 TEST_P(ListServerTest, StaysConsistentUnderConcurrentClients) {
-    ServerProcess server(withDb({"--dead-after", "4"}));
+    ServerProcess server(withDb({"--dead-after", "4", "--write-rate", "off", "--trust-proxy", "127.0.0.1"}));
     constexpr int kThreads = 8;
     constexpr int kPerThread = 25;
     get(server, add("10.1.1.1:80"));
@@ -441,7 +557,8 @@ TEST_P(ListServerTest, StaysConsistentUnderConcurrentClients) {
                 auto result = client.Get(target.c_str());
                 if (!result || result->status != 200)
                     ++failures[t];
-                auto report = client.Get(dead("10.1.1.1:80").c_str());
+                // Each thread a reporter of its own, so the fourth to report withdraws the entry.
+                auto report = client.Get(dead("10.1.1.1:80"), {{"X-Forwarded-For", "198.51.100." + std::to_string(t)}});
                 if (!report || report->status != 200)
                     ++failures[t];
             }
@@ -511,7 +628,19 @@ TEST_P(ListServerTest, RefusesBadUsageWithAMessage) {
         {{"serve", "--db", other}, 1, "not a Tamberly list database"},
         {{"export", "--db", m_dir.path()}, 1, "cannot open database"},
     };
+    writeFile(m_dir.file("not-a-key"), "secret\n");
+    cases.push_back({{"serve", "--db", m_dir.file("list.db"), "--reporter-secret", m_dir.file("not-a-key")},
+                     1,
+                     "reporter secret " + m_dir.file("not-a-key") + ": does not hold a key"});
+    cases.push_back({{"serve", "--db", m_dir.file("list.db"), "--reporter-secret", m_dir.file("no/such/folder")},
+                     1,
+                     "cannot create it"});
+    cases.push_back({{"--write-rate", "20"}, 2, "--write-rate wants BURST/SECONDS"});
+    cases.push_back({{"--trust-proxy", "10.0.0.0/33"}, 2, "--trust-proxy wants an address"});
+    cases.push_back({{"--report-window", "1w"}, 2, "--report-window wants a time"});
+    cases.push_back({{"export", "--write-rate", "off"}, 2, "--write-rate applies only to serve"});
     if (postgres()) {
+        cases.push_back({{"serve", "--db", PostgresServer::shared().createDatabase()}, 1, "needs --reporter-secret"});
         const std::string absent =
             "postgresql://tamberly@127.0.0.1:" + std::to_string(PostgresServer::shared().port()) + "/absent";
         cases.push_back({{"export", "--db", absent}, 1, "cannot connect to the PostgreSQL database"});
@@ -536,10 +665,245 @@ TEST_P(ListServerTest, RefusesBadUsageWithAMessage) {
 
 TEST_P(ListServerTest, CannotListenOnAPortInUse) {
     ServerProcess first(withDb({}));
-    const auto second = run({"--listen", "127.0.0.1:" + std::to_string(first.port())});
+    const auto second =
+        run({"--listen", "127.0.0.1:" + std::to_string(first.port()), "--reporter-secret", m_dir.file("secret")});
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos);
     EXPECT_EQ(second.out, "");
+}
+
+// The list serves the public: entries that cannot be a proxy out there are refused with the fault named, and an
+// IPv4-mapped IPv6 address is its IPv4 address. A LAN's list (--allow-private-entries) takes its own ranges.
+TEST_P(ListServerTest, RefusesEntriesThatCannotBeProxies) {
+    ServerProcess server({"--db", m_db, "--write-rate", "off"});
+    ServerProcess lan({"--db", m_db, "--write-rate", "off", "--allow-private-entries"});
+    struct Case {
+        std::string entry;
+        std::string publicReason; // empty: taken
+        bool lanTakes;
+    };
+    const Case cases[] = {
+        {"0.0.0.0:80", "unspecified address", false},
+        {"0.1.2.3:80", "unspecified address", false},
+        {"255.255.255.255:80", "broadcast address", false},
+        {"224.0.0.1:80", "multicast address", false},
+        {"240.0.0.1:80", "reserved address", false},
+        {"%5B::%5D:80", "unspecified address", false},
+        {"%5Bff02::1%5D:80", "multicast address", false},
+        {"127.0.0.1:8642", "loopback address", true},
+        {"localhost:8642", "localhost", true},
+        {"printer.localhost:80", "localhost", true},
+        {"%5B::1%5D:80", "loopback address", true},
+        {"%5B::ffff:127.0.0.1%5D:80", "loopback address", true},
+        {"10.1.2.3:80", "private address", true},
+        {"172.16.0.1:80", "private address", true},
+        {"192.168.1.1:80", "private address", true},
+        {"169.254.1.1:80", "link-local address", true},
+        {"100.64.0.1:80", "shared address", true},
+        {"%5Bfe80::1%5D:80", "link-local address", true},
+        {"%5Bfd00::1%5D:80", "private address", true},
+        {"socks5://a.b:80", "without a scheme", false},
+        {"http://203.0.113.5:80", "without a scheme", false},
+        {"a*b:80", "cannot hold \"*\"", false},
+        {"172.32.0.1:80", "", true},
+        {"203.0.113.5:80", "", true},
+        {"%5B::ffff:203.0.113.5%5D:80", "", true},
+        {"%5B2001:db8::5%5D:80", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        const auto answer = get(server, add(c.entry));
+        EXPECT_EQ(answer.status, c.publicReason.empty() ? 200 : 400);
+        EXPECT_NE(answer.body.find(c.publicReason.empty() ? "OK" : c.publicReason), std::string::npos) << answer.body;
+        EXPECT_EQ(get(lan, add(c.entry)).status, c.lanTakes ? 200 : 400);
+    }
+    // One proxy, one row: the mapped form was stored as the IPv4 address it names.
+    EXPECT_EQ(list(server), "172.32.0.1:80*203.0.113.5:80*[2001:db8::5]:80*");
+    EXPECT_EQ(runListServer({"export", "--db", m_db}).out, "172.32.0.1:80*203.0.113.5:80*[2001:db8::5]:80*");
+    // The LAN's entries stay in the database; a public list leaves them out, and withdrawn says why.
+    const auto left = runListServer({"withdrawn", "--db", m_db}).out;
+    EXPECT_NE(left.find("127.0.0.1:8642\tleft out of the list: a loopback address"), std::string::npos) << left;
+    EXPECT_NE(left.find("[fd00::1]:80\tleft out of the list: a private address"), std::string::npos) << left;
+    ASSERT_EQ(runListServer({"import", "-", "--db", m_db}, "203.0.113.9:80\n10.0.0.9:80\n").exitCode, 1);
+    EXPECT_EQ(runListServer({"import", "-", "--db", m_db, "--allow-private-entries"}, "10.0.0.9:80\n").exitCode, 0);
+}
+
+// One client cannot flood the list with writes: past a burst, 429 with Retry-After and a reason, while the list, the
+// proxy check's URL and the page keep answering, other clients write on, and subcommands are never limited.
+TEST_P(ListServerTest, LimitsWritesPerClientButNeverTheList) {
+    ServerProcess server({"--db", m_db, "--trust-proxy", "127.0.0.1"});
+    auto http = server.client();
+    http.set_keep_alive(true);
+    const httplib::Headers flooder{{"X-Forwarded-For", "198.51.100.1"}};
+    int accepted = 0;
+    int limited = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::string entry = "203.0." + std::to_string(113 + i / 250) + "." + std::to_string(i % 250 + 1) + ":80";
+        auto answer = http.Get(i % 2 ? add(entry) : dead(entry), flooder);
+        ASSERT_TRUE(answer);
+        if (answer->status == 429) {
+            if (limited++ == 0) {
+                EXPECT_GE(std::stoi(answer->get_header_value("Retry-After")), 1);
+                EXPECT_NE(answer->body.find("too many submissions and reports"), std::string::npos);
+                EXPECT_EQ(answer->body.find('\n'), std::string::npos);
+            }
+        } else {
+            ++accepted;
+        }
+        if (i % 50 == 0) {
+            for (const auto& path : {kList, std::string("/Tamberly/check.php"), kPage})
+                EXPECT_EQ(http.Get(path, flooder)->status, 200) << path;
+        }
+    }
+    EXPECT_GE(accepted, 20);
+    EXPECT_LE(accepted, 30) << "a burst of 20 and one every 2 s";
+    EXPECT_GE(limited, 270);
+    EXPECT_EQ(http.Get(add("203.0.114.1:80"), {{"X-Forwarded-For", "198.51.100.2"}})->status, 200);
+    std::string many;
+    for (int i = 1; i <= 300; ++i)
+        many += "203.0.115." + std::to_string(i % 250 + 1) + ":" + std::to_string(8000 + i) + "\n";
+    const auto imported = run({"import", "-"}, many);
+    EXPECT_EQ(imported.exitCode, 0) << imported.err;
+    EXPECT_TRUE(listBecomes(
+        server, [](const std::string& list) { return list.find("203.0.115.51:8300*") != std::string::npos; }));
+}
+
+// Connections that wait for a body are evicted at the cap like idle ones, so they cannot lock the list away; and
+// one address holds at most its share of connections.
+TEST_P(ListServerTest, HeldConnectionsDoNotLockOthersOut) {
+    {
+        ServerProcess server(
+            withDb({"--threads", "1", "--max-connections", "20", "--max-connections-per-client", "1000"}));
+        std::vector<std::unique_ptr<RawClient>> held;
+        for (int i = 0; i < 20; ++i) {
+            held.push_back(std::make_unique<RawClient>(server.port()));
+            ASSERT_TRUE(
+                held.back()->send("POST /Tamberly/addproxy.php HTTP/1.1\r\nHost: x\r\nContent-Length: 4000\r\n\r\n"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(get(server, kList).status, 200);
+        int evicted = 0;
+        for (auto& client : held)
+            evicted += client->closedByServer();
+        EXPECT_GE(evicted, 1);
+    }
+    ServerProcess server(withDb({"--max-connections-per-client", "3"}));
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 3; ++i)
+        idle.push_back(std::make_unique<RawClient>(server.port()));
+    RawClient beyond(server.port());
+    beyond.send("GET /Tamberly/update.php HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(beyond.receiveAll(), "") << "the fourth connection of one address is closed unanswered";
+    idle.pop_back();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(get(server, kList).status, 200);
+}
+
+// Raw requests as RFC 9112 has a server read them: each gets exactly one answer with the status, and the connection
+// is closed where the framing cannot be trusted.
+TEST_P(ListServerTest, ReadsRequestsAsHttpRequires) {
+    ServerProcess server(withDb({}));
+    const std::string list = "/Tamberly/update.php HTTP/1.1\r\nHost: x\r\n";
+    const std::string next = "GET /Tamberly/update.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    struct Case {
+        std::string name;
+        std::string request;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"empty lines first", "\r\n\r\n\nGET " + list + "Connection: close\r\n\r\n", "200"},
+        {"absolute form", "GET http://x:8642/Tamberly/update.php HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+         "200"},
+        {"absolute form, no path", "GET HTTP://x HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "302"},
+        {"HTTP/1.0 without Host", "GET /Tamberly/update.php HTTP/1.0\r\n\r\n", "200"},
+        {"HTTP/1.1 without Host", "GET /Tamberly/update.php HTTP/1.1\r\n\r\n" + next, "400"},
+        {"two Host fields", "GET " + list + "Host: y\r\n\r\n" + next, "400"},
+        {"a coding other than chunked", "POST " + list + "Transfer-Encoding: gzip\r\n\r\n" + next, "400"},
+        {"chunked not last", "POST " + list + "Transfer-Encoding: chunked, gzip\r\n\r\n" + next, "400"},
+        {"chunked twice", "POST " + list + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + next,
+         "400"},
+        {"chunked and a length",
+         "POST " + list + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + next, "400"},
+        {"a chunk size that overflows",
+         "POST " + list + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFFF\r\n" + next, "400"},
+        {"a body on GET", "GET " + list + "Content-Length: 4000\r\n\r\n", "400"},
+        {"a chunked body on HEAD", "HEAD " + list + "Transfer-Encoding: chunked\r\n\r\n", "400"},
+        {"a chunked body on POST",
+         "POST " + list +
+             "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+             "3\r\nabc\r\n0\r\n\r\n",
+         "405"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawClient raw(server.port());
+        ASSERT_TRUE(raw.send(c.request));
+        const std::string answers = raw.receiveAll(); // returns once the server closes
+        EXPECT_EQ(answers.rfind("HTTP/1.1 " + c.status + " ", 0), 0u) << answers;
+        EXPECT_EQ(answers.find("HTTP/1.1 ", 1), std::string::npos) << "one answer only: " << answers;
+    }
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+    EXPECT_NE(server.log().find("refused: malformed request body"), std::string::npos) << server.log();
+}
+
+// A database of the first schema is upgraded in place when opened: mapped duplicates merged, rows the list's rules
+// refuse kept but left out, old report counts kept as reports within the window; a newer schema is refused.
+TEST_P(ListServerTest, UpgradesTheFirstSchemaInPlace) {
+    if (postgres()) {
+        execute("CREATE TABLE proxies (entry TEXT PRIMARY KEY NOT NULL, state TEXT NOT NULL CHECK (state IN"
+                " ('pending', 'published', 'withdrawn')), position BIGINT NOT NULL, added_at BIGINT NOT NULL,"
+                " reports INTEGER NOT NULL DEFAULT 0 CHECK (reports >= 0));"
+                "CREATE INDEX proxies_by_state ON proxies (state, position);"
+                "CREATE SEQUENCE proxies_position OWNED BY proxies.position;"
+                "CREATE FUNCTION tamberly_list_changed() RETURNS trigger LANGUAGE plpgsql AS"
+                " $$BEGIN PERFORM pg_notify('tamberly_list', ''); RETURN NULL; END$$;"
+                "CREATE TRIGGER proxies_changed AFTER INSERT OR DELETE OR TRUNCATE ON proxies"
+                " FOR EACH STATEMENT EXECUTE FUNCTION tamberly_list_changed();"
+                "CREATE TABLE tamberly_listserver (schema_version INTEGER NOT NULL);"
+                "INSERT INTO tamberly_listserver VALUES (1);"
+                "SELECT setval('proxies_position', 6);");
+    } else {
+        execute("CREATE TABLE proxies (entry TEXT PRIMARY KEY NOT NULL, state TEXT NOT NULL CHECK (state IN"
+                " ('pending', 'published', 'withdrawn')), position INTEGER NOT NULL, added_at INTEGER NOT NULL,"
+                " reports INTEGER NOT NULL DEFAULT 0 CHECK (reports >= 0));"
+                "CREATE INDEX proxies_by_state ON proxies (state, position);"
+                "PRAGMA user_version = 1;");
+    }
+    execute("INSERT INTO proxies (entry, state, position, added_at, reports) VALUES"
+            " ('203.0.113.1:80', 'published', 1, 0, 2), ('[::ffff:203.0.113.1]:80', 'published', 2, 0, 0),"
+            " ('[::ffff:203.0.113.2]:80', 'published', 3, 0, 1), ('127.0.0.1:8642', 'published', 4, 0, 0),"
+            " ('203.0.113.3:80', 'withdrawn', 5, 0, 1), ('0.0.0.0:80', 'published', 6, 0, 0)");
+
+    const std::vector<std::string> db = {"--db", m_db};
+    auto command = [&](std::vector<std::string> args) {
+        args.insert(args.end(), db.begin(), db.end());
+        return runListServer(args);
+    };
+    const auto exported = command({"export"});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(exported.out, "203.0.113.1:80*203.0.113.2:80*");
+    const auto withdrawn = command({"withdrawn"}).out;
+    EXPECT_EQ(withdrawn.rfind("203.0.113.3:80\n", 0), 0u) << withdrawn;
+    EXPECT_NE(withdrawn.find("127.0.0.1:8642\tleft out of the list: a loopback address"), std::string::npos);
+    EXPECT_NE(withdrawn.find("0.0.0.0:80\tleft out of the list: an unspecified address"), std::string::npos);
+    EXPECT_EQ(command({"export"}).out, exported.out) << "opened again: already upgraded";
+
+    // The two old reports of 203.0.113.1:80 still count: one new reporter makes three.
+    {
+        ServerProcess server({"--db", m_db, "--trust-proxy", "127.0.0.1"});
+        auto http = server.client();
+        EXPECT_EQ(http.Get(dead("203.0.113.2:80"), {{"X-Forwarded-For", "198.51.100.1"}})->status, 200);
+        EXPECT_EQ(http.Get(dead("203.0.113.1:80"), {{"X-Forwarded-For", "198.51.100.1"}})->status, 200);
+        EXPECT_EQ(list(server), "203.0.113.2:80*");
+        EXPECT_EQ(get(server, add("203.0.113.4:80")).status, 200);
+        EXPECT_EQ(list(server), "203.0.113.2:80*203.0.113.4:80*") << "the next position follows the old ones";
+    }
+
+    execute(postgres() ? "UPDATE tamberly_listserver SET schema_version = 3" : "PRAGMA user_version = 3");
+    const auto newer = command({"export"});
+    EXPECT_EQ(newer.exitCode, 1);
+    EXPECT_NE(newer.err.find("made by a newer version"), std::string::npos) << newer.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ListServerTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
@@ -547,12 +911,12 @@ INSTANTIATE_TEST_SUITE_P(Backends, ListServerTest, ::testing::Values(Backend::Sq
 
 TEST(ListServerDefaults, KeepsTheDatabaseInTheUsersDataFolder) {
     ScopedUserHome home;
-    const auto imported = runListServer({"import", "-"}, "10.0.0.1:80*");
+    const auto imported = runListServer({"import", "-"}, "203.0.113.1:80*");
     ASSERT_EQ(imported.exitCode, 0) << imported.err;
     const std::string folder = home.dir().path() + "/data/tamberly";
     EXPECT_TRUE(std::filesystem::exists(folder + "/listserver.db"));
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(runListServer({"export"}).out, "10.0.0.1:80*");
+    EXPECT_EQ(runListServer({"export"}).out, "203.0.113.1:80*");
 }
 
 } // namespace
