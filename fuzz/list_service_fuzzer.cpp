@@ -148,8 +148,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string body = reply.sharedBody ? *reply.sharedBody : reply.body;
         const int status = reply.status;
         checkLogLine(tamberly::accessLogLine(handRow, kNow, method, target, "HTTP/1.1", status, reply.body.size()));
-        require(status == 200 || status == 400 || status == 404 || status == 405, "the status is 200, 400, 404 or 405",
+        require(status == 200 || status == 302 || status == 400 || status == 404 || status == 405,
+                "the status is 200, 302, 400, 404 or 405",
                 [&] { return method + " " + shown(path) + " gave " + std::to_string(status) + " " + reply.body; });
+        const bool toPage = path == "/" || path == "/Tamberly" || path == "/Tamberly/";
+        require((status == 302) == (toPage && (method == "GET" || method == "HEAD")),
+                "the list's own address, and only it, leads to the page");
         if (method != "GET" && method != "HEAD") {
             require(status == 405, "other methods are refused");
             continue;
