@@ -273,6 +273,8 @@ void MainWindow::layoutControls() {
                  TRUE);
     ::MoveWindow(m_useAndLaunch, pixels(kUseAndLaunchRect.left) + (client.right - pixels(kClientWidth)) / 2, buttonTop,
                  pixels(kUseAndLaunchRect.width), pixels(kUseAndLaunchRect.height), TRUE);
+    // The controls do not repaint what they left or what a new width wraps anew: the window and all of them do.
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::saveSize() {

@@ -153,7 +153,8 @@ void ProxyListBox::clearMarks() {
 
 void ProxyListBox::draw(const DRAWITEMSTRUCT& item) const {
     if (item.itemID == static_cast<UINT>(-1) || item.itemID >= m_ends.size()) {
-        if (item.itemState & ODS_FOCUS)
+        // An empty list shows its hint, with no row's focus frame across it.
+        if ((item.itemState & ODS_FOCUS) && !m_ends.empty())
             ::DrawFocusRect(item.hDC, &item.rcItem);
         return;
     }
