@@ -56,6 +56,15 @@ LRESULT CALLBACK ProxyListBox::boxProc(HWND box, UINT message, WPARAM wParam, LP
         if (self->count() == 0)
             ::InvalidateRect(box, nullptr, TRUE);
         break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        // The box draws a row's focus frame straight away, also with no rows: the hint is painted over it.
+        if (self->count() == 0) {
+            const LRESULT result = ::DefSubclassProc(box, message, wParam, lParam);
+            ::InvalidateRect(box, nullptr, TRUE);
+            return result;
+        }
+        break;
     case WM_NCDESTROY:
         ::RemoveWindowSubclass(box, boxProc, kSubclassId);
         break;
