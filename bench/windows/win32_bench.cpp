@@ -5,6 +5,7 @@
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
 #include "core/proxy_list_store.h"
+#include "core/settings.h"
 
 #include <algorithm>
 #include <chrono>
@@ -37,9 +38,11 @@ int main() try {
         text += "10." + std::to_string(i / 65536) + "." + std::to_string(i / 256 % 256) + "." +
                 std::to_string(i % 256) + ":" + std::to_string(1024 + i % 50000) + "*";
 
-    // The program's own window, shown, with commands that do nothing.
+    // The program's own window, shown, with commands that do nothing and no settings file (it opens at its first
+    // size and is never resized, so nothing is written).
+    tamberly::Settings settings("");
     tamberly::win32::MainWindow window(
-        ::GetModuleHandleW(nullptr), [](tamberly::Command) {}, [] {});
+        ::GetModuleHandleW(nullptr), settings, [](tamberly::Command) {}, [] {});
     window.show();
     const HWND list = ::GetDlgItem(window.handle(), IDC_PROXY_LIST);
     const double fill = medianMs([&] {

@@ -16,7 +16,7 @@ std::string folderOf(const std::string& path) {
 
 App::App(HINSTANCE instance, Settings& settings)
     : m_window(
-          instance, [this](Command command) { m_commands.run(command); },
+          instance, settings, [this](Command command) { m_commands.run(command); },
           [this] {
               // A check still running is abandoned at once: quitting never waits for it. A request that waits gives
               // up when its loop sees the quit.

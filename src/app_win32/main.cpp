@@ -1,17 +1,42 @@
 #include "app_win32/app.h"
 #include "app_win32/message_box.h"
 #include "core/settings.h"
+#include "platform/windows/instance_lock.h"
 #include "platform/windows/program_folder.h"
 
 #include <stdexcept>
 
 #include <windows.h>
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    const std::string settingsPath = tamberly::settingsFilePath(tamberly::programFolder());
+    // One program per settings folder: a later start brings the running one's window forward and ends.
+    tamberly::InstanceLock lock(folderOf(settingsPath));
+    if (lock.role() == tamberly::InstanceLock::Role::Second) {
+        if (lock.askFirstToShow())
+            return 0;
+        // Otherwise the first ended meanwhile, and this one runs in its place.
+        if (lock.role() == tamberly::InstanceLock::Role::Second) {
+            tamberly::win32::showMessage(nullptr, "Tamberly is already running for " + folderOf(settingsPath) +
+                                                      ", but " + lock.why() + ".");
+            return 1;
+        }
+    }
+
     // prefs.ini, read once for all of start-up; each command reads it again.
-    tamberly::Settings settings(tamberly::settingsFilePath(tamberly::programFolder()));
+    tamberly::Settings settings(settingsPath);
     try {
         tamberly::win32::App app(instance, settings);
+        lock.markWindow(app.window().handle());
 #ifdef TAMBERLY_END_WHEN_SHOWN
         // The start-up benchmark: the window is shown and painted by now.
         ::ExitProcess(0);
@@ -24,6 +49,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
+        lock.unmarkWindow();
         return static_cast<int>(message.wParam);
     } catch (const std::runtime_error& error) {
         // Without a window there is nothing to run.

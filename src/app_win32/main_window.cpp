@@ -3,18 +3,23 @@
 #include "app_win32/message_box.h"
 #include "app_win32/proxy_settings_dialog.h"
 #include "app_win32/resource.h"
+#include "core/settings.h"
+#include "platform/windows/instance_lock.h"
 #include "platform/windows/wide_text.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 
 namespace tamberly::win32 {
 namespace {
 
-// The window's layout in twips (1/1440 inch), turned into pixels at the screen's own density.
+// The window's layout at the default client area in twips (1/1440 inch), turned into pixels at the screen's own
+// density. A larger window gives its room to the list: the line and the list widen, the list grows taller, and the
+// button stays below the list, where it is from the centre at the default size.
 struct TwipsRect {
     int left, top, width, height;
 };
@@ -23,8 +28,17 @@ constexpr int kClientHeight = 3135;
 constexpr TwipsRect kStatusRect{240, 120, 3975, 255};
 constexpr TwipsRect kProxyListRect{240, 480, 3975, 1620};
 constexpr TwipsRect kUseAndLaunchRect{1080, 2280, 2175, 375};
-// A long status text wraps in its tool tip at this width.
-constexpr int kStatusTipWidth = 6000;
+constexpr int kRightMargin = kClientWidth - kStatusRect.left - kStatusRect.width;
+constexpr int kListBelowStatus = kProxyListRect.top - kStatusRect.top - kStatusRect.height;
+constexpr int kButtonBelowList = kUseAndLaunchRect.top - kProxyListRect.top - kProxyListRect.height;
+constexpr int kButtonFromBottom = kClientHeight - kUseAndLaunchRect.top;
+// The frame a user can resize and maximise.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
+// A size is written once no resize has come for this long, unless a drag's end says so first.
+constexpr UINT_PTR kSizeSettledTimer = 1;
+constexpr UINT kSizeSettledMs = 500;
+// The status line's text wraps between words, as the control draws it.
+constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS;
 
 // The notification-area icon: its one id, and the message its mouse messages arrive in (lParam is the mouse
 // message).
@@ -73,6 +87,17 @@ NOTIFYICONDATAW trayIcon(HWND window) {
     return icon;
 }
 
+RECT workArea(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    const HMONITOR shown = ::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY);
+    if (shown && ::GetMonitorInfoW(shown, &monitor))
+        return monitor.rcWork;
+    RECT area{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
+}
+
 bool isDialog(HWND window) {
     wchar_t name[8] = {};
     return ::GetClassNameW(window, name, 8) > 0 && std::wstring_view(name) == L"#32770";
@@ -80,8 +105,10 @@ bool isDialog(HWND window) {
 
 } // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, std::function<void(Command)> run, std::function<void()> quit)
-    : m_instance(instance), m_run(std::move(run)), m_quit(std::move(quit)), m_dpi(screenDpi()) {
+MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run,
+                       std::function<void()> quit)
+    : m_instance(instance), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)), m_dpi(screenDpi()),
+      m_showRequest(InstanceLock::showRequestMessage()) {
     m_icon = loadIcon(instance, SM_CXICON, SM_CYICON);
     m_smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
     NONCLIENTMETRICSW metrics{};
@@ -108,11 +135,24 @@ MainWindow::MainWindow(HINSTANCE instance, std::function<void(Command)> run, std
     m_trayPopup = ::LoadMenuW(instance, MAKEINTRESOURCEW(IDR_TRAY_POPUP));
     m_accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
 
-    // A fixed frame around the client area of the design, menu bar included.
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, pixels(kClientWidth), pixels(kClientHeight)};
-    ::AdjustWindowRectEx(&frame, style, TRUE, 0);
-    if (!::CreateWindowExW(0, kWindowClass, kApplicationTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
+    // The size remembered, never less than the default nor more than the screen holds; the menu bar comes on top.
+    const int defaultWidth = pixels(kClientWidth), defaultHeight = pixels(kClientHeight);
+    int width = defaultWidth, height = defaultHeight;
+    m_savedSize = kDefaultClientArea;
+    if (const auto stored = m_settings.windowSize()) {
+        RECT frame{0, 0, 0, 0};
+        ::AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
+        const RECT area = workArea(nullptr);
+        const int roomWidth = (area.right - area.left) - (frame.right - frame.left);
+        const int roomHeight = (area.bottom - area.top) - (frame.bottom - frame.top);
+        width = std::max(defaultWidth, std::min(::MulDiv(stored->width, m_dpi, 96), roomWidth));
+        height = std::max(defaultHeight, std::min(::MulDiv(stored->height, m_dpi, 96), roomHeight));
+        // The size it opens at is written only once the user changes it.
+        m_savedSize = {::MulDiv(width, 96, m_dpi), ::MulDiv(height, 96, m_dpi)};
+    }
+    RECT frame{0, 0, width, height};
+    ::AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
+    if (!::CreateWindowExW(0, kWindowClass, kApplicationTitle, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this)) {
         const std::string why = systemErrorText(::GetLastError());
         if (m_trayPopup)
@@ -122,6 +162,7 @@ MainWindow::MainWindow(HINSTANCE instance, std::function<void(Command)> run, std
         throw std::runtime_error("The window could not be made: " + why);
     }
     createControls();
+    layoutControls();
 }
 
 MainWindow::~MainWindow() {
@@ -150,25 +191,105 @@ void MainWindow::createControls() {
     };
     // In the order of the classic program's window; the tab order follows it.
     m_useAndLaunch =
-        child(L"BUTTON", L"Use and launch", WS_TABSTOP | BS_PUSHBUTTON, kUseAndLaunchRect, IDC_USE_AND_LAUNCH);
-    m_list.emplace(child(L"LISTBOX", L"", WS_TABSTOP | WS_BORDER | WS_VSCROLL | ProxyListBox::kStyle, kProxyListRect,
-                         IDC_PROXY_LIST));
-    // One line: an "&" shows as itself, and a text too long for it ends in an ellipsis, whole in the tool tip.
-    // SS_NOTIFY lets the tool tip see the mouse over the line.
-    m_status = child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS | SS_NOTIFY, kStatusRect, IDC_STATUS);
+        child(L"BUTTON", L"&Use and launch", WS_TABSTOP | BS_PUSHBUTTON, kUseAndLaunchRect, IDC_USE_AND_LAUNCH);
+    // The list tells the window of its keys (WM_VKEYTOITEM): Delete offers to report the row.
+    m_list.emplace(child(L"LISTBOX", L"",
+                         WS_TABSTOP | WS_BORDER | WS_VSCROLL | LBS_WANTKEYBOARDINPUT | ProxyListBox::kStyle,
+                         kProxyListRect, IDC_PROXY_LIST));
+    // An "&" shows as itself; a long text wraps between words and shows whole, the line growing by the lines it
+    // takes.
+    m_status = child(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, kStatusRect, IDC_STATUS);
+}
 
-    m_statusTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr,
-                                    m_instance, nullptr);
-    TOOLINFOW tool{};
-    // The size every version of the common controls takes.
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = m_window;
-    tool.uId = reinterpret_cast<UINT_PTR>(m_status);
-    tool.lpszText = const_cast<wchar_t*>(L"");
-    ::SendMessageW(m_statusTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    ::SendMessageW(m_statusTip, TTM_SETMAXTIPWIDTH, 0, pixels(kStatusTipWidth));
+SIZE MainWindow::textSize(const std::wstring& text, int width) const {
+    const HDC dc = ::GetDC(m_window);
+    const HGDIOBJ old = m_font ? ::SelectObject(dc, m_font) : nullptr;
+    RECT needed{0, 0, width, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, kStatusFormat | DT_CALCRECT);
+    if (old)
+        ::SelectObject(dc, old);
+    ::ReleaseDC(m_window, dc);
+    return {needed.right - needed.left, needed.bottom - needed.top};
+}
+
+int MainWindow::statusHeight(int width) const {
+    const int line = pixels(kStatusRect.height);
+    if (m_statusText.empty())
+        return line;
+    // The one-line height of the default layout has room below a line; more lines keep that room.
+    const int lineHeight = textSize(L"X", width).cy;
+    return std::max<int>(line, textSize(m_statusText, width).cy + line - lineHeight);
+}
+
+void MainWindow::widenForStatus() {
+    if (m_statusText.empty() || ::IsZoomed(m_window) || ::IsIconic(m_window))
+        return;
+    const int lineHeight = textSize(L"X", 1 << 20).cy;
+    const auto fits = [&](int width) {
+        const SIZE needed = textSize(m_statusText, width);
+        return needed.cx <= width && needed.cy <= 2 * lineHeight;
+    };
+    RECT client{}, frame{};
+    ::GetClientRect(m_window, &client);
+    ::GetWindowRect(m_window, &frame);
+    const int margins = pixels(kStatusRect.left) + pixels(kRightMargin);
+    const int width = client.right - margins;
+    if (fits(width))
+        return;
+    // The widest line the screen allows: the window's frame and the margins stay around it.
+    const RECT area = workArea(m_window);
+    const int frameWidth = (frame.right - frame.left) - client.right;
+    const int widest = (area.right - area.left) - frameWidth - margins;
+    if (widest <= width)
+        return;
+    // The narrowest width at which the text fits; where none does, the widest, and the line takes more lines.
+    int low = width, high = widest;
+    if (fits(widest)) {
+        while (high - low > 1) {
+            const int middle = low + (high - low) / 2;
+            (fits(middle) ? high : low) = middle;
+        }
+    }
+    const int newWidth = (frame.right - frame.left) + high - width;
+    // The window stays on the screen: where it would reach past the right edge, it moves left.
+    const int left = std::max(area.left, std::min(frame.left, area.right - newWidth));
+    ::SetWindowPos(m_window, nullptr, left, frame.top, newWidth, frame.bottom - frame.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::layoutControls() {
+    RECT client{};
+    ::GetClientRect(m_window, &client);
+    if (!m_list || client.right <= 0 || client.bottom <= 0)
+        return;
+    const int left = pixels(kStatusRect.left);
+    const int width = std::max<int>(0, client.right - left - pixels(kRightMargin));
+    const int status = statusHeight(width);
+    const int statusTop = pixels(kStatusRect.top);
+    const int listTop = statusTop + status + pixels(kListBelowStatus);
+    const int buttonTop = client.bottom - pixels(kButtonFromBottom);
+    ::MoveWindow(m_status, left, statusTop, width, status, TRUE);
+    ::MoveWindow(m_list->handle(), left, listTop, width, std::max(0, buttonTop - pixels(kButtonBelowList) - listTop),
+                 TRUE);
+    ::MoveWindow(m_useAndLaunch, pixels(kUseAndLaunchRect.left) + (client.right - pixels(kClientWidth)) / 2, buttonTop,
+                 pixels(kUseAndLaunchRect.width), pixels(kUseAndLaunchRect.height), TRUE);
+    // The controls do not repaint what they left or what a new width wraps anew: the window and all of them do.
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void MainWindow::saveSize() {
+    ::KillTimer(m_window, kSizeSettledTimer);
+    // A maximised or minimised window has no size of the user's own: the last one stays.
+    if (::IsZoomed(m_window) || ::IsIconic(m_window))
+        return;
+    RECT client{};
+    ::GetClientRect(m_window, &client);
+    const WindowSize area{::MulDiv(client.right, 96, m_dpi), ::MulDiv(client.bottom, 96, m_dpi)};
+    if (area == m_savedSize || area.width <= 0 || area.height <= 0)
+        return;
+    // A size that cannot be written costs nothing but the size: the window opens at its default next time.
+    if (m_settings.setWindowSize(area).empty())
+        m_savedSize = area;
 }
 
 void MainWindow::show() {
@@ -198,6 +319,11 @@ LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_showRequest && m_showRequest) {
+        // A later start for the same settings folder: this window comes forward instead.
+        restore();
+        return InstanceLock::kShown;
+    }
     switch (message) {
     case WM_COMMAND:
         command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
@@ -210,6 +336,44 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == IDC_PROXY_LIST && m_list) {
             m_list->draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
+        }
+        break;
+    case WM_VKEYTOITEM:
+        // Delete on the list offers to report the row, as the menu's "Report dead proxy" does.
+        if (reinterpret_cast<HWND>(lParam) == m_list->handle() && LOWORD(wParam) == VK_DELETE &&
+            ::GetKeyState(VK_SHIFT) >= 0 && ::GetKeyState(VK_CONTROL) >= 0 && ::GetKeyState(VK_MENU) >= 0) {
+            m_run(Command::ReportDeadProxy);
+            return -2;
+        }
+        return -1;
+    case WM_GETMINMAXINFO: {
+        // The written size is the least one.
+        RECT frame{0, 0, pixels(kClientWidth), pixels(kClientHeight)};
+        ::AdjustWindowRectEx(&frame, kWindowStyle, TRUE, 0);
+        auto& limits = *reinterpret_cast<MINMAXINFO*>(lParam);
+        limits.ptMinTrackSize = {frame.right - frame.left, frame.bottom - frame.top};
+        return 0;
+    }
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED) {
+            layoutControls();
+            // A drag is written when it ends; any other change (maximise and back, the status line's widening) once
+            // it has settled.
+            if (!m_sizing && ::IsWindowVisible(m_window))
+                ::SetTimer(m_window, kSizeSettledTimer, kSizeSettledMs, nullptr);
+        }
+        break;
+    case WM_ENTERSIZEMOVE:
+        m_sizing = true;
+        break;
+    case WM_EXITSIZEMOVE:
+        m_sizing = false;
+        saveSize();
+        break;
+    case WM_TIMER:
+        if (wParam == kSizeSettledTimer) {
+            saveSize();
+            return 0;
         }
         break;
     case WM_CTLCOLORSTATIC:
@@ -244,9 +408,18 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::command(int id, int notification, HWND control) {
+    if (id == IDOK && !control) {
+        // Enter, which the dialog keys turn into IDOK: on the list it does what the button does.
+        const HWND focus = ::GetFocus();
+        if (focus == m_list->handle() || focus == m_useAndLaunch)
+            m_run(Command::UseSelectedAndLaunch);
+        return;
+    }
     if (control) {
-        // Of the controls only the button is a command; the list's and the status line's notices are not.
+        // The button, and a double click on a row, are "Use and launch"; the other notices are no commands.
         if (control == m_useAndLaunch && notification == BN_CLICKED)
+            m_run(Command::UseSelectedAndLaunch);
+        else if (control == m_list->handle() && notification == LBN_DBLCLK && m_list->rowAtCursor())
             m_run(Command::UseSelectedAndLaunch);
         return;
     }
@@ -285,25 +458,10 @@ void MainWindow::clearMarks() {
 }
 
 void MainWindow::setStatus(const std::string& text) {
-    const std::wstring full = widen(text);
-    ::SetWindowTextW(m_status, full.c_str());
-    // The tool tip holds the whole text when the line shows only its start.
-    RECT line{};
-    ::GetClientRect(m_status, &line);
-    const HDC dc = ::GetDC(m_status);
-    const HGDIOBJ old = m_font ? ::SelectObject(dc, m_font) : nullptr;
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc, full.c_str(), static_cast<int>(full.size()), &size);
-    if (old)
-        ::SelectObject(dc, old);
-    ::ReleaseDC(m_status, dc);
-    const bool fits = size.cx <= line.right - line.left && full.find(L'\n') == std::wstring::npos;
-    TOOLINFOW tool{};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = m_window;
-    tool.uId = reinterpret_cast<UINT_PTR>(m_status);
-    tool.lpszText = const_cast<wchar_t*>(fits ? L"" : full.c_str());
-    ::SendMessageW(m_statusTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    m_statusText = widen(text);
+    ::SetWindowTextW(m_status, m_statusText.c_str());
+    widenForStatus();
+    layoutControls();
 }
 
 void MainWindow::tell(const std::string& text, const std::string& title) {
@@ -351,12 +509,13 @@ void MainWindow::trayActivated(int message) {
 }
 
 void MainWindow::restore() {
-    ::ShowWindow(m_window, SW_SHOW);
+    ::ShowWindow(m_window, ::IsIconic(m_window) ? SW_RESTORE : SW_SHOW);
     ::SetForegroundWindow(m_window);
 }
 
 void MainWindow::quit() {
-    // Nothing is saved on the way out.
+    // Only the size is saved on the way out.
+    saveSize();
     NOTIFYICONDATAW icon = trayIcon(m_window);
     ::Shell_NotifyIconW(NIM_DELETE, &icon);
     // Out of sight at once, while a command that waits for a request gives up on it.

@@ -3,6 +3,7 @@
 #include "app_win32/proxy_list_box.h"
 #include "commands/command.h"
 #include "commands/view.h"
+#include "core/settings.h"
 
 #include <functional>
 #include <optional>
@@ -13,16 +14,19 @@
 namespace tamberly::win32 {
 
 /// The main window: the status line, the proxy list, "Use and launch", the menus, Ctrl+Q and the notification-area
-/// icon. It is the commands' view, and turns each click into a command; hiding, the icon and quitting are its own.
+/// icon. It is the commands' view, and turns each click and key into a command; hiding, the icon and quitting are its
+/// own. It opens at the size settings remember (at least its own), and remembers the size the user gives it.
 class MainWindow final : public View {
 public:
-    /// The window class, by which other programs (the window's tests) find the window.
+    /// The window class, by which other programs (the window's tests, a later start) find the window.
     static constexpr const wchar_t* kWindowClass = L"Tamberly";
+    /// The client area the window opens with when settings remember none, and its least size, at 96 dpi.
+    static constexpr WindowSize kDefaultClientArea{298, 209};
 
     /// Makes the window and its controls, not shown yet; throws std::runtime_error, saying why, when the system
-    /// makes no window. run carries out a command; quit ends the program. Neither is called before the message loop
-    /// runs.
-    MainWindow(HINSTANCE instance, std::function<void(Command)> run, std::function<void()> quit);
+    /// makes no window. settings holds the window's size; run carries out a command; quit ends the program. Neither
+    /// is called before the message loop runs.
+    MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run, std::function<void()> quit);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -54,7 +58,7 @@ public:
     /// A mouse message over the icon (WM_LBUTTONDBLCLK, WM_RBUTTONUP, ...): a double click restores the window, a
     /// right button release opens the pop-up.
     void trayActivated(int message);
-    /// Shows the window again, in front.
+    /// Shows the window again, in front, also when it was minimised.
     void restore();
     /// Every way out: the icon goes, then the program ends.
     void quit();
@@ -65,8 +69,17 @@ private:
     void createControls();
     void command(int id, int notification, HWND control);
     int pixels(int twips) const;
+    /// The size of text in the window's font, wrapped between words at width.
+    SIZE textSize(const std::wstring& text, int width) const;
+    int statusHeight(int width) const;
+    /// Widens the window until the status text fits in two lines, as far as the screen allows.
+    void widenForStatus();
+    void layoutControls();
+    /// Writes the client area's size, unless it is the one written last or the window is maximised or minimised.
+    void saveSize();
 
     HINSTANCE m_instance;
+    Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
     int m_dpi = 96;
@@ -79,8 +92,14 @@ private:
     HWND m_window = nullptr;
     HWND m_useAndLaunch = nullptr;
     HWND m_status = nullptr;
-    HWND m_statusTip = nullptr;
+    std::wstring m_statusText;
     std::optional<ProxyListBox> m_list;
+    /// The client area as last written (or as it opened), at 96 dpi.
+    WindowSize m_savedSize;
+    /// A later start's request to come forward.
+    UINT m_showRequest = 0;
+    /// Between WM_ENTERSIZEMOVE and WM_EXITSIZEMOVE: a drag, written when it ends.
+    bool m_sizing = false;
     /// The control that had the focus when the window was last deactivated, to get it back.
     HWND m_focus = nullptr;
 };

@@ -2,15 +2,21 @@
 
 #include "platform/windows/wide_text.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+
 namespace tamberly::win32 {
 namespace {
 
 // Blank space between a row's text and its mark, and at the row's ends.
 constexpr int kPadding = 2;
+constexpr UINT_PTR kSubclassId = 1;
 
 } // namespace
 
 ProxyListBox::ProxyListBox(HWND box) : m_box(box) {
+    ::SetWindowSubclass(box, boxProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     const HDC dc = ::GetDC(box);
     const auto font = reinterpret_cast<HFONT>(::SendMessageW(box, WM_GETFONT, 0, 0));
     const HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
@@ -20,6 +26,75 @@ ProxyListBox::ProxyListBox(HWND box) : m_box(box) {
         ::SelectObject(dc, old);
     ::ReleaseDC(box, dc);
     ::SendMessageW(box, LB_SETITEMHEIGHT, 0, metrics.tmHeight + 1);
+}
+
+ProxyListBox::~ProxyListBox() {
+    if (::IsWindow(m_box))
+        ::RemoveWindowSubclass(m_box, boxProc, kSubclassId);
+}
+
+LRESULT CALLBACK ProxyListBox::boxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    const auto* self = reinterpret_cast<const ProxyListBox*>(data);
+    switch (message) {
+    case WM_PAINT:
+        if (self->count() == 0) {
+            PAINTSTRUCT paint{};
+            const HDC dc = ::BeginPaint(box, &paint);
+            self->paintHint(dc);
+            ::EndPaint(box, &paint);
+            return 0;
+        }
+        break;
+    case WM_PRINTCLIENT:
+        if (self->count() == 0) {
+            self->paintHint(reinterpret_cast<HDC>(wParam));
+            return 0;
+        }
+        break;
+    case WM_SIZE:
+        // The hint is centred: a new size moves all of it.
+        if (self->count() == 0)
+            ::InvalidateRect(box, nullptr, TRUE);
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        // The box draws a row's focus frame straight away, also with no rows: the hint is painted over it.
+        if (self->count() == 0) {
+            const LRESULT result = ::DefSubclassProc(box, message, wParam, lParam);
+            ::InvalidateRect(box, nullptr, TRUE);
+            return result;
+        }
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(box, boxProc, kSubclassId);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(box, message, wParam, lParam);
+}
+
+void ProxyListBox::paintHint(HDC dc) const {
+    RECT area{};
+    ::GetClientRect(m_box, &area);
+    ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_WINDOW));
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(m_box, WM_GETFONT, 0, 0));
+    const HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    // A new user's first sight is this empty list: it says where the rows come from, in the list itself.
+    const std::wstring hint = widen(kEmptyHint);
+    ::InflateRect(&area, -metrics.tmAveCharWidth, -metrics.tmAveCharWidth);
+    constexpr UINT kFormat = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+    RECT needed = area;
+    ::DrawTextW(dc, hint.c_str(), static_cast<int>(hint.size()), &needed, kFormat | DT_CALCRECT);
+    const int height = needed.bottom - needed.top;
+    area.top += std::max(0L, (area.bottom - area.top - height) / 2);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_GRAYTEXT));
+    ::DrawTextW(dc, hint.c_str(), static_cast<int>(hint.size()), &area, kFormat);
+    if (old)
+        ::SelectObject(dc, old);
 }
 
 void ProxyListBox::show(const std::vector<std::string_view>& rows) {
@@ -37,6 +112,8 @@ void ProxyListBox::show(const std::vector<std::string_view>& rows) {
     m_marks.clear();
     ::SendMessageW(m_box, LB_RESETCONTENT, 0, 0);
     ::SendMessageW(m_box, LB_SETCOUNT, m_ends.size(), 0);
+    // From rows to none and back the hint comes and goes.
+    ::InvalidateRect(m_box, nullptr, TRUE);
 }
 
 std::string_view ProxyListBox::row(int i) const {
@@ -54,6 +131,25 @@ std::optional<int> ProxyListBox::selected() const {
     return static_cast<int>(index);
 }
 
+std::optional<int> ProxyListBox::rowAtCursor() const {
+    const DWORD at = ::GetMessagePos();
+    POINT point{static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+    ::ScreenToClient(m_box, &point);
+    RECT area{};
+    ::GetClientRect(m_box, &area);
+    if (!::PtInRect(&area, point))
+        return std::nullopt;
+    // Every row is as high as the first (LBS_OWNERDRAWFIXED); LB_ITEMFROMPOINT would count only 65,536 rows.
+    const auto height = static_cast<int>(::SendMessageW(m_box, LB_GETITEMHEIGHT, 0, 0));
+    const auto top = static_cast<int>(::SendMessageW(m_box, LB_GETTOPINDEX, 0, 0));
+    if (height <= 0)
+        return std::nullopt;
+    const int row = top + point.y / height;
+    if (row < 0 || row >= count())
+        return std::nullopt;
+    return row;
+}
+
 void ProxyListBox::showMarks(std::vector<RowMark> marks) {
     m_marks = std::move(marks);
     ::InvalidateRect(m_box, nullptr, TRUE);
@@ -66,7 +162,8 @@ void ProxyListBox::clearMarks() {
 
 void ProxyListBox::draw(const DRAWITEMSTRUCT& item) const {
     if (item.itemID == static_cast<UINT>(-1) || item.itemID >= m_ends.size()) {
-        if (item.itemState & ODS_FOCUS)
+        // An empty list shows its hint, with no row's focus frame across it.
+        if ((item.itemState & ODS_FOCUS) && !m_ends.empty())
             ::DrawFocusRect(item.hDC, &item.rcItem);
         return;
     }

@@ -13,14 +13,20 @@ namespace tamberly::win32 {
 
 /// The proxy list on an owner-data LISTBOX (LBS_NODATA | LBS_OWNERDRAWFIXED, no LBS_SORT): the rows' text lives here
 /// in one block, in order, and the box only counts them, so 100,000 rows fill without a visible stall. The window
-/// hands its WM_DRAWITEM for the box to draw().
+/// hands its WM_DRAWITEM for the box to draw(). While it has no rows it says in grey where the rows come from.
 class ProxyListBox final {
 public:
     /// The window styles the box must be created with.
     static constexpr DWORD kStyle = LBS_NODATA | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY;
+    /// The grey hint an empty list shows.
+    static constexpr const char* kEmptyHint = "No proxies yet: Proxy \u2192 Download List";
 
-    /// Takes the box, made with kStyle and given its font, and fits its row height to the font.
+    /// Takes the box, made with kStyle and given its font, fits its row height to the font and paints the hint
+    /// while it is empty.
     explicit ProxyListBox(HWND box);
+    ~ProxyListBox();
+    ProxyListBox(const ProxyListBox&) = delete;
+    ProxyListBox& operator=(const ProxyListBox&) = delete;
 
     HWND handle() const { return m_box; }
     /// Replaces every row in one go; the selection, the scroll position and the marks go with the old rows.
@@ -29,6 +35,8 @@ public:
     /// Row i's text; the empty text when there is no row i.
     std::string_view row(int i) const;
     std::optional<int> selected() const;
+    /// The row under the mouse as the last message found it; nullopt over the blank below the rows.
+    std::optional<int> rowAtCursor() const;
     /// Row i gets marks[i], drawn at its right end; rows beyond the marks get none.
     void showMarks(std::vector<RowMark> marks);
     void clearMarks();
@@ -36,6 +44,10 @@ public:
     void draw(const DRAWITEMSTRUCT& item) const;
 
 private:
+    static LRESULT CALLBACK boxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    /// Paints the empty box with its hint on dc.
+    void paintHint(HDC dc) const;
+
     HWND m_box;
     std::string m_text;
     /// Where each row ends in m_text; row i starts where row i - 1 ends.

@@ -2,7 +2,9 @@
 // dialogs, each dialog answered from a second thread as a user would answer it.
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
+#include "core/settings.h"
 #include "platform/windows/wide_text.h"
+#include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,9 +14,16 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <ostream>
 #include <thread>
 
 #include <commctrl.h>
+
+namespace tamberly {
+void PrintTo(const WindowSize& size, std::ostream* out) {
+    *out << size.width << "x" << size.height;
+}
+} // namespace tamberly
 
 namespace tamberly::win32 {
 namespace {
@@ -120,12 +129,43 @@ void collectItems(HMENU menu, const std::string& path, std::map<std::string, int
     }
 }
 
+// Hands the thread's waiting messages to the window as the program's loop does.
+void pumpMessages(MainWindow& window) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (window.preTranslate(message))
+            continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+int dpi() {
+    const HDC screen = ::GetDC(nullptr);
+    const int value = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    return value;
+}
+
+// A window's rectangle in its parent's client coordinates (the screen's for a top-level window).
+RECT placeOf(HWND window) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    if (const HWND parent = ::GetParent(window))
+        ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { open(); }
+    void open() {
+        made.reset();
+        settings.emplace(dir.file("prefs.ini"));
         try {
             made.emplace(
-                ::GetModuleHandleW(nullptr), [this](Command c) { commands.push_back(c); }, [this] { ++quits; });
+                ::GetModuleHandleW(nullptr), *settings, [this](Command c) { commands.push_back(c); },
+                [this] { ++quits; });
         } catch (const std::runtime_error& error) {
             GTEST_SKIP() << error.what() << " (needs the display of scripts/test-windows)";
         }
@@ -133,7 +173,46 @@ protected:
     }
     MainWindow& window() { return *made; }
     HWND control(int id) { return ::GetDlgItem(window().handle(), id); }
+    // The client area at 96 dpi, as settings keep it.
+    WindowSize clientArea() {
+        RECT client{};
+        ::GetClientRect(window().handle(), &client);
+        return {::MulDiv(client.right, 96, dpi()), ::MulDiv(client.bottom, 96, dpi())};
+    }
+    // Resizes the window's frame by a drag of its border, which ends in WM_EXITSIZEMOVE.
+    void dragFrameBy(int dx, int dy) {
+        const RECT frame = placeOf(window().handle());
+        ::SendMessageW(window().handle(), WM_ENTERSIZEMOVE, 0, 0);
+        ::SetWindowPos(window().handle(), nullptr, 0, 0, frame.right - frame.left + dx, frame.bottom - frame.top + dy,
+                       SWP_NOMOVE | SWP_NOZORDER);
+        ::SendMessageW(window().handle(), WM_EXITSIZEMOVE, 0, 0);
+    }
+    // The list's pixels in the grey of the hint, as the box paints itself.
+    int greyPixelsOfList() {
+        const HWND list = control(IDC_PROXY_LIST);
+        RECT area{};
+        ::GetClientRect(list, &area);
+        const HDC screen = ::GetDC(list);
+        const HDC dc = ::CreateCompatibleDC(screen);
+        const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, area.right, area.bottom);
+        const HGDIOBJ old = ::SelectObject(dc, bitmap);
+        ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_WINDOW));
+        ::SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+        const COLORREF grey = ::GetSysColor(COLOR_GRAYTEXT);
+        int count = 0;
+        for (int y = 0; y < area.bottom; ++y) {
+            for (int x = 0; x < area.right; ++x)
+                count += ::GetPixel(dc, x, y) == grey;
+        }
+        ::SelectObject(dc, old);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(dc);
+        ::ReleaseDC(list, screen);
+        return count;
+    }
 
+    test::TempDir dir;
+    std::optional<Settings> settings;
     std::vector<Command> commands;
     int quits = 0;
     std::optional<MainWindow> made;
@@ -172,19 +251,22 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
     collectItems(popup, "", items);
     ::DestroyMenu(popup);
 
+    // Every menu and item with its access key.
     const std::map<std::string, Command> expected = {
-        {"Popup/No proxy and launch", Command::TurnProxyOffAndLaunch},
-        {"Popup/Random proxy and launch", Command::UseRandomAndLaunch},
-        {"File/Visit Website", Command::VisitWebsite},
-        {"Proxy/Download List", Command::DownloadList},
-        {"Proxy/Internet Explorer/Launch", Command::LaunchBrowser},
-        {"Proxy/Internet Explorer/No proxy", Command::TurnProxyOff},
-        {"Proxy/Internet Explorer/Use this proxy", Command::UseSelected},
-        {"Proxy/Internet Explorer/Show Internet Options", Command::ShowProxySettings},
-        {"Proxy/Show current proxy", Command::ShowCurrentProxy},
-        {"Proxy/Report dead proxy", Command::ReportDeadProxy},
-        {"Proxy/Add a new proxy", Command::SubmitProxy},
+        {"Popup/&No proxy and launch", Command::TurnProxyOffAndLaunch},
+        {"Popup/&Random proxy and launch", Command::UseRandomAndLaunch},
+        {"&File/&Visit Website", Command::VisitWebsite},
+        {"&Proxy/Download &List", Command::DownloadList},
+        {"&Proxy/&Internet Explorer/&Launch", Command::LaunchBrowser},
+        {"&Proxy/&Internet Explorer/&No proxy", Command::TurnProxyOff},
+        {"&Proxy/&Internet Explorer/&Use this proxy", Command::UseSelected},
+        {"&Proxy/&Internet Explorer/Show Internet &Options", Command::ShowProxySettings},
+        {"&Proxy/&Random proxy and launch", Command::UseRandomAndLaunch},
+        {"&Proxy/&Show current proxy", Command::ShowCurrentProxy},
+        {"&Proxy/Report &dead proxy", Command::ReportDeadProxy},
+        {"&Proxy/&Add a new proxy", Command::SubmitProxy},
     };
+    EXPECT_EQ(items.size(), expected.size() + 3) << "an item with no command or access key";
     for (const auto& [path, command] : expected) {
         ASSERT_TRUE(items.count(path)) << "no menu item " << path;
         commands.clear();
@@ -195,9 +277,9 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
     ::SendMessageW(control(IDC_USE_AND_LAUNCH), BM_CLICK, 0, 0);
     EXPECT_THAT(commands, ElementsAre(Command::UseSelectedAndLaunch));
 
-    // The controls' notices are no commands, whatever their numbers.
+    // The controls' other notices are no commands, whatever their numbers.
     commands.clear();
-    for (const int notice : {LBN_SELCHANGE, LBN_DBLCLK, LBN_SETFOCUS})
+    for (const int notice : {LBN_SELCHANGE, LBN_SETFOCUS})
         ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(IDC_PROXY_LIST, notice),
                        reinterpret_cast<LPARAM>(control(IDC_PROXY_LIST)));
     ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(IDC_STATUS, STN_CLICKED),
@@ -206,53 +288,172 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
     EXPECT_EQ(quits, 0);
 
     // "Hide" is the window's own; both "Quit"s end the program.
-    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("File/Hide"), 0), 0);
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("&File/&Hide"), 0), 0);
     EXPECT_FALSE(::IsWindowVisible(window().handle()));
     window().trayActivated(WM_LBUTTONDBLCLK);
     EXPECT_TRUE(::IsWindowVisible(window().handle()));
-    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("File/Quit"), 0), 0);
-    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("Popup/Quit"), 0), 0);
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("&File/&Quit"), 0), 0);
+    ::SendMessageW(window().handle(), WM_COMMAND, MAKEWPARAM(items.at("Popup/&Quit"), 0), 0);
     EXPECT_THAT(commands, IsEmpty());
     EXPECT_EQ(quits, 2);
 }
 
-TEST_F(MainWindowTest, TheStatusLineHoldsTheWholeTextAndItsToolTipOnlyWhenTheLineCutsItShort) {
-    const HWND status = control(IDC_STATUS);
-    const auto toolTip = [&] {
-        // The window's one tool tip control, found among the windows it owns.
-        HWND found = nullptr;
-        ::EnumThreadWindows(
-            ::GetCurrentThreadId(),
-            [](HWND w, LPARAM data) -> BOOL {
-                wchar_t name[32] = {};
-                ::GetClassNameW(w, name, 32);
-                if (std::wstring_view(name) == TOOLTIPS_CLASSW) {
-                    *reinterpret_cast<HWND*>(data) = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
-        wchar_t text[512] = {};
-        TOOLINFOW tool{};
-        tool.cbSize = TTTOOLINFOW_V2_SIZE;
-        tool.hwnd = window().handle();
-        tool.uId = reinterpret_cast<UINT_PTR>(status);
-        tool.lpszText = text;
-        ::SendMessageW(found, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
-        return narrow(text);
+TEST_F(MainWindowTest, EnterOnTheListOrTheButtonLaunchesAndDeleteOnTheListOffersTheReport) {
+    window().showEntries({"a.example:1", "b.example:2"});
+    ::SendMessageW(control(IDC_PROXY_LIST), LB_SETCURSEL, 1, 0);
+    const struct {
+        int focus;
+        UINT key;
+        std::vector<Command> expected;
+    } cases[] = {
+        {IDC_PROXY_LIST, VK_RETURN, {Command::UseSelectedAndLaunch}},
+        {IDC_PROXY_LIST, VK_DELETE, {Command::ReportDeadProxy}},
+        {IDC_PROXY_LIST, VK_DOWN, {}},
+        {IDC_USE_AND_LAUNCH, VK_RETURN, {Command::UseSelectedAndLaunch}},
+        {IDC_USE_AND_LAUNCH, VK_DELETE, {}},
     };
+    for (const auto& c : cases) {
+        ::SetFocus(control(c.focus));
+        pumpMessages(window());
+        commands.clear();
+        ::PostMessageW(control(c.focus), WM_KEYDOWN, c.key, 1);
+        ::PostMessageW(control(c.focus), WM_KEYUP, c.key, 0xC0000001);
+        pumpMessages(window());
+        EXPECT_EQ(commands, c.expected) << "key " << c.key << " on control " << c.focus;
+    }
+}
+
+TEST_F(MainWindowTest, AnEmptyListShowsTheGreyHintInItselfAndTheStatusLineStaysEmpty) {
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "");
+    EXPECT_GT(greyPixelsOfList(), 20) << "no hint in the empty list";
+    window().showEntries({"a.example:1"});
+    EXPECT_EQ(greyPixelsOfList(), 0) << "the hint stays over the rows";
+    window().showEntries({});
+    EXPECT_GT(greyPixelsOfList(), 20) << "no hint once the rows went";
+    EXPECT_EQ(ProxyListBox::kEmptyHint, std::string("No proxies yet: Proxy \u2192 Download List"));
+}
+
+TEST_F(MainWindowTest, TheStatusLineShowsALongTextWholeWrappedOrWidensTheWindowAndTheListMakesRoom) {
+    const HWND status = control(IDC_STATUS);
+    const HWND list = control(IDC_PROXY_LIST);
+    const RECT before = placeOf(window().handle());
+    const RECT listBefore = placeOf(list);
+    // The line's own test of what fits: the control's font, wrapped between words at the control's width.
+    const auto lines = [&] {
+        RECT area{};
+        ::GetClientRect(status, &area);
+        const HDC dc = ::GetDC(status);
+        const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(status, WM_GETFONT, 0, 0)));
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        const std::wstring text = widen(textOf(status));
+        RECT needed = area;
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(status, dc);
+        EXPECT_LE(needed.right, area.right) << "a word reaches past the line";
+        EXPECT_LE(needed.bottom, area.bottom) << "the line cuts the text short";
+        return (needed.bottom - needed.top) / metrics.tmHeight;
+    };
+
     const std::string shortText = "Proxy changed to : a & b.example:80";
+    window().setStatus(shortText);
+    EXPECT_EQ(textOf(status), shortText);
+    EXPECT_EQ(lines(), 1);
+    EXPECT_EQ(placeOf(window().handle()).right, before.right) << "a short text widened the window";
+
     const std::string longText = "\"third & co:1\" is not a proxy address (proxy entry holds a blank, a control "
                                  "character or a character outside ASCII): nothing was changed.";
     window().setStatus(longText);
     EXPECT_EQ(textOf(status), longText);
-    EXPECT_EQ(toolTip(), longText);
-    window().setStatus(shortText);
-    EXPECT_EQ(textOf(status), shortText);
-    EXPECT_EQ(toolTip(), "");
+    EXPECT_LE(lines(), 2);
+    EXPECT_GT(placeOf(window().handle()).right - placeOf(window().handle()).left, before.right - before.left)
+        << "the window did not widen for a text that two lines of it do not hold";
+    const RECT listAfter = placeOf(list);
+    EXPECT_GE(listAfter.top, placeOf(status).bottom) << "the list lies under the status line";
+    EXPECT_GT(listAfter.right - listAfter.left, listBefore.right - listBefore.left) << "the list did not widen";
+
+    // Wider than the screen allows in two lines: more lines, the window as wide as the screen, all of it on it.
+    std::string endless;
+    for (int i = 0; i < 60; ++i)
+        endless += "unreachable.example:8080 ";
+    window().setStatus(endless);
+    EXPECT_GT(lines(), 2);
+    const RECT frame = placeOf(window().handle());
+    EXPECT_LE(frame.right - frame.left, ::GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_GE(frame.left, 0);
+    EXPECT_GE(placeOf(list).top, placeOf(status).bottom);
     window().setStatus("");
     EXPECT_EQ(textOf(status), "");
+}
+
+TEST_F(MainWindowTest, OpensAtTheRememberedSizeNeverBelowTheWrittenOneNorBeyondTheScreen) {
+    EXPECT_EQ(clientArea(), MainWindow::kDefaultClientArea) << "nothing remembered";
+    MINMAXINFO limits{};
+    ::SendMessageW(window().handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    const RECT frame = placeOf(window().handle());
+    EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left) << "the written size is the least";
+    EXPECT_EQ(limits.ptMinTrackSize.y, frame.bottom - frame.top);
+
+    const struct {
+        WindowSize stored;
+        WindowSize opened; // 0: as large as the screen holds
+    } cases[] = {
+        {{400, 300}, {400, 300}},
+        {{100, 500}, {MainWindow::kDefaultClientArea.width, 500}},
+        {{100000, 100000}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(settings->setWindowSize(c.stored), "");
+        open();
+        const WindowSize area = clientArea();
+        if (c.opened.width) {
+            EXPECT_EQ(area, c.opened) << c.stored.width << "x" << c.stored.height;
+        } else {
+            const RECT outer = placeOf(window().handle());
+            EXPECT_LE(outer.right - outer.left, ::GetSystemMetrics(SM_CXSCREEN));
+            EXPECT_LE(outer.bottom - outer.top, ::GetSystemMetrics(SM_CYSCREEN));
+            EXPECT_GT(area.width, 400);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, AResizeGivesTheListTheRoomAndIsWrittenWhenTheDragEndsAndOnTheWayOut) {
+    const RECT list = placeOf(control(IDC_PROXY_LIST));
+    const RECT button = placeOf(control(IDC_USE_AND_LAUNCH));
+    const std::string untouched = test::readFile(settings->path());
+
+    // A drag writes once, at its end.
+    dragFrameBy(120, 80);
+    const RECT grown = placeOf(control(IDC_PROXY_LIST));
+    EXPECT_EQ(grown.right - grown.left, list.right - list.left + 120);
+    EXPECT_EQ(grown.bottom - grown.top, list.bottom - list.top + 80);
+    const RECT moved = placeOf(control(IDC_USE_AND_LAUNCH));
+    EXPECT_EQ(moved.top, button.top + 80) << "the button stays below the list";
+    EXPECT_EQ(moved.left, button.left + 60) << "the button stays where it is from the centre";
+    settings->reload();
+    const WindowSize dragged = {MainWindow::kDefaultClientArea.width + ::MulDiv(120, 96, dpi()),
+                                MainWindow::kDefaultClientArea.height + ::MulDiv(80, 96, dpi())};
+    EXPECT_EQ(settings->windowSize(), dragged);
+
+    // Maximised is no size of the user's own; the way out writes the size the window has.
+    ::ShowWindow(window().handle(), SW_MAXIMIZE);
+    window().quit();
+    settings->reload();
+    EXPECT_EQ(settings->windowSize(), dragged);
+    ::ShowWindow(window().handle(), SW_RESTORE);
+    ::SendMessageW(window().handle(), WM_ENTERSIZEMOVE, 0, 0);
+    ::SetWindowPos(window().handle(), nullptr, 0, 0, 600, 500, SWP_NOMOVE | SWP_NOZORDER);
+    const WindowSize large = clientArea();
+    window().quit();
+    settings->reload();
+    EXPECT_EQ(settings->windowSize(), large) << "the way out did not write the size";
+    EXPECT_NE(untouched, test::readFile(settings->path()));
+
+    // It opens at that size next time.
+    open();
+    EXPECT_EQ(clientArea(), large);
 }
 
 TEST_F(MainWindowTest, MessagesCarryTheApplicationsTitleUnlessGivenOneAndQuestionsDefaultToYes) {

@@ -13,12 +13,13 @@ export WINEDEBUG=-all
 work=$(mktemp -d)
 mkdir -p "$shots"
 rm -f "$shots"/*.png
-server= silent=
+server= silent= other=
 cleanup() {
     local status=$?
     [ -z "$server" ] || kill "$server" 2>/dev/null || true
     [ -z "$silent" ] || kill "$silent" 2>/dev/null || true
     [ -z "${app:-}" ] || kill "$app" 2>/dev/null || true
+    [ -z "$other" ] || kill "$other" 2>/dev/null || true
     rm -rf "$work"
     exit $status
 }
@@ -52,6 +53,25 @@ start() {
     wait_for 30 visible '^Tamberly$' || fail "the window did not appear"
     sleep 0.5
 }
+# The window's outer size, "WIDTHxHEIGHT", and where "Use and launch" is: below the list, where it is from the centre.
+window_size() { xdotool search --onlyvisible --name '^Tamberly$' getwindowgeometry | sed -n 's/.*Geometry: //p' | head -1; }
+windows_shown() { xdotool search --onlyvisible --name '^Tamberly$' 2>/dev/null | wc -l; }
+click_use_and_launch() {
+    local size width height
+    size=$(window_size)
+    width=${size%x*} height=${size#*x}
+    xdotool mousemove $((147 + (width - 306) / 2)) $((204 + height - 255)) click 1
+}
+quit_app() {
+    # A busy machine may take the key before the click has focused the window: press it again until it lands.
+    for _ in 1 2 3; do
+        xdotool mousemove 80 80 click 1
+        sleep 0.5
+        xdotool key ctrl+q
+        wait_for 10 stopped && return 0
+    done
+    fail "Ctrl+Q did not end the program"
+}
 
 # The list server on a port of its own choice, with two entries published.
 printf 'served.example:8000*other.example:9000*' >"$work/list.txt"
@@ -65,6 +85,15 @@ url="http://$(sed -n 's/^listening on //p' "$work/server.out" | head -1)"
 mkdir -p "$work/app"
 cp "$bin/tamberly.exe" "$work/app/"
 cp "$bin/tamberly_windows_helper.exe" "$work/app/browser.exe"
+
+# The first start, with nothing stored: the empty list says in grey where the rows come from, and the status line is
+# empty.
+start
+shows rows 0 || fail "a first start shows $(probe rows) rows"
+shows status '' || fail "a first start's status line says '$(probe status)'"
+[ "$(window_size)" = 306x255 ] || fail "a first start's window is $(window_size), not the written size"
+import -window root "$shots/0-first-start.png"
+quit_app
 wine "$bin/tamberly_prefs_writer.exe" "$(windows_path "$work/app/prefs.ini")" "$url" \
     "$(windows_path "$work/app/browser.exe")" 'first.example:8080' 'second.example:3128' 'third & co:1' ||
     fail "cannot write prefs.ini"
@@ -85,6 +114,30 @@ grep -qi 'browser.exe' "$work/app/started.txt" || fail "another program was star
 shows status 'Proxy changed to : second.example:3128' || fail "the status line says '$(probe status)'"
 import -window root "$shots/2-use-and-launch.png"
 
+# Enter and a double click on a row do what the button does.
+for way in Enter 'double click'; do
+    rm -f "$work/app/started.txt"
+    wine reg add "$settings" /v ProxyServer /d none:1 /f >/dev/null 2>&1
+    if [ "$way" = Enter ]; then
+        xdotool mousemove 80 80 click 1
+        sleep 0.3
+        xdotool key Return
+    else
+        xdotool mousemove 80 80 click --repeat 2 --delay 80 1
+    fi
+    wait_for 20 test -f "$work/app/started.txt" || fail "$way on a row did not start the browser"
+    [ "$(reg_value ProxyServer)" = "first.example:8080" ] || fail "after $way ProxyServer is '$(reg_value ProxyServer)'"
+done
+
+# Delete on a row asks whether to report it; No sends nothing.
+xdotool mousemove 80 80 click 1
+sleep 0.3
+xdotool key Delete
+wait_for 10 visible '^Dead Proxy$' || fail "Delete on a row did not ask to report it"
+sleep 0.3
+xdotool key n
+wait_for 10 eval '! visible "^Dead Proxy$"' || fail "the question stayed after No"
+
 # A row that is not a proxy address is never put in force: the status line says why, and nothing is written or
 # started.
 rm -f "$work/app/started.txt"
@@ -94,20 +147,21 @@ shows selected 2 || fail "the click on the third row selected row $(probe select
 xdotool mousemove 147 204 click 1
 wait_for 10 status_starts '"third & co:1" is not a proxy address (' ||
     fail "after the row that is not a proxy the status line says '$(probe status)'"
-# The whole reason is the status line's tool tip.
-xdotool mousemove 150 52
-sleep 1.5
+# The whole reason shows in the line, the window widening for it.
+[ "$(window_size)" != 306x255 ] || fail "the window did not widen for the long status text"
+sleep 0.5
 import -window root "$shots/3-not-a-proxy.png"
 sleep 1
 [ ! -e "$work/app/started.txt" ] || fail "a browser was started for a row that is not a proxy"
-[ "$(reg_value ProxyServer)" = "second.example:3128" ] || fail "ProxyServer became '$(reg_value ProxyServer)'"
+[ "$(reg_value ProxyServer)" = "first.example:8080" ] || fail "ProxyServer became '$(reg_value ProxyServer)'"
 [ "$(reg_value ProxyEnable)" = "0x1" ] || fail "ProxyEnable became '$(reg_value ProxyEnable)'"
 
-# "Proxy", "Download List" against the real server stores the list and shows it.
+# "Proxy", "Download List" against the real server stores the list and shows it; Alt+P opens the menu and L picks
+# the item.
 before=$(md5sum <"$work/app/prefs.ini")
-xdotool mousemove 59 32 click 1
+xdotool key alt+p
 sleep 0.4
-xdotool key Down Return
+xdotool key l
 prefs_changed() { [ "$(md5sum <"$work/app/prefs.ini")" != "$before" ]; }
 wait_for 20 prefs_changed || fail "the downloaded list was not stored"
 wait_for 10 shows status 'List downloaded from server.' || fail "after the download the status line says '$(probe status)'"
@@ -117,7 +171,7 @@ import -window root "$shots/4-downloaded.png"
 rm -f "$work/app/started.txt"
 xdotool mousemove 80 80 click 1
 sleep 0.3
-xdotool mousemove 147 204 click 1
+click_use_and_launch
 wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started after the download"
 [ "$(reg_value ProxyServer)" = "served.example:8000" ] || fail "the first row after the download is '$(reg_value ProxyServer)'"
 
@@ -125,7 +179,7 @@ wait_for 20 test -f "$work/app/started.txt" || fail "the browser was not started
 # default, Yes, sends it to the server, which publishes it.
 xdotool mousemove 59 32 click 1
 sleep 0.4
-xdotool key Down Down Down Down Down Return
+xdotool key a
 wait_for 10 visible '^Add a proxy$' || fail "no input box for the new proxy"
 sleep 0.3
 xdotool type --delay 30 'new.example:8888'
@@ -138,14 +192,65 @@ wait_for 20 shows status 'Thanks, Proxy Submitted !' || fail "after sending the 
 "$listserver" export --db "$work/list.db" | grep -q 'new.example:8888' || fail "the server did not publish the new proxy"
 
 # Ctrl+Q ends the process.
-# A busy machine may take the key before the click has focused the window: press it again until it lands.
-for _ in 1 2 3; do
-    xdotool mousemove 80 80 click 1
-    sleep 0.5
-    xdotool key ctrl+q
-    wait_for 10 stopped && break
+quit_app
+
+# The window is made larger by a drag of its corner; the size is written when the drag ends and it opens at it next
+# time, the list taking the room.
+wine "$bin/tamberly_prefs_writer.exe" "$(windows_path "$work/app/prefs.ini")" "$url" \
+    "$(windows_path "$work/app/browser.exe")" 'first.example:8080' 'second.example:3128' 'third & co:1' ||
+    fail "cannot write prefs.ini"
+start
+size=$(window_size)
+width=${size%x*} height=${size#*x}
+before=$(md5sum <"$work/app/prefs.ini")
+xdotool mousemove $((width - 2)) $((height - 2)) mousedown 1 mousemove $((width + 60)) $((height + 40)) sleep 0.3 \
+    mousemove $((width + 148)) $((height + 98)) sleep 0.3 mouseup 1
+dragged="$((width + 150))x$((height + 100))"
+wait_for 10 prefs_changed || fail "the size was not written after the drag"
+[ "$(window_size)" = "$dragged" ] || fail "the drag made the window $(window_size), not $dragged"
+xdotool mousemove 80 106 click 1
+sleep 0.3
+xdotool key Return
+wait_for 10 status_starts '"third & co:1" is not a proxy address (' || fail "Enter on the third row: '$(probe status)'"
+sleep 0.5
+import -window root "$shots/9-larger.png"
+quit_app
+start
+[ "$(window_size)" = "$dragged" ] || fail "the window opened at $(window_size), not the $dragged it was given"
+
+# One program per settings folder: a later start brings the hidden window back and ends at once with 0, also when
+# it names the folder in other letters; a copy with settings of its own is a program of its own.
+xdotool mousemove 19 32 click 1
+sleep 0.4
+xdotool mousemove 35 69 click 1
+wait_for 10 eval '! visible "^Tamberly$"' || fail "the window was not hidden"
+upper=$(windows_path "$work/app/TAMBERLY.EXE" | tr '[:lower:]' '[:upper:]')
+for program in "$(windows_path "$work/app/tamberly.exe")" "$upper"; do
+    code=0
+    timeout 30 wine "$program" >/dev/null 2>&1 || code=$?
+    [ "$code" = 0 ] || fail "the later start $program ended with $code"
+    wait_for 10 visible '^Tamberly$' || fail "the later start $program did not bring the window back"
+    running || fail "the first program ended"
+    [ "$(windows_shown)" = 1 ] || fail "$(windows_shown) windows after the later start $program"
+    xdotool mousemove 19 32 click 1
+    sleep 0.4
+    xdotool mousemove 35 69 click 1
+    wait_for 10 eval '! visible "^Tamberly$"' || fail "the window was not hidden again"
 done
-stopped || fail "Ctrl+Q did not end the program"
+mkdir -p "$work/other"
+cp "$bin/tamberly.exe" "$work/other/"
+wine "$work/other/tamberly.exe" >/dev/null 2>&1 &
+other=$!
+wait_for 30 visible '^Tamberly$' || fail "a copy with its own settings did not open its window"
+sleep 1
+kill -0 "$other" 2>/dev/null || fail "a copy with its own settings ended"
+[ -f "$work/other/prefs.ini" ] || fail "the other copy did not use its own settings"
+xdotool key ctrl+q
+wait_for 10 eval '! kill -0 "$other" 2>/dev/null' || fail "Ctrl+Q did not end the other copy"
+other=
+wine "$work/app/tamberly.exe" >/dev/null 2>&1 || fail "the last later start failed"
+wait_for 10 visible '^Tamberly$' || fail "the last later start did not bring the window back"
+quit_app
 
 # "Hide" puts the icon in the notification area; a double click brings the window back; the icon's pop-up offers
 # the three commands, of which "No proxy and launch" switches the proxy off and "Quit" ends the program.
