@@ -3,6 +3,7 @@
 #include "commands/browser_launch.h"
 #include "commands/list_server_commands.h"
 #include "commands/proxy_commands.h"
+#include "commands/view.h"
 #include "commands/start_up.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
