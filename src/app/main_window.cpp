@@ -132,6 +132,8 @@ void MainWindow::buildMenus() {
     command(proxy, "reportDeadProxy", "Report dead proxy", Command::ReportDeadProxy);
     command(proxy, "submitProxy", "Add a new proxy", Command::SubmitProxy);
     command(proxy, "checkProxies", "Check proxies", Command::CheckProxies);
+    // Esc stops a check from anywhere in the window, with the menu closed.
+    command(proxy, "stopCheck", "Stop checking", Command::StopCheck)->setShortcut(QKeySequence(Qt::Key_Escape));
 }
 
 std::function<void(std::function<void()>)> MainWindow::post() {

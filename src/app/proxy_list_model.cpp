@@ -1,5 +1,7 @@
 #include "app/proxy_list_model.h"
 
+#include "core/proxy_entry.h"
+
 namespace tamberly {
 
 int ProxyListModel::rowCount(const QModelIndex& parent) const {
@@ -15,9 +17,13 @@ QVariant ProxyListModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == MarkRole || role == MarkWorksRole) {
         const auto at = static_cast<std::size_t>(index.row());
-        if (at >= m_marks.size())
+        const bool checked = at < m_marks.size() && !m_marks[at].text.empty();
+        if (checked)
+            return role == MarkRole ? QVariant(QString::fromStdString(m_marks[at].text)) : QVariant(m_marks[at].works);
+        // Worked out for the rows on screen only, as their text is.
+        if (isProxyAddress(row(index.row())))
             return {};
-        return role == MarkRole ? QVariant(QString::fromStdString(m_marks[at].text)) : QVariant(m_marks[at].works);
+        return role == MarkRole ? QVariant(QString::fromUtf8(kNotAProxyAddress)) : QVariant(false);
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};

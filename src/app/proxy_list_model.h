@@ -18,7 +18,8 @@ class ProxyListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     enum Role {
-        MarkRole = Qt::UserRole + 1, // the mark's text ("123 ms", "refused"); none without a check result
+        MarkRole = Qt::UserRole + 1, // the mark's text ("123 ms", "refused"); without a check result, kNotAProxyAddress
+                                     // for a row that is no proxy address, else none
         MarkWorksRole,               // true for a working entry's mark
     };
 

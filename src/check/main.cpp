@@ -4,13 +4,15 @@
 #include "net/proxy_check.h"
 #include "platform/linux/user_paths.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -23,24 +25,52 @@ namespace {
 using namespace tamberly;
 
 constexpr const char* kUsage =
-    "usage: tamberly-check [FILE | - | --stored] [--fastest N] [--url URL] [--timeout SECONDS] [--parallel N]\n"
+    "usage: tamberly-check [FILE | - | --stored] [--fastest N] [--url URL] [--expect TEXT] [--timeout SECONDS]\n"
+    "                      [--parallel N]\n"
     "\n"
     "Checks each proxy entry with one GET of the test URL through it and prints one line per entry,\n"
-    "tab-separated: entry, verdict (works, refused, timed out, needs password, wrong answer, bad entry),\n"
-    "milliseconds (\"-\" when nothing was sent). Entries come from FILE, from standard input (no FILE, or -),\n"
-    "or with --stored from the list stored in prefs.ini: a list text (each entry followed by \"*\") or one\n"
+    "tab-separated: entry, verdict (works, refused, unknown host, timed out, needs password, wrong answer,\n"
+    "bad entry), milliseconds (\"-\" when nothing was sent). Entries come from FILE, from standard input (no FILE,\n"
+    "or -), or with --stored from the list stored in prefs.ini: a list text (each entry followed by \"*\") or one\n"
     "entry a line. The proxy in force is never changed.\n"
     "\n"
     "  --fastest N       only the N fastest working entries, fastest first\n"
     "  --url URL         the test URL (default: prefs.ini [Check] URL, else the list server's check.php)\n"
+    "  --expect TEXT     a text the test URL's answer must contain, directly and through each proxy (default:\n"
+    "                    prefs.ini [Check] Expect; the check page's own body for the list server's check.php)\n"
     "  --timeout SECONDS time limit for each entry, to connect and in all (default 5)\n"
     "  --parallel N      checks at once (default 128)\n"
     "\n"
-    "Exit code: 0 when at least one entry works, 1 when none does (or the test URL fails), 2 for bad usage.\n";
+    "Exit code: 0 when at least one entry works, 1 when none does (or the test URL fails), 2 for bad usage, a\n"
+    "file that cannot be read, or no entries.\n";
 
 int usageError(const std::string& message) {
     std::cerr << "tamberly-check: " << message << "\n" << kUsage;
     return 2;
+}
+
+// The whole of a file, or why it cannot be read ("No such file or directory", "Is a directory").
+std::optional<std::string> readWhole(const std::string& path, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+            return std::nullopt;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
 }
 
 std::optional<long> wholeNumber(const std::string& text, long low, long high) {
@@ -102,7 +132,8 @@ int main(int argc, char* argv[]) {
     std::optional<std::string> file;
     bool stored = false;
     long fastest = -1;
-    std::string url;
+    std::optional<std::string> url;
+    std::optional<std::string> expect;
     CheckLimits limits;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -128,6 +159,11 @@ int main(int argc, char* argv[]) {
             if (!text || text->empty())
                 return usageError("--url needs a URL");
             url = *text;
+        } else if (arg == "--expect") {
+            const auto text = value();
+            if (!text || text->empty())
+                return usageError("--expect needs a text");
+            expect = *text;
         } else if (arg == "--timeout") {
             const auto text = value();
             const auto limit = text ? seconds(*text) : std::nullopt;
@@ -163,17 +199,24 @@ int main(int argc, char* argv[]) {
         if (!file || *file == "-") {
             text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         } else {
-            std::ifstream in(*file, std::ios::binary);
-            if (!in)
-                return usageError("cannot read " + *file);
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            if (in.bad())
-                return usageError("cannot read " + *file);
+            std::string why;
+            auto read = readWhole(*file, why);
+            if (!read) {
+                std::cerr << "tamberly-check: cannot read " << *file << ": " << why << "\n";
+                return 2;
+            }
+            text = std::move(*read);
         }
         entries = splitEntries(text);
     }
-    if (url.empty())
-        url = settings.checkUrl();
+    if (entries.empty()) {
+        std::cerr << "No proxies to check.\n";
+        return 2;
+    }
+    // A test URL given here is a page of the caller's own: prefs.ini's text to expect belongs to prefs.ini's URL.
+    TestPage page;
+    page.url = url ? *url : settings.checkUrl();
+    page.expect = expect ? *expect : url ? std::string() : settings.checkExpect();
 
     // Progress only where someone watches: never in a pipe or a log.
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;
@@ -183,7 +226,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "\rChecking %zu of %zu: %zu work\033[K", done, entries.size(), working);
         std::fflush(stderr);
     };
-    ProxyCheck check(url, limits);
+    ProxyCheck check(page, limits);
     const auto outcome = check.run(entries, [&](std::size_t, const CheckResult& result) {
         ++done;
         working += result.verdict == Verdict::Works ? 1 : 0;

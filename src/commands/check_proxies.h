@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <memory>
-#include <string>
 #include <thread>
 
 namespace tamberly {
@@ -12,8 +11,8 @@ namespace tamberly {
 class Settings;
 class View;
 
-/// "Check proxies": checks every row of the list on a thread of its own, counts in the status line meanwhile, and at
-/// the end shows each row's verdict beside it. The rows and the proxy in force stay as they are.
+/// "Check proxies": checks every row of the list on a thread of its own, and shows each row's verdict beside it as
+/// soon as it is known, with the count in the status line. The rows and the proxy in force stay as they are.
 class CheckProxies final {
 public:
     /// Runs a function later on the window's thread; callable from any thread.
@@ -25,16 +24,24 @@ public:
     CheckProxies(const CheckProxies&) = delete;
     CheckProxies& operator=(const CheckProxies&) = delete;
 
-    /// Starts a check of every row; "Busy" while one runs.
+    /// Starts a check of every row; while one runs, offers to stop it.
     void checkProxies();
+    /// "Stop checking": ends a running check; the rows checked so far keep their marks, and the status line says how
+    /// far it got. Nothing when no check runs.
+    void stop();
     /// Stops a running check at once and drops what it found (the program quits, or the rows are replaced).
     void abandon();
     bool running() const { return m_job != nullptr; }
 
 private:
     struct Job;
+    // Brings the marks and the count up to what the checking thread has found.
     void refresh(const std::shared_ptr<Job>& job);
     void finish(const std::shared_ptr<Job>& job);
+    // Ends the running job's thread; the job is no longer the running one.
+    std::shared_ptr<Job> endJob();
+    // Shows how an ended job ended: its verdicts and count, how far it got, or why it failed.
+    void conclude(Job& job);
 
     View& m_view;
     Settings& m_settings;

@@ -18,6 +18,7 @@ enum class Command {
     VisitWebsite,           // "Visit Website"
     ShowProxySettings,      // "Show Internet Options"
     CheckProxies,           // "Check proxies" (where the build has the check)
+    StopCheck,              // "Stop checking"
     ToggleStartWithSession, // "Start with the session"
 };
 

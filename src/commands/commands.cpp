@@ -92,6 +92,11 @@ void Commands::run(Command command) {
         h.check.checkProxies();
 #endif
         return;
+    case Command::StopCheck:
+#ifdef TAMBERLY_PROXY_CHECK
+        h.check.stop();
+#endif
+        return;
     case Command::ToggleStartWithSession:
         return toggleStartWithSession();
     }

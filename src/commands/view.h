@@ -8,10 +8,15 @@
 
 namespace tamberly {
 
+/// The mark of a row that is no proxy address (see isProxyAddress), where no verdict stands: no command puts it in
+/// force.
+inline constexpr const char* kNotAProxyAddress = "not a proxy address";
+
 /// A proxy check's verdict shown beside one row; it never changes the row's text, which every command reads.
 struct RowMark {
     bool works = false;
-    /// "123 ms" for a working entry, else the verdict's word.
+    /// "123 ms" for a working entry, else the verdict's word; empty for no verdict, where the row shows the mark
+    /// kNotAProxyAddress if it is no proxy address.
     std::string text;
 
     bool operator==(const RowMark&) const = default;
@@ -33,7 +38,7 @@ public:
     virtual std::string entry(int row) const = 0;
     /// The selected row; nullopt when none is selected.
     virtual std::optional<int> selectedRow() const = 0;
-    /// Row i gets marks[i]; rows beyond the marks get none.
+    /// Row i gets marks[i]; rows beyond the marks get none. Called again as a check finds more.
     virtual void showMarks(std::vector<RowMark> marks) = 0;
     virtual void clearMarks() = 0;
 

@@ -348,4 +348,8 @@ std::string formatProxyServers(const ProxyServers& servers) {
     return out;
 }
 
+bool isProxyAddress(std::string_view row) {
+    return parseProxyServers(row).servers.has_value();
+}
+
 } // namespace tamberly

@@ -73,6 +73,9 @@ struct ServersParse {
 /// host:port). The empty text is refused.
 ServersParse parseProxyServers(std::string_view text);
 
+/// A row of the list that the commands would put in force: a text parseProxyServers reads.
+bool isProxyAddress(std::string_view row);
+
 /// The ProxyServer text for servers: "host:port" when http, https and ftp name one proxy and socks none, else the
 /// per-protocol form of the protocols that have one; the empty text when none has.
 std::string formatProxyServers(const ProxyServers& servers);

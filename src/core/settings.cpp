@@ -40,6 +40,13 @@ std::string Settings::checkUrl() const {
     return url.empty() ? listServerUrl() + kCheckPath : url;
 }
 
+std::string Settings::checkExpect() const {
+    const std::string expect = m_file.value("Check", "Expect");
+    if (!expect.empty())
+        return expect;
+    return m_file.value("Check", "URL").empty() ? kCheckBody : std::string();
+}
+
 bool Settings::leaveDesktopAlone() const {
     return m_file.value("Desktop", "LeaveAlone") == "1";
 }

@@ -12,6 +12,8 @@ namespace tamberly {
 inline constexpr const char* kDefaultListServerUrl = "http://127.0.0.1:8642";
 /// The proxy check's test URL on the list server: tiny, fixed and cheap to answer.
 inline constexpr const char* kCheckPath = "/Tamberly/check.php";
+/// The fixed body of the list server's check page.
+inline constexpr const char* kCheckBody = "tamberly-check-ok";
 
 /// The program's settings file, prefs.ini, with a typed read and write for each setting. The file is read when the
 /// object is made and again at reload() when it has changed; each command reloads once, so an edit by hand counts from
@@ -32,6 +34,9 @@ public:
     std::string listServerUrl() const;
     /// [Check] URL, else the list server's kCheckPath.
     std::string checkUrl() const;
+    /// [Check] Expect: a text the test URL's answer must contain; without it, the check page's kCheckBody when
+    /// there is no [Check] URL, else the empty text (any answer).
+    std::string checkExpect() const;
     /// [Desktop] LeaveAlone=1: write the record file only, never the desktop's proxy setting.
     bool leaveDesktopAlone() const;
     /// [Proxy] Proxylist: the stored list, scrambled (ProxyListStore reads and writes it).

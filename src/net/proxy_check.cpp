@@ -25,6 +25,14 @@ struct Slot {
     std::string body;
     bool overflow = false;
     std::size_t maxBody = 0;
+    std::size_t headerBytes = 0;
+    std::size_t maxHeader = 0;
+    // The header lines ran over the limit: a flood, whatever it was meant to be.
+    bool headerOverflow = false;
+    // A status line came: the other side answered, whatever followed.
+    bool answered = false;
+    // Inside a header block, between its status line and the blank line that ends it.
+    bool inHeaders = false;
     std::size_t job = 0;
 
     ~Slot() {
@@ -45,6 +53,24 @@ std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* u
     return bytes;
 }
 
+std::size_t collectHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* slot = static_cast<Slot*>(user);
+    const std::size_t bytes = size * count;
+    slot->headerBytes += bytes;
+    if (slot->headerBytes > slot->maxHeader) {
+        slot->headerOverflow = true;
+        return 0;
+    }
+    const std::string_view line(data, bytes);
+    if (line == "\r\n" || line == "\n") {
+        slot->inHeaders = false;
+    } else if (!slot->inHeaders) {
+        slot->inHeaders = true;
+        slot->answered = true;
+    }
+    return bytes;
+}
+
 // Sets every option of one GET; proxy empty means direct. Returns false when libcurl refused an option.
 bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const CheckLimits& limits) {
     if (!slot.easy)
@@ -56,6 +82,11 @@ bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const
     slot.body.clear();
     slot.overflow = false;
     slot.maxBody = limits.maxBodyBytes;
+    slot.headerBytes = 0;
+    slot.maxHeader = limits.maxHeaderBytes;
+    slot.headerOverflow = false;
+    slot.answered = false;
+    slot.inHeaders = false;
     CURL* e = slot.easy;
     const long limit = static_cast<long>(std::max<std::int64_t>(1, limits.timeLimit.count()));
     bool ok = curl().easy_setopt(e, CURLOPT_URL, url.c_str()) == CURLE_OK;
@@ -77,6 +108,8 @@ bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const
     curl().easy_setopt(e, CURLOPT_USERAGENT, "tamberly-check");
     curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, collectBody);
     curl().easy_setopt(e, CURLOPT_WRITEDATA, &slot);
+    curl().easy_setopt(e, CURLOPT_HEADERFUNCTION, collectHeader);
+    curl().easy_setopt(e, CURLOPT_HEADERDATA, &slot);
     curl().easy_setopt(e, CURLOPT_PRIVATE, &slot);
     return ok;
 }
@@ -88,7 +121,19 @@ long millis(CURL* easy, CURLINFO what) {
     return static_cast<long>(micros / 1000);
 }
 
-Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
+// The body a working proxy passes on: the expected text within it, or without one the direct fetch's body.
+bool rightBody(const std::string& body, const TestPage& page, const std::string& direct) {
+    return page.expect.empty() ? body == direct : body.find(page.expect) != std::string::npos;
+}
+
+// libcurl's code for a header line longer than it takes (CURLE_TOO_LARGE from libcurl 8.6 on; earlier it said
+// CURLE_OUT_OF_MEMORY): the library is loaded at run time, so its number is named here.
+constexpr int kCurleTooLarge = 100;
+
+Verdict judge(const Slot& slot, CURLcode code, const TestPage& page, const std::string& direct) {
+    // A flood of header lines is no answer to a GET, whatever its status line said.
+    if (slot.headerOverflow)
+        return Verdict::WrongAnswer;
     long status = 0;
     long connectStatus = 0;
     curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -97,11 +142,12 @@ Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
         return Verdict::NeedsPassword;
     switch (code) {
     case CURLE_OK:
-        return status >= 200 && status <= 299 && !slot.overflow && slot.body == expected ? Verdict::Works
-                                                                                         : Verdict::WrongAnswer;
+        return status >= 200 && status <= 299 && !slot.overflow && rightBody(slot.body, page, direct)
+                   ? Verdict::Works
+                   : Verdict::WrongAnswer;
     case CURLE_WRITE_ERROR:
     case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_UNSUPPORTED_PROTOCOL: // a status line that is not HTTP's, or a code out of range
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
@@ -109,19 +155,33 @@ Verdict judge(const Slot& slot, CURLcode code, const std::string& expected) {
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
+    case CURLE_OUT_OF_MEMORY: // libcurl 7 refusing a header line longer than it takes
         return Verdict::WrongAnswer;
     case CURLE_OPERATION_TIMEDOUT:
-        return Verdict::TimedOut;
+        // A header block begun and never ended within the limit is a stream of headers, not a slow answer.
+        return slot.inHeaders ? Verdict::WrongAnswer : Verdict::TimedOut;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    // A SOCKS proxy's own name: libcurl reports it as the host's, and no other host is looked up here, since the
+    // SOCKS proxy looks the test URL's host up itself.
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return Verdict::UnknownHost;
     case CURLE_PROXY: {
+        // A SOCKS proxy's own reply. It looks the test URL's host up itself, and SOCKS has no reply for a name it
+        // cannot find: "host unreachable" stands for that and for an address it cannot reach, so it is "refused".
         long proxyError = 0;
         curl().easy_getinfo(slot.easy, CURLINFO_PROXY_ERROR, &proxyError);
         if (proxyError == CURLPX_NO_AUTH || proxyError == CURLPX_REQUEST_FAILED)
             return Verdict::NeedsPassword;
+        if (proxyError == CURLPX_RESOLVE_HOST)
+            return Verdict::UnknownHost;
         return Verdict::Refused;
     }
     default:
-        // Connection refused or reset, host unknown, closed without an answer.
-        return Verdict::Refused;
+        if (static_cast<int>(code) == kCurleTooLarge)
+            return Verdict::WrongAnswer;
+        // Connection refused or reset, or closed without an answer; once an answer has begun, a failure is the
+        // answer's (a reset in the middle of its header lines, say).
+        return slot.answered ? Verdict::WrongAnswer : Verdict::Refused;
     }
 }
 
@@ -142,6 +202,8 @@ const char* verdictText(Verdict verdict) {
         return "works";
     case Verdict::Refused:
         return "refused";
+    case Verdict::UnknownHost:
+        return "unknown host";
     case Verdict::TimedOut:
         return "timed out";
     case Verdict::NeedsPassword:
@@ -162,7 +224,7 @@ std::string proxyUrl(const ProxyEntry& entry) {
     return (entry.scheme == ProxyScheme::Socks5 ? "socks5h://" : "http://") + entry.hostPort();
 }
 
-ProxyCheck::ProxyCheck(std::string testUrl, CheckLimits limits) : m_testUrl(std::move(testUrl)), m_limits(limits) {
+ProxyCheck::ProxyCheck(TestPage page, CheckLimits limits) : m_page(std::move(page)), m_limits(limits) {
     m_limits.atOnce = std::max(1, m_limits.atOnce);
 }
 
@@ -268,7 +330,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
     };
     const auto start = [&](const std::string& proxy) -> Slot* {
         Slot* slot = idle.back();
-        if (!prepare(*slot, m_testUrl, proxy, m_limits) ||
+        if (!prepare(*slot, m_page.url, proxy, m_limits) ||
             curl().multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
             return nullptr;
         idle.pop_back();
@@ -276,11 +338,12 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         return slot;
     };
 
-    // The body a working proxy must pass on, fetched once without any proxy.
-    std::string expected;
+    // The page fetched once without any proxy: it must answer as the page should before any proxy is asked for it.
+    std::string direct;
     {
+        const std::string& url = m_page.url;
         if (!start("")) {
-            outcome.error = "the test URL " + m_testUrl + " is not a URL this check can fetch";
+            outcome.error = "the test URL " + url + " is not a URL this check can fetch";
             return outcome;
         }
         bool fetched = false;
@@ -289,15 +352,27 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 fetched = true;
                 long status = 0;
                 curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
-                if (code == CURLE_OK && status >= 200 && status <= 299)
-                    expected = slot.body;
+                const bool success = status >= 200 && status <= 299;
+                // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a
+                // page however long.
+                const bool answered = code == CURLE_OK || slot.overflow;
+                const bool otherPage =
+                    !m_page.expect.empty() && answered &&
+                    !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
+                if (slot.headerOverflow)
+                    outcome.error = "the test URL " + url + " answers with more than " +
+                                    std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";
+                else if (otherPage)
+                    outcome.error = "the test URL did not answer as a check page";
+                else if (code == CURLE_OK && success)
+                    direct = slot.body;
                 else if (slot.overflow)
-                    outcome.error = "the test URL " + m_testUrl + " answers with more than " +
+                    outcome.error = "the test URL " + url + " answers with more than " +
                                     std::to_string(m_limits.maxBodyBytes) + " bytes";
                 else if (code == CURLE_OK)
-                    outcome.error = "the test URL " + m_testUrl + " answers " + std::to_string(status);
+                    outcome.error = "the test URL " + url + " answers " + std::to_string(status);
                 else
-                    outcome.error = "the test URL " + m_testUrl + " does not answer: " + curl().easy_strerror(code);
+                    outcome.error = "the test URL " + url + " does not answer: " + curl().easy_strerror(code);
             });
             if (!going && !fetched) {
                 outcome.cancelled = true;
@@ -326,7 +401,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         }
         const bool going = pump([&](Slot& slot, CURLcode code) {
             CheckResult result;
-            result.verdict = judge(slot, code, expected);
+            result.verdict = judge(slot, code, m_page, direct);
             result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
             result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
             for (const std::size_t i : jobEntries[slot.job]) {

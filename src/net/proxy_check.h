@@ -18,9 +18,11 @@ namespace tamberly {
 enum class Verdict {
     Works,         // a 2xx answer with the test URL's own body
     Refused,       // no connection, or the connection closed or failed before any answer
+    UnknownHost,   // the proxy's name did not resolve; nothing was sent
     TimedOut,      // no whole answer within the time limit
     NeedsPassword, // the proxy answered 407 (or a SOCKS proxy asked for a login)
-    WrongAnswer,   // an answer, but not a 2xx with the test URL's body (a portal, block or error page)
+    WrongAnswer,   // an answer, but not a 2xx with the test URL's body (a portal, block or error page), or one that
+                   // breaks HTTP (a malformed status line, a header block too long or never ended)
     BadEntry,      // not host:port; nothing was sent
 };
 
@@ -43,6 +45,14 @@ struct CheckResult {
     long totalMs = -1;
 };
 
+/// The page a check fetches, and what its answer must hold.
+struct TestPage {
+    std::string url;
+    /// A text the body must contain, fetched directly and through each proxy alike. Empty: the direct fetch may
+    /// answer any 2xx, and a proxy must pass on the same body.
+    std::string expect;
+};
+
 struct CheckLimits {
     /// For each entry: the limit to connect and the limit for the whole request.
     std::chrono::milliseconds timeLimit{5000};
@@ -50,14 +60,16 @@ struct CheckLimits {
     int atOnce = 128;
     /// The most read of any answer's body; a longer body is a wrong answer.
     std::size_t maxBodyBytes = 4096;
+    /// The most read of any answer's header lines, all blocks together; more is a wrong answer.
+    std::size_t maxHeaderBytes = 32 * 1024;
 };
 
-/// Checks proxy entries concurrently from the calling thread: one GET of the test URL through each entry, after
-/// one direct GET of the same URL for the body a working proxy must pass on. Never touches the proxy in force,
-/// ignores proxy settings of the environment, and sends nothing anywhere but to the entries and the test URL.
+/// Checks proxy entries concurrently from the calling thread: one GET of the test page through each entry, after
+/// one direct GET of the same page, which must answer as the page should. Never touches the proxy in force, ignores
+/// proxy settings of the environment, and sends nothing anywhere but to the entries and the test page.
 class ProxyCheck final {
 public:
-    explicit ProxyCheck(std::string testUrl, CheckLimits limits = {});
+    explicit ProxyCheck(TestPage page, CheckLimits limits = {});
     ~ProxyCheck();
     ProxyCheck(const ProxyCheck&) = delete;
     ProxyCheck& operator=(const ProxyCheck&) = delete;
@@ -80,7 +92,7 @@ public:
     void cancel();
 
 private:
-    std::string m_testUrl;
+    TestPage m_page;
     CheckLimits m_limits;
     std::atomic<bool> m_cancelled{false};
     // The running transfers' handle, woken by cancel(); guarded so it is never woken after it is gone.

@@ -36,20 +36,22 @@ TEST_F(WindowTest, MenuTreeCaptionsAndShortcut) {
     EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()), (QStringList{"Visit Website", "Hide", "Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
               (QStringList{"Download List", "Internet Explorer", "Show current proxy", "Report dead proxy",
-                           "Add a new proxy", "Check proxies"}));
+                           "Add a new proxy", "Check proxies", "Stop checking"}));
     EXPECT_EQ(captions(child<QMenu>("internetExplorerMenu")->actions()),
               (QStringList{"Launch", "No proxy", "Use this proxy", "Show Internet Options"}));
     EXPECT_EQ(captions(trayMenu()->actions()), (QStringList{"No proxy and launch", "Random proxy and launch", "Quit"}));
 
-    // No access keys, nothing checked or disabled; Ctrl+Q on "File", "Quit" only.
+    // No access keys, nothing checked or disabled; Ctrl+Q on "File", "Quit" and Esc on "Stop checking" only.
     for (QAction* a : window->findChildren<QAction*>()) {
         if (a->text().isEmpty())
             continue;
         EXPECT_FALSE(a->text().contains('&')) << a->text().toStdString();
         EXPECT_FALSE(a->isCheckable());
         EXPECT_TRUE(a->isEnabled());
-        EXPECT_EQ(a->shortcut(), a->objectName() == "quit" ? QKeySequence("Ctrl+Q") : QKeySequence())
-            << a->objectName().toStdString();
+        const QKeySequence shortcut = a->objectName() == "quit"        ? QKeySequence("Ctrl+Q")
+                                      : a->objectName() == "stopCheck" ? QKeySequence("Esc")
+                                                                       : QKeySequence();
+        EXPECT_EQ(a->shortcut(), shortcut) << a->objectName().toStdString();
     }
 }
 

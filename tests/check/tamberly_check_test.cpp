@@ -2,10 +2,12 @@
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
 #include "support/http_test_server.h"
+#include "support/loopback_network.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -97,8 +100,14 @@ struct TamberlyCheckTest : ::testing::Test {
             res.set_content("tamberly-check-ok", "text/plain");
         });
         target.start();
+        // A captive portal: the same page of its own for every path.
+        portalSite.get(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body>Sign in to the hotel network</body></html>", "text/html");
+        });
+        portalSite.start();
     }
     std::string url() const { return target.baseUrl() + "/Tamberly/check.php"; }
+    HttpTestServer portalSite;
     CheckRun run(std::vector<std::string> args, const std::string& input = {}, bool terminal = false) {
         return runCheck(args, input, dir, terminal);
     }
@@ -165,13 +174,87 @@ TEST_F(TamberlyCheckTest, ExitsWithOneWhenNothingWorksAndTwoForBadUsage) {
                                                                   {"--parallel", "0"},
                                                                   {"a.txt", "b.txt"},
                                                                   {"--stored", "a.txt"},
-                                                                  {dir.file("missing.txt")}}) {
+                                                                  {"--expect"}}) {
         const CheckRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage: tamberly-check"), std::string::npos);
         EXPECT_EQ(bad.out, "");
     }
     EXPECT_EQ(run({"--help"}).exitCode, 0);
+}
+
+TEST_F(TamberlyCheckTest, NoEntriesOrAnUnreadableFileIsOneLineAndExitCodeTwo) {
+    ::mkdir(dir.file("folder").c_str(), 0700);
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        std::string message; // the whole of standard error
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--url", url()}, "", "No proxies to check.\n"},
+             {{"--url", url(), "-"}, " \r\n\n*", "No proxies to check.\n"},
+             {{"--stored"}, "", "No proxies to check.\n"},
+             {{dir.file("missing.txt")},
+              "",
+              "tamberly-check: cannot read " + dir.file("missing.txt") + ": No such file or directory\n"},
+             {{dir.file("folder")}, "", "tamberly-check: cannot read " + dir.file("folder") + ": Is a directory\n"},
+         }) {
+        const CheckRun result = run(c.args, c.input);
+        EXPECT_EQ(result.exitCode, 2) << c.args.back();
+        EXPECT_EQ(result.err, c.message);
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(target.requestCount(), 0u);
+}
+
+TEST_F(TamberlyCheckTest, NamesUnknownHostsAndAnswersThatBreakHttp) {
+    TestProxy working(Mode::Forward), flood(Mode::HeaderFlood), endless(Mode::EndlessHeaders),
+        badStatus(Mode::BadStatusLine);
+    std::vector<std::pair<std::string, std::string>> expected = {{working.entry(), "works"},
+                                                                 {flood.entry(), "wrong answer"},
+                                                                 {endless.entry(), "wrong answer"},
+                                                                 {badStatus.entry(), "wrong answer"}};
+    // Looked up only where no look-up can leave this machine.
+    if (loopbackIsolation().empty())
+        expected.push_back({"no-such-proxy.invalid:3128", "unknown host"});
+    else
+        std::cout << "[ NOTE ] a name that does not resolve left out: " << loopbackIsolation() << "\n";
+    std::string input;
+    for (const auto& [entry, verdict] : expected)
+        input += entry + "\n";
+    const CheckRun result = run({"--url", url(), "--timeout", "2"}, input);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ASSERT_EQ(result.lines.size(), expected.size()) << result.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(result.lines[i][0], expected[i].first);
+        EXPECT_EQ(result.lines[i][1], expected[i].second) << expected[i].first;
+    }
+}
+
+TEST_F(TamberlyCheckTest, TheCheckPageAndExpectNeedTheirTextInTheAnswer) {
+    TestProxy working(Mode::Forward), portal(Mode::OwnPage);
+    const std::string input = working.entry() + "\n" + portal.entry() + "\n";
+    // The list server's check page by default: a list server address that leads to a portal checks nothing.
+    ASSERT_EQ(Settings(home.configDir() + "/prefs.ini").setValue("Server", "URL", portalSite.baseUrl()), "");
+    const CheckRun portalServer = run({}, input);
+    EXPECT_EQ(portalServer.exitCode, 1);
+    EXPECT_EQ(portalServer.out, "");
+    EXPECT_EQ(portalServer.err, "tamberly-check: the test URL did not answer as a check page\n");
+    EXPECT_EQ(working.requests(), 0);
+
+    // A page of the caller's own: any answer will do, unless --expect names a text it must hold.
+    const std::string page = portalSite.baseUrl() + "/welcome";
+    const CheckRun any = run({"--url", page}, input);
+    EXPECT_EQ(any.exitCode, 0) << any.err;
+    ASSERT_EQ(any.lines.size(), 2u) << any.out;
+    EXPECT_EQ(any.lines[0][1], "works");
+    EXPECT_EQ(any.lines[1][1], "wrong answer");
+    const CheckRun expecting = run({"--url", page, "--expect", "hotel network"}, input);
+    EXPECT_EQ(expecting.exitCode, 0) << expecting.err;
+    EXPECT_EQ(expecting.lines.size(), 2u) << expecting.out;
+    const CheckRun missing = run({"--url", page, "--expect", "tamberly-check-ok"}, input);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "tamberly-check: the test URL did not answer as a check page\n");
 }
 
 TEST_F(TamberlyCheckTest, StoredReadsTheListAndTestUrlFromTheSettings) {

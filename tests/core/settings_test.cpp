@@ -32,14 +32,22 @@ TEST(Settings, ListServerUrlComesFromTheFileWithoutTrailingSlash) {
     }
 }
 
-TEST(Settings, CheckUrlIsItsOwnElseTheListServersCheckPath) {
+TEST(Settings, CheckUrlIsItsOwnElseTheListServersCheckPage) {
     TempDir dir;
     Settings settings(dir.file("prefs.ini"));
     EXPECT_EQ(settings.checkUrl(), "http://127.0.0.1:8642/Tamberly/check.php");
+    EXPECT_EQ(settings.checkExpect(), "tamberly-check-ok");
     settings.setValue("Server", "URL", "http://lists.example.org:8642/");
     EXPECT_EQ(settings.checkUrl(), "http://lists.example.org:8642/Tamberly/check.php");
+    EXPECT_EQ(settings.checkExpect(), "tamberly-check-ok");
+    // A page of the user's own may answer anything, unless the user says what it must hold.
     settings.setValue("Check", "URL", "http://check.example.org/ok.txt");
     EXPECT_EQ(settings.checkUrl(), "http://check.example.org/ok.txt");
+    EXPECT_EQ(settings.checkExpect(), "");
+    settings.setValue("Check", "Expect", "all good");
+    EXPECT_EQ(settings.checkExpect(), "all good");
+    settings.setValue("Check", "URL", "");
+    EXPECT_EQ(settings.checkExpect(), "all good");
 }
 
 TEST(Settings, TheFileIsReadWhenMadeAndAtReloadOnly) {

@@ -2,13 +2,16 @@
 #include "net/proxy_check.h"
 
 #include "support/http_test_server.h"
+#include "support/loopback_network.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +26,7 @@ constexpr const char* kBody = "tamberly-check-ok";
 
 struct ProxyCheckTest : ::testing::Test {
     HttpTestServer target;
+    std::atomic<int> served{0};
 
     ProxyCheckTest() {
         target.get("/Tamberly/check.php",
@@ -31,30 +35,62 @@ struct ProxyCheckTest : ::testing::Test {
             res.set_content(std::string(64 * 1024, 'x'), "text/plain");
         });
         target.get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+        // A captive portal's page, as a list server address that leads to one answers for any path.
+        target.get("/portal", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body>Sign in to the hotel network</body></html>", "text/html");
+        });
+        // A page that differs at each request.
+        target.get("/fresh", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content("fresh answer " + std::to_string(++served), "text/plain");
+        });
         target.start();
     }
     std::string url(const std::string& path = "/Tamberly/check.php") const { return target.baseUrl() + path; }
+    TestPage checkPage() const { return {url(), kBody}; }
     int targetRequests() const { return static_cast<int>(target.requestCount()); }
 };
 
 TEST_F(ProxyCheckTest, GivesEachVerdictInTheEntriesOrder) {
     TestProxy working(Mode::Forward), slow(Mode::Slow, 400ms), silent(Mode::Silent), login(Mode::AskLogin),
-        portal(Mode::OwnPage), refusing(Mode::Refusing);
-    const std::vector<std::string> entries = {
-        silent.entry(), working.entry(), "not a proxy", refusing.entry(),
-        login.entry(),  portal.entry(),  slow.entry(),  "",
+        portal(Mode::OwnPage), refusing(Mode::Refusing), flood(Mode::HeaderFlood), longLine(Mode::LongHeaderLine),
+        endless(Mode::EndlessHeaders), badStatus(Mode::BadStatusLine);
+    struct Row {
+        std::string entry;
+        Verdict verdict;
     };
-    ProxyCheck check(url(), {.timeLimit = 2000ms});
+    std::vector<Row> rows = {
+        {silent.entry(), Verdict::TimedOut},
+        {working.entry(), Verdict::Works},
+        {"not a proxy", Verdict::BadEntry},
+        {refusing.entry(), Verdict::Refused},
+        {login.entry(), Verdict::NeedsPassword},
+        {portal.entry(), Verdict::WrongAnswer},
+        {slow.entry(), Verdict::Works},
+        {"", Verdict::BadEntry},
+        // Answers that break HTTP: they answered, so none of them is "refused".
+        {flood.entry(), Verdict::WrongAnswer},
+        {longLine.entry(), Verdict::WrongAnswer},
+        {endless.entry(), Verdict::WrongAnswer},
+        {badStatus.entry(), Verdict::WrongAnswer},
+    };
+    // Names that never resolve, looked up only where no look-up can leave this machine.
+    if (loopbackIsolation().empty()) {
+        rows.push_back({"no-such-proxy.invalid:8080", Verdict::UnknownHost});
+        rows.push_back({"socks5://no-such-proxy.invalid:1080", Verdict::UnknownHost});
+    } else {
+        std::cout << "[ NOTE ] names that do not resolve left out: " << loopbackIsolation() << "\n";
+    }
+    std::vector<std::string> entries;
+    for (const Row& row : rows)
+        entries.push_back(row.entry);
+    ProxyCheck check(checkPage(), {.timeLimit = 2000ms});
     std::vector<std::size_t> reported;
     const auto outcome = check.run(entries, [&](std::size_t i, const CheckResult&) { reported.push_back(i); });
 
     ASSERT_TRUE(outcome.ok) << outcome.error;
     ASSERT_EQ(outcome.results.size(), entries.size());
-    const std::vector<Verdict> expected = {Verdict::TimedOut, Verdict::Works,         Verdict::BadEntry,
-                                           Verdict::Refused,  Verdict::NeedsPassword, Verdict::WrongAnswer,
-                                           Verdict::Works,    Verdict::BadEntry};
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        EXPECT_EQ(verdictText(outcome.results[i].verdict), std::string(verdictText(expected[i]))) << entries[i];
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(verdictText(outcome.results[i].verdict), std::string(verdictText(rows[i].verdict))) << entries[i];
 
     // Times: the slow proxy's answer came after its delay, inside the limit; a silent one cost the limit, no more.
     EXPECT_GE(outcome.results[6].totalMs, 400);
@@ -66,7 +102,7 @@ TEST_F(ProxyCheckTest, GivesEachVerdictInTheEntriesOrder) {
 
     // One request per entry, each result reported once; the test URL saw its direct GET and the two forwarded.
     EXPECT_EQ(reported.size(), entries.size());
-    for (const TestProxy* proxy : {&working, &slow, &login, &portal})
+    for (const TestProxy* proxy : {&working, &slow, &login, &portal, &flood, &longLine, &endless, &badStatus})
         EXPECT_EQ(proxy->requests(), 1);
     EXPECT_EQ(working.requestLines(), std::vector<std::string>{"GET " + url() + " HTTP/1.1"});
     EXPECT_EQ(targetRequests(), 3);
@@ -74,7 +110,7 @@ TEST_F(ProxyCheckTest, GivesEachVerdictInTheEntriesOrder) {
 
 TEST_F(ProxyCheckTest, ChecksSocks5EntriesThroughTheProxy) {
     TestProxy socks(Mode::Socks5), login(Mode::Socks5Login), http(Mode::Forward);
-    ProxyCheck check(url(), {.timeLimit = 1000ms});
+    ProxyCheck check(checkPage(), {.timeLimit = 1000ms});
     const auto outcome =
         check.run({"socks5://" + socks.entry(), "socks5://" + login.entry(), "socks5://" + http.entry()});
     ASSERT_TRUE(outcome.ok) << outcome.error;
@@ -93,7 +129,7 @@ TEST_F(ProxyCheckTest, ASilentProxyCostsTheTimeLimitNeverMore) {
         entries.push_back(silent.back()->entry());
     }
     // Two at a time: three rounds of the limit, since a transfer's clock starts when it starts, not when queued.
-    ProxyCheck check(url(), {.timeLimit = 700ms, .atOnce = 2});
+    ProxyCheck check(checkPage(), {.timeLimit = 700ms, .atOnce = 2});
     const auto began = std::chrono::steady_clock::now();
     const auto outcome = check.run(entries);
     const auto took = std::chrono::steady_clock::now() - began;
@@ -113,7 +149,7 @@ TEST_F(ProxyCheckTest, AnEntryGivenTwiceIsCheckedOnceAndNothingGoesElsewhere) {
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
         ::setenv(name, ("http://" + trap.entry()).c_str(), 1);
     ::setenv("no_proxy", "*", 1);
-    ProxyCheck check(url());
+    ProxyCheck check(checkPage());
     const auto outcome = check.run({working.entry(), " " + working.entry() + "\r\n", "http://" + working.entry()});
     for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy", "no_proxy"})
         ::unsetenv(name);
@@ -129,35 +165,63 @@ TEST_F(ProxyCheckTest, AnEntryGivenTwiceIsCheckedOnceAndNothingGoesElsewhere) {
 TEST_F(ProxyCheckTest, ATestUrlThatDoesNotAnswerRightStopsTheCheckBeforeAnyProxy) {
     TestProxy working(Mode::Forward);
     TestProxy nothing(Mode::Refusing);
-    for (const auto& [testUrl, why] : std::vector<std::pair<std::string, std::string>>{
-             {url("/missing"), "answers 404"},
-             {url("/big"), "more than 4096 bytes"},
-             {"http://" + nothing.entry() + "/Tamberly/check.php", "does not answer"},
-             {"ftp://127.0.0.1/x", "does not answer"},
+    constexpr const char* kNotACheckPage = "the test URL did not answer as a check page";
+    for (const auto& [page, why] : std::vector<std::pair<TestPage, std::string>>{
+             {{url("/missing"), ""}, "answers 404"},
+             {{url("/big"), ""}, "more than 4096 bytes"},
+             {{"http://" + nothing.entry() + "/Tamberly/check.php", ""}, "does not answer"},
+             {{"ftp://127.0.0.1/x", ""}, "does not answer"},
+             // The check page must show its body: a portal's page, however long, is not it.
+             {{url("/portal"), kBody}, kNotACheckPage},
+             {{url("/big"), kBody}, kNotACheckPage},
+             {{url("/missing"), kBody}, kNotACheckPage},
+             {{url("/fresh"), "tamberly"}, kNotACheckPage},
          }) {
-        ProxyCheck check(testUrl);
+        ProxyCheck check(page);
         const auto outcome = check.run({working.entry(), "bad"});
-        EXPECT_FALSE(outcome.ok) << testUrl;
+        EXPECT_FALSE(outcome.ok) << page.url;
         EXPECT_NE(outcome.error.find(why), std::string::npos) << outcome.error;
     }
     EXPECT_EQ(working.requests(), 0);
 
     // Nothing to check: no request at all, not even the direct one.
     const int before = targetRequests();
-    ProxyCheck check(url());
+    ProxyCheck check(checkPage());
     const auto outcome = check.run({"bad", "*", ""});
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(outcome.results.size(), 3u);
     EXPECT_EQ(targetRequests(), before);
 }
 
+TEST_F(ProxyCheckTest, APageOfTheUsersOwnWorksByItsBodyOrTheTextExpected) {
+    TestProxy forward(Mode::Forward), portal(Mode::OwnPage);
+    struct Case {
+        TestPage page;
+        Verdict forwarded; // the proxy that passes the page on
+    };
+    for (const Case& c : std::vector<Case>{
+             // Without a text to expect, any 2xx page will do, and a proxy must pass on the same body.
+             {{url("/portal"), ""}, Verdict::Works},
+             {{url("/fresh"), ""}, Verdict::WrongAnswer},
+             // With one, the body must hold it, however else it differs.
+             {{url("/fresh"), "fresh answer"}, Verdict::Works},
+             {{url("/Tamberly/check.php"), kBody}, Verdict::Works},
+         }) {
+        ProxyCheck check(c.page);
+        const auto outcome = check.run({forward.entry(), portal.entry()});
+        ASSERT_TRUE(outcome.ok) << c.page.url << ": " << outcome.error;
+        EXPECT_EQ(outcome.results[0].verdict, c.forwarded) << c.page.url << " " << c.page.expect;
+        EXPECT_EQ(outcome.results[1].verdict, Verdict::WrongAnswer) << c.page.url << " " << c.page.expect;
+    }
+}
+
 TEST_F(ProxyCheckTest, AnAnswerOverTheBodyLimitIsAWrongAnswer) {
     TestProxy working(Mode::Forward);
-    ProxyCheck small(url(), {.maxBodyBytes = 8});
+    ProxyCheck small(checkPage(), {.maxBodyBytes = 8});
     EXPECT_FALSE(small.run({working.entry()}).ok); // the test URL's own body is over the limit
 
     // A page of the proxy's own that is longer than the limit: read no further than the limit.
-    ProxyCheck check(url(), {.maxBodyBytes = 32});
+    ProxyCheck check(checkPage(), {.maxBodyBytes = 32});
     TestProxy portal(Mode::OwnPage);
     const auto outcome = check.run({portal.entry()});
     ASSERT_TRUE(outcome.ok);
@@ -166,7 +230,7 @@ TEST_F(ProxyCheckTest, AnAnswerOverTheBodyLimitIsAWrongAnswer) {
 
 TEST_F(ProxyCheckTest, CancelEndsARunningCheckAtOnce) {
     TestProxy silent(Mode::Silent);
-    ProxyCheck check(url(), {.timeLimit = 5000ms});
+    ProxyCheck check(checkPage(), {.timeLimit = 5000ms});
     std::thread canceller([&] {
         std::this_thread::sleep_for(300ms);
         check.cancel();

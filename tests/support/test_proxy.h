@@ -28,6 +28,11 @@ public:
         Refusing,    // nothing listens on its port
         Socks5,      // a SOCKS5 proxy without login, for targets on 127.0.0.1
         Socks5Login, // a SOCKS5 proxy that takes none of the login methods offered
+        // Answers that break HTTP, each after a request:
+        HeaderFlood,    // a status line, then header lines as fast as they go, for ever
+        LongHeaderLine, // a status line, then one header line that never ends
+        EndlessHeaders, // a status line, then a header line every 100 ms, for ever
+        BadStatusLine,  // "HTTP/1.1 2x0 OK" and the check page's body
     };
 
     explicit TestProxy(Mode mode, std::chrono::milliseconds delay = std::chrono::milliseconds(300))
@@ -190,6 +195,24 @@ private:
                                 line.substr(at + 1, line.rfind(' ') - at - 1) + " HTTP/1.1");
             break;
         }
+        case Mode::HeaderFlood:
+        case Mode::LongHeaderLine:
+        case Mode::EndlessHeaders: {
+            const std::string piece = m_mode == Mode::HeaderFlood      ? "X-Flood: " + std::string(100, 'a') + "\r\n"
+                                      : m_mode == Mode::LongHeaderLine ? std::string(4096, 'a')
+                                                                       : std::string("X-More: 1\r\n");
+            bool going = sendAll(client, m_mode == Mode::LongHeaderLine ? "HTTP/1.1 200 OK\r\nX-Long: "
+                                                                        : "HTTP/1.1 200 OK\r\n");
+            while (going && !m_stopping) {
+                going = sendAll(client, piece);
+                if (m_mode == Mode::EndlessHeaders)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            break;
+        }
+        case Mode::BadStatusLine:
+            sendAll(client, "HTTP/1.1 2x0 OK\r\nContent-Length: 17\r\nConnection: close\r\n\r\ntamberly-check-ok");
+            break;
         case Mode::Slow:
             for (auto waited = std::chrono::milliseconds(0); waited < m_delay && !m_stopping;
                  waited += std::chrono::milliseconds(10))
