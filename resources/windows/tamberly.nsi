@@ -52,7 +52,8 @@ SectionEnd
 
 ; Off unless chosen: on the components page, or /STARTUP=1 on the command line.
 Section /o "Start with Windows" SecStartup
-    WriteRegStr HKCU "${RUN_KEY}" "Tamberly" '"$INSTDIR\tamberly.exe"'
+    ; Hidden, as the program's own "Start with the session" writes it: the session start goes to the tray.
+    WriteRegStr HKCU "${RUN_KEY}" "Tamberly" '"$INSTDIR\tamberly.exe" --hidden'
 SectionEnd
 
 Function .onInit

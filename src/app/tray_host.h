@@ -15,4 +15,10 @@ enum class TrayHost {
 /// registered, which is the test Qt makes itself; XEmbed otherwise.
 TrayHost currentTrayHost();
 
+/// Whether a notification area is there now, asked of the desktop itself each time: a StatusNotifierItem host, or
+/// on X11 the owner of the system tray selection. Qt's own answer must not be asked before there is one: Qt keeps
+/// its first "no StatusNotifierItem host" for the rest of the process, and a tray that appears later would never
+/// get the icon.
+bool notificationAreaPresent();
+
 } // namespace tamberly

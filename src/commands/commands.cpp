@@ -3,10 +3,12 @@
 #include "commands/browser_launch.h"
 #include "commands/list_server_commands.h"
 #include "commands/proxy_commands.h"
+#include "commands/view.h"
 #include "commands/start_up.h"
 #include "core/proxy_list_store.h"
 #include "core/settings.h"
 #include "platform/platform.h"
+#include "platform/session_start.h"
 
 #ifdef TAMBERLY_PROXY_CHECK
 #include "commands/check_proxies.h"
@@ -95,7 +97,24 @@ void Commands::run(Command command) {
         h.check.stop();
 #endif
         return;
+    case Command::ToggleStartWithSession:
+        return toggleStartWithSession();
     }
+}
+
+bool Commands::startsWithSession() const {
+    return m_handlers->platform.sessionStart().enabled();
+}
+
+void Commands::toggleStartWithSession() {
+    SessionStart& start = m_handlers->platform.sessionStart();
+    const bool on = !start.enabled();
+    const std::string why = start.setEnabled(on);
+    if (!why.empty())
+        m_handlers->view.setStatus("Start with the session is unchanged: " + why);
+    else
+        m_handlers->view.setStatus(on ? "Tamberly will start with the session, in the notification area"
+                                      : "Tamberly will no longer start with the session");
 }
 
 void Commands::abandonCheck() {

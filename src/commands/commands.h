@@ -28,11 +28,14 @@ public:
     void startUp();
     /// Runs one command after reading the settings file once for it.
     void run(Command command);
+    /// Whether the user's session starts the program ("Start with the session" is checked).
+    bool startsWithSession() const;
     /// Stops a running proxy check at once, dropping what it found (the program quits).
     void abandonCheck();
 
 private:
     struct Handlers;
+    void toggleStartWithSession();
     Settings& m_settings;
     std::unique_ptr<Handlers> m_handlers;
 };

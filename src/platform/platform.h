@@ -8,6 +8,7 @@ namespace tamberly {
 class HttpTransfer;
 class Launcher;
 class RandomSource;
+class SessionStart;
 class SystemProxy;
 
 /// Everything the program needs of the operating system, from one object that each OS builds in createPlatform.
@@ -18,6 +19,7 @@ public:
     virtual Launcher& launcher() = 0;
     virtual HttpTransfer& transfer() = 0;
     virtual RandomSource& random() = 0;
+    virtual SessionStart& sessionStart() = 0;
 };
 
 /// What createPlatform needs to know.

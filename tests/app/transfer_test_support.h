@@ -29,6 +29,7 @@ public:
     Launcher& launcher() override { return fakes.launcher_; }
     HttpTransfer& transfer() override { return http; }
     RandomSource& random() override { return fakes.random_; }
+    SessionStart& sessionStart() override { return fakes.sessionStart_; }
 };
 
 /// Runs action once, from inside the event loop, as soon as ready() is true (looked at every few milliseconds).

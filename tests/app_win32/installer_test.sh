@@ -36,7 +36,7 @@ for f in tamberly.exe README.txt uninstall.exe; do
     [ -f "$dir/$f" ] || fail "not installed: $f"
 done
 [ -f "$menu/Tamberly.lnk" ] || fail "no Start-menu entry in $menu"
-wine reg query "$run_key" /v Tamberly 2>/dev/null | grep -qi 'tamberly.exe' || fail "no start-with-Windows entry"
+wine reg query "$run_key" /v Tamberly 2>/dev/null | grep -qi 'tamberly.exe" --hidden' || fail "no start-with-Windows entry, started hidden"
 wine reg query "$uninstall_key" /v UninstallString >/dev/null 2>&1 || fail "not registered for uninstalling"
 
 # The installed program starts and shows its window.

@@ -180,6 +180,7 @@ TEST_F(ProxyCommandsTest, RandomProxyReseedsAtEachUseAndPicksEveryEntryAndNoOthe
         Launcher& launcher() override { return fakes.launcher_; }
         HttpTransfer& transfer() override { return fakes.transfer_; }
         RandomSource& random() override { return random_; }
+        SessionStart& sessionStart() override { return fakes.sessionStart_; }
     } withClock(platform, clock);
     Commands clockCommands(view, withClock, settings);
     showRows({"a.example:1", "b.example:2", "c.example:3", "d.example:4", "e.example:5"});

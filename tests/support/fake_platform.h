@@ -6,6 +6,7 @@
 #include "platform/launcher.h"
 #include "platform/platform.h"
 #include "platform/random_source.h"
+#include "platform/session_start.h"
 #include "platform/system_proxy.h"
 
 #include <deque>
@@ -156,17 +157,32 @@ public:
     }
 };
 
+/// Keeps the entry's state in memory; a set failure refuses every change.
+class FakeSessionStart final : public SessionStart {
+public:
+    bool on = false;
+    std::string failure;
+    bool enabled() const override { return on; }
+    std::string setEnabled(bool wanted) override {
+        if (failure.empty())
+            on = wanted;
+        return failure;
+    }
+};
+
 class FakePlatform final : public Platform {
 public:
     FakeSystemProxy proxy;
     FakeLauncher launcher_;
     FakeTransfer transfer_;
     FakeRandom random_;
+    FakeSessionStart sessionStart_;
 
     SystemProxy& systemProxy() override { return proxy; }
     Launcher& launcher() override { return launcher_; }
     HttpTransfer& transfer() override { return transfer_; }
     RandomSource& random() override { return random_; }
+    SessionStart& sessionStart() override { return sessionStart_; }
 };
 
 } // namespace tamberly::test

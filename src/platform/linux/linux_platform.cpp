@@ -2,7 +2,9 @@
 
 #include "platform/http_transfer.h"
 
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace tamberly {
 namespace {
@@ -21,13 +23,21 @@ std::unique_ptr<HttpTransfer> required(std::unique_ptr<HttpTransfer> transfer) {
     return transfer;
 }
 
+// The program's own file, so that the session starts this copy whether it is installed or built in place.
+std::string runningProgram() {
+    std::error_code failed;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", failed);
+    return failed ? std::string("tamberly") : self.string();
+}
+
 } // namespace
 
 LinuxPlatform::LinuxPlatform(PlatformSetup setup)
     : m_transfer(required(std::move(setup.transfer))),
       m_systemProxy(recordPath(setup.settingsFolder),
                     setup.leaveDesktopAlone ? DesktopProxyOptions{} : DesktopProxyOptions::fromEnvironment(),
-                    m_launcher) {}
+                    m_launcher),
+      m_sessionStart(AutostartEntry::defaultPath(), runningProgram()) {}
 
 std::unique_ptr<Platform> createPlatform(PlatformSetup setup) {
     return std::make_unique<LinuxPlatform>(std::move(setup));

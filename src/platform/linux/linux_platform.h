@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock_random_source.h"
+#include "platform/linux/autostart_entry.h"
 #include "platform/linux/desktop_system_proxy.h"
 #include "platform/linux/process_launcher.h"
 #include "platform/platform.h"
@@ -21,12 +22,14 @@ public:
     Launcher& launcher() override { return m_launcher; }
     HttpTransfer& transfer() override { return *m_transfer; }
     RandomSource& random() override { return m_random; }
+    SessionStart& sessionStart() override { return m_sessionStart; }
 
 private:
     std::unique_ptr<HttpTransfer> m_transfer;
     ProcessLauncher m_launcher;
     DesktopSystemProxy m_systemProxy;
     ClockRandomSource m_random;
+    AutostartEntry m_sessionStart;
 };
 
 } // namespace tamberly

@@ -27,17 +27,20 @@ bool folderWritable(const std::wstring& folder) {
 
 } // namespace
 
-std::string programFolder() {
+std::string programPath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            std::wstring path(buffer.data(), length);
-            const auto slash = path.find_last_of(L"\\/");
-            return narrow(slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash));
-        }
+        if (length < buffer.size())
+            return narrow(std::wstring(buffer.data(), length));
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string programFolder() {
+    const std::string path = programPath();
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 std::string settingsFilePath(const std::string& programFolder, const std::string& appData) {

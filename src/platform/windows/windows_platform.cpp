@@ -1,5 +1,6 @@
 #include "platform/windows/windows_platform.h"
 
+#include "platform/windows/program_folder.h"
 #include "platform/windows/wininet_transfer.h"
 
 #include <utility>
@@ -7,7 +8,11 @@
 namespace tamberly {
 
 WindowsPlatform::WindowsPlatform(std::unique_ptr<HttpTransfer> transfer)
-    : m_transfer(transfer ? std::move(transfer) : std::make_unique<WinInetTransfer>()) {}
+    : m_transfer(transfer ? std::move(transfer) : std::make_unique<WinInetTransfer>()),
+      m_runKey(RegistryRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+      m_startupApproved(RegistryRoot::CurrentUser,
+                        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run"),
+      m_sessionStart(m_runKey, m_startupApproved, programPath()) {}
 
 WindowsPlatform::~WindowsPlatform() = default;
 

@@ -3,6 +3,8 @@
 #include "platform/clock_random_source.h"
 #include "platform/platform.h"
 #include "platform/windows/internet_settings.h"
+#include "platform/windows/run_key_session_start.h"
+#include "platform/windows/win32_registry_key.h"
 #include "platform/windows/shell_launcher.h"
 
 #include <memory>
@@ -22,12 +24,16 @@ public:
     Launcher& launcher() override { return m_launcher; }
     HttpTransfer& transfer() override { return *m_transfer; }
     RandomSource& random() override { return m_random; }
+    SessionStart& sessionStart() override { return m_sessionStart; }
 
 private:
     InternetSettings m_internetSettings;
     ShellLauncher m_launcher;
     std::unique_ptr<HttpTransfer> m_transfer;
     ClockRandomSource m_random;
+    Win32RegistryKey m_runKey;
+    Win32RegistryKey m_startupApproved;
+    RunKeySessionStart m_sessionStart;
 };
 
 } // namespace tamberly
