@@ -10,7 +10,8 @@ App::App(Settings& settings, Platform& platform, TrayIcon& tray, std::function<v
                                                    // for it.
                                                    m_commands.abandonCheck();
                                                    m_endProcess();
-                                               }),
+                                               },
+                                               [this] { return m_commands.startsWithSession(); }),
       m_commands(m_window, platform, settings, m_window.post()) {
     m_commands.startUp();
 }

@@ -48,8 +48,9 @@ QString fromUtf8(const std::string& s) {
 } // namespace
 
 MainWindow::MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
-                       QWidget* parent)
-    : QMainWindow(parent), m_tray(tray), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)) {
+                       std::function<bool()> startsWithSession, QWidget* parent)
+    : QMainWindow(parent), m_tray(tray), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)),
+      m_startsWithSession(std::move(startsWithSession)) {
     initResources();
     m_icon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("mainWindow"));
@@ -57,6 +58,7 @@ MainWindow::MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Co
     setWindowIcon(m_icon);
     buildControls();
     buildMenus();
+    m_trayWait.callOnTimeout(this, [this] { trayOrMinimised(); });
 
     // The size remembered, never less than the default nor more than the screen holds.
     QSize area = kDefaultClientArea;
@@ -145,6 +147,11 @@ void MainWindow::buildMenus() {
     QMenu* file = menu(menuBar(), "fileMenu", "&File");
     menuBar()->addMenu(file);
     command(file, "visitWebsite", "&Visit Website", Command::VisitWebsite);
+    QAction* session = command(file, "startWithSession", "&Start with the session", Command::ToggleStartWithSession);
+    session->setCheckable(true);
+    // The entry may change outside the program (the desktop's startup settings): its state is read at each opening.
+    connect(file, &QMenu::aboutToShow, this,
+            [this, session] { session->setChecked(m_startsWithSession && m_startsWithSession()); });
     item(file, "hideToTray", "&Hide", [this] { hideToTray(); });
     QAction* quitAction = item(file, "quit", "&Quit", [this] { quit(); });
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -289,6 +296,26 @@ void MainWindow::hideToTray() {
     hide();
 }
 
+void MainWindow::startHidden(std::chrono::milliseconds wait) {
+    m_trayWaitEnd = std::chrono::steady_clock::now() + wait;
+    if (!trayOrMinimised())
+        m_trayWait.start(std::chrono::milliseconds(500));
+}
+
+bool MainWindow::trayOrMinimised() {
+    if (m_tray.available()) {
+        m_trayWait.stop();
+        m_tray.show(m_icon, *m_trayMenu, [this](int message) { trayActivated(message); });
+        return true;
+    }
+    if (std::chrono::steady_clock::now() < m_trayWaitEnd)
+        return false;
+    // The program never quits for want of a notification area: the window is the way back.
+    m_trayWait.stop();
+    showMinimized();
+    return true;
+}
+
 void MainWindow::trayActivated(int message) {
     if (message == TrayIcon::kLeftButtonDoubleClick)
         restore();
@@ -297,6 +324,7 @@ void MainWindow::trayActivated(int message) {
 }
 
 void MainWindow::restore() {
+    m_trayWait.stop();
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     raise();

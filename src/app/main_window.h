@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -30,10 +31,13 @@ public:
     /// The client area the window opens with when settings remember none, and its least size.
     static constexpr QSize kDefaultClientArea{298, 209};
 
+    /// How long a start hidden with the session waits for a notification area before it shows the window minimised.
+    static constexpr std::chrono::seconds kTrayWait{60};
+
     /// run carries out a command; quit ends the program. tray is the icon "Hide" shows; settings holds the window's
-    /// size.
+    /// size; startsWithSession tells whether "Start with the session" is checked.
     MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
-               QWidget* parent = nullptr);
+               std::function<bool()> startsWithSession = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Runs a function later on the window's thread; callable from any thread.
@@ -55,6 +59,9 @@ public:
 
     /// "Hide": into the notification area, or minimised where there is none.
     void hideToTray();
+    /// A start with --hidden: the icon only, never the window. Where the session has no notification area yet (its
+    /// panel starts later), the window waits for one, up to wait, then shows itself minimised.
+    void startHidden(std::chrono::milliseconds wait = kTrayWait);
     /// A mouse message of the notification-area icon: a double click restores the window, a right button release
     /// opens the pop-up.
     void trayActivated(int message);
@@ -71,6 +78,9 @@ protected:
 
 private:
     void buildControls();
+    /// The icon where a notification area is there now, the window minimised once the wait is over; false while
+    /// the wait goes on.
+    bool trayOrMinimised();
     void buildMenus();
     /// Places the controls in the client area: the list takes the room the status line and the button leave.
     void layoutControls();
@@ -85,6 +95,10 @@ private:
     Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
+    std::function<bool()> m_startsWithSession;
+    // A hidden start's wait for a notification area: asked again at each tick until the deadline.
+    QTimer m_trayWait;
+    std::chrono::steady_clock::time_point m_trayWaitEnd;
     QIcon m_icon;
     /// Restarted by each resize and run once the size has settled: a drag is not written pixel by pixel.
     QTimer m_sizeSettled;

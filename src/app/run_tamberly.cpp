@@ -12,13 +12,34 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <string_view>
+
 namespace tamberly {
 
 int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& show) {
+    // Read before anything starts; every other argument is Qt's (-platform, ...).
+    bool hidden = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--hidden") {
+            hidden = true;
+        } else if (argument == "--help" || argument == "-h") {
+            std::fputs("Usage: tamberly [--hidden]\n"
+                       "Switches the web proxy from a list of proxy servers.\n\n"
+                       "  --hidden  Start in the notification area, with no window shown.\n"
+                       "  --help    Show this help and end.\n",
+                       stdout);
+            return 0;
+        }
+    }
+
     // One program per settings folder: a later start brings the running window forward and ends there.
     InstanceLock instance(configDir(), runtimeDir());
-    if (instance.role() == InstanceLock::Role::Second)
-        return showRunningInstance(instance, configDir());
+    if (instance.role() == InstanceLock::Role::Second) {
+        // A session start finds the program running already: it stays as it is.
+        return hidden ? 0 : showRunningInstance(instance, configDir());
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tamberly"));
@@ -38,7 +59,10 @@ int runTamberly(int& argc, char** argv, const std::function<void(QWidget&)>& sho
     App app(settings, *platform, tray, [] { QApplication::exit(0); });
     ShowRequests showRequests(instance, [&app] { app.window().restore(); });
     QApplication::setWindowIcon(app.window().windowIcon());
-    show(app.window());
+    if (hidden)
+        app.window().startHidden();
+    else
+        show(app.window());
     return QApplication::exec();
 }
 

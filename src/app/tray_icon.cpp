@@ -6,7 +6,11 @@
 
 namespace tamberly {
 
-QtTrayIcon::QtTrayIcon() : QtTrayIcon(&QSystemTrayIcon::isSystemTrayAvailable, &currentTrayHost) {}
+// The desktop first: Qt keeps its first answer about a StatusNotifierItem host for the rest of the process, so it is
+// asked only once a notification area is there.
+QtTrayIcon::QtTrayIcon()
+    : QtTrayIcon([] { return notificationAreaPresent() && QSystemTrayIcon::isSystemTrayAvailable(); },
+                 &currentTrayHost) {}
 
 QtTrayIcon::QtTrayIcon(std::function<bool()> available, std::function<TrayHost()> host)
     : m_available(std::move(available)), m_host(std::move(host)) {}

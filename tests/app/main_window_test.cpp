@@ -37,7 +37,8 @@ std::string serverInForce(const FakeSystemProxy& proxy) {
 TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
     open();
     EXPECT_EQ(captions(window->menuBar()->actions()), (QStringList{"&File", "&Proxy"}));
-    EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()), (QStringList{"&Visit Website", "&Hide", "&Quit"}));
+    EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()),
+              (QStringList{"&Visit Website", "&Start with the session", "&Hide", "&Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
               (QStringList{"Download &List", "&Internet Explorer", "&Random proxy and launch", "&Show current proxy",
                            "Report &dead proxy", "&Add a new proxy", "&Check proxies", "S&top checking"}));
@@ -59,11 +60,12 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
         }
     }
 
-    // Nothing checked or disabled; Ctrl+Q on "File", "Quit" and Esc on "Stop checking" only.
+    // Only "Start with the session" can be checked; nothing disabled; Ctrl+Q on "File", "Quit" and Esc on
+    // "Stop checking" only.
     for (QAction* a : window->findChildren<QAction*>()) {
         if (a->text().isEmpty())
             continue;
-        EXPECT_FALSE(a->isCheckable());
+        EXPECT_EQ(a->isCheckable(), a->objectName() == "startWithSession") << a->objectName().toStdString();
         EXPECT_TRUE(a->isEnabled());
         const QKeySequence shortcut = a->objectName() == "quit"        ? QKeySequence("Ctrl+Q")
                                       : a->objectName() == "stopCheck" ? QKeySequence("Esc")
@@ -492,6 +494,50 @@ TEST_F(WindowTest, WithoutANotificationAreaHideMinimises) {
     action("hideToTray")->trigger();
     EXPECT_EQ(tray->icon(), nullptr);
     EXPECT_TRUE(window->isMinimized());
+}
+
+TEST_F(WindowTest, StartWithTheSessionIsCheckedAsTheEntryIsWhenTheMenuOpens) {
+    open();
+    QMenu* file = child<QMenu>("fileMenu");
+    QAction* session = action("startWithSession");
+    for (const bool on : {true, false, true}) {
+        // Changed behind the program's back, as the desktop's startup settings do.
+        platform.sessionStart_.on = on;
+        emit file->aboutToShow();
+        EXPECT_EQ(session->isChecked(), on);
+    }
+    session->trigger();
+    EXPECT_FALSE(platform.sessionStart_.on);
+    EXPECT_EQ(status(), "Tamberly will no longer start with the session");
+}
+
+TEST_F(WindowTest, AHiddenStartShowsOnlyTheIconOnceANotificationAreaIsThere) {
+    for (const bool atStart : {true, false}) {
+        trayAvailable = atStart;
+        open();
+        window->startHidden(std::chrono::seconds(60));
+        if (!atStart) {
+            // The session's panel comes later: nothing is shown meanwhile, and the program goes on.
+            QTest::qWait(700);
+            EXPECT_EQ(tray->icon(), nullptr);
+            EXPECT_FALSE(window->isVisible());
+            tray->availableNow = true;
+        }
+        QTRY_VERIFY(tray->icon() != nullptr);
+        EXPECT_TRUE(tray->icon()->isVisible());
+        EXPECT_FALSE(window->isVisible()) << "tray at start: " << atStart;
+        EXPECT_EQ(ends, 0);
+    }
+}
+
+TEST_F(WindowTest, AHiddenStartThatNeverFindsANotificationAreaShowsTheWindowMinimised) {
+    trayAvailable = false;
+    open();
+    window->startHidden(std::chrono::milliseconds(300));
+    QTRY_VERIFY(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_EQ(tray->icon(), nullptr);
+    EXPECT_EQ(ends, 0);
 }
 
 TEST_F(WindowTest, EveryWayOutRemovesTheIconOnceAndEnds) {

@@ -29,7 +29,10 @@ namespace tamberly::test {
 // The real icon over the host the test picks, counting the removals.
 class RecordingTray final : public TrayIcon {
 public:
-    RecordingTray(bool available, TrayHost host) : m_real([available] { return available; }, [host] { return host; }) {}
+    RecordingTray(bool available, TrayHost host)
+        : availableNow(available), m_real([this] { return availableNow; }, [host] { return host; }) {}
+    /// Whether the desktop has a notification area now: a panel may start after the program.
+    bool availableNow;
     int removals = 0;
     bool available() override { return m_real.available(); }
     void show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) override { m_real.show(icon, popup, onMouse); }
