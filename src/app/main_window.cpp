@@ -147,12 +147,12 @@ void MainWindow::buildMenus() {
     QMenu* file = menu(menuBar(), "fileMenu", "&File");
     menuBar()->addMenu(file);
     command(file, "visitWebsite", "&Visit Website", Command::VisitWebsite);
+    item(file, "hideToTray", "&Hide", [this] { hideToTray(); });
     QAction* session = command(file, "startWithSession", "&Start with the session", Command::ToggleStartWithSession);
     session->setCheckable(true);
     // The entry may change outside the program (the desktop's startup settings): its state is read at each opening.
     connect(file, &QMenu::aboutToShow, this,
             [this, session] { session->setChecked(m_startsWithSession && m_startsWithSession()); });
-    item(file, "hideToTray", "&Hide", [this] { hideToTray(); });
     QAction* quitAction = item(file, "quit", "&Quit", [this] { quit(); });
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setShortcutContext(Qt::ApplicationShortcut);

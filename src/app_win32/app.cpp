@@ -14,7 +14,7 @@ std::string folderOf(const std::string& path) {
 
 } // namespace
 
-App::App(HINSTANCE instance, Settings& settings)
+App::App(HINSTANCE instance, Settings& settings, bool hidden)
     : m_window(
           instance, settings, [this](Command command) { m_commands.run(command); },
           [this] {
@@ -22,14 +22,18 @@ App::App(HINSTANCE instance, Settings& settings)
               // up when its loop sees the quit.
               m_commands.abandonCheck();
               ::PostQuitMessage(0);
-          }),
+          },
+          [this] { return m_commands.startsWithSession(); }),
       // While a request waits, the window's keys still work.
       m_platform(createPlatform(
           {folderOf(settings.path()), settings.leaveDesktopAlone(),
            std::make_unique<WinInetTransfer>([this](MSG& message) { return m_window.preTranslate(message); })})),
       m_commands(m_window, *m_platform, settings) {
     m_commands.startUp();
-    m_window.show();
+    if (hidden)
+        m_window.startHidden();
+    else
+        m_window.show();
 }
 
 App::~App() = default;

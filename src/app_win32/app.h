@@ -18,8 +18,8 @@ namespace tamberly::win32 {
 /// run. Start-up runs when it is made, and the window is shown once it holds the stored list.
 class App final {
 public:
-    /// settings is prefs.ini, read once for start-up.
-    App(HINSTANCE instance, Settings& settings);
+    /// settings is prefs.ini, read once for start-up; hidden starts in the notification area (--hidden).
+    App(HINSTANCE instance, Settings& settings, bool hidden = false);
     ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;

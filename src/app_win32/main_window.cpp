@@ -37,6 +37,9 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
 // A size is written once no resize has come for this long, unless a drag's end says so first.
 constexpr UINT_PTR kSizeSettledTimer = 1;
 constexpr UINT kSizeSettledMs = 500;
+// A hidden start's wait for the notification area: asked again at each tick until the deadline.
+constexpr UINT_PTR kTrayWaitTimer = 2;
+constexpr UINT kTrayWaitTickMs = 500;
 // The status line's text wraps between words, as the control draws it.
 constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS;
 
@@ -54,6 +57,7 @@ constexpr struct {
     {ID_TURN_PROXY_OFF_AND_LAUNCH, Command::TurnProxyOffAndLaunch},
     {ID_USE_RANDOM_AND_LAUNCH, Command::UseRandomAndLaunch},
     {ID_VISIT_WEBSITE, Command::VisitWebsite},
+    {ID_START_WITH_SESSION, Command::ToggleStartWithSession},
     {ID_DOWNLOAD_LIST, Command::DownloadList},
     {ID_LAUNCH_BROWSER, Command::LaunchBrowser},
     {ID_TURN_PROXY_OFF, Command::TurnProxyOff},
@@ -106,9 +110,10 @@ bool isDialog(HWND window) {
 } // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run,
-                       std::function<void()> quit)
-    : m_instance(instance), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)), m_dpi(screenDpi()),
-      m_showRequest(InstanceLock::showRequestMessage()) {
+                       std::function<void()> quit, std::function<bool()> startsWithSession)
+    : m_instance(instance), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)),
+      m_startsWithSession(std::move(startsWithSession)), m_dpi(screenDpi()),
+      m_showRequest(InstanceLock::showRequestMessage()), m_taskbarCreated(::RegisterWindowMessageW(L"TaskbarCreated")) {
     m_icon = loadIcon(instance, SM_CXICON, SM_CYICON);
     m_smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
     NONCLIENTMETRICSW metrics{};
@@ -319,6 +324,13 @@ LRESULT CALLBACK MainWindow::windowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_taskbarCreated && m_taskbarCreated) {
+        // Explorer started (again): an icon it held is gone, and a hidden start that waits for it can stop waiting.
+        m_iconShown = false;
+        if (!::IsWindowVisible(m_window))
+            trayOrMinimised();
+        return 0;
+    }
     if (message == m_showRequest && m_showRequest) {
         // A later start for the same settings folder: this window comes forward instead.
         restore();
@@ -375,6 +387,16 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             saveSize();
             return 0;
         }
+        if (wParam == kTrayWaitTimer) {
+            trayOrMinimised();
+            return 0;
+        }
+        break;
+    case WM_INITMENUPOPUP:
+        // The entry may change outside the program (Task Manager, the installer): its state is read at each opening.
+        if (reinterpret_cast<HMENU>(wParam) == ::GetSubMenu(::GetMenu(m_window), 0))
+            ::CheckMenuItem(reinterpret_cast<HMENU>(wParam), ID_START_WITH_SESSION,
+                            MF_BYCOMMAND | (m_startsWithSession && m_startsWithSession() ? MF_CHECKED : MF_UNCHECKED));
         break;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == m_status) {
@@ -483,16 +505,45 @@ void MainWindow::editProxySetting(const std::string& server, bool on, const std:
         showMessage(m_window, "The proxy settings could not be opened.");
 }
 
-void MainWindow::hideToTray() {
+bool MainWindow::showTrayIcon() {
+    // The icon stays once shown: a second "Hide" does not ask for another.
+    if (m_iconShown)
+        return true;
     NOTIFYICONDATAW icon = trayIcon(m_window);
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = m_smallIcon ? m_smallIcon : m_icon;
     ::lstrcpynW(icon.szTip, kTrayTip, 64);
-    // The icon stays once shown: a second "Hide" asks for one that exists already, the shell refuses it and the one
-    // icon stays.
-    ::Shell_NotifyIconW(NIM_ADD, &icon);
+    m_iconShown = ::Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
+    return m_iconShown;
+}
+
+void MainWindow::hideToTray() {
+    // Without a notification area a hidden window could never be brought back.
+    if (!showTrayIcon()) {
+        ::ShowWindow(m_window, SW_MINIMIZE);
+        return;
+    }
     ::ShowWindow(m_window, SW_HIDE);
+}
+
+void MainWindow::startHidden(DWORD waitMs) {
+    m_trayWaitEnd = ::GetTickCount64() + waitMs;
+    if (!trayOrMinimised())
+        ::SetTimer(m_window, kTrayWaitTimer, kTrayWaitTickMs, nullptr);
+}
+
+bool MainWindow::trayOrMinimised() {
+    if (showTrayIcon()) {
+        ::KillTimer(m_window, kTrayWaitTimer);
+        return true;
+    }
+    if (::GetTickCount64() < m_trayWaitEnd)
+        return false;
+    // The program never quits for want of a notification area: the window is the way back.
+    ::KillTimer(m_window, kTrayWaitTimer);
+    ::ShowWindow(m_window, SW_SHOWMINNOACTIVE);
+    return true;
 }
 
 void MainWindow::trayActivated(int message) {
@@ -509,6 +560,7 @@ void MainWindow::trayActivated(int message) {
 }
 
 void MainWindow::restore() {
+    ::KillTimer(m_window, kTrayWaitTimer);
     ::ShowWindow(m_window, ::IsIconic(m_window) ? SW_RESTORE : SW_SHOW);
     ::SetForegroundWindow(m_window);
 }

@@ -24,9 +24,11 @@ public:
     static constexpr WindowSize kDefaultClientArea{298, 209};
 
     /// Makes the window and its controls, not shown yet; throws std::runtime_error, saying why, when the system
-    /// makes no window. settings holds the window's size; run carries out a command; quit ends the program. Neither
-    /// is called before the message loop runs.
-    MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run, std::function<void()> quit);
+    /// makes no window. settings holds the window's size; run carries out a command; quit ends the program;
+    /// startsWithSession tells whether "Start with the session" is checked. None is called before the message loop
+    /// runs.
+    MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
+               std::function<bool()> startsWithSession = {});
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -53,8 +55,15 @@ public:
     void editProxySetting(const std::string& server, bool on, const std::vector<std::string>& places,
                           SaveProxySetting save) override;
 
-    /// "Hide": the icon into the notification area and the window out of sight.
+    /// How long a start hidden with the session waits for the notification area before it shows the window
+    /// minimised.
+    static constexpr DWORD kTrayWaitMs = 60'000;
+
+    /// "Hide": the icon into the notification area and the window out of sight; minimised where there is none.
     void hideToTray();
+    /// A start with --hidden: the icon only, never the window. Where the session has no notification area yet
+    /// (Explorer starts later), the window waits for one, up to waitMs, then shows itself minimised.
+    void startHidden(DWORD waitMs = kTrayWaitMs);
     /// A mouse message over the icon (WM_LBUTTONDBLCLK, WM_RBUTTONUP, ...): a double click restores the window, a
     /// right button release opens the pop-up.
     void trayActivated(int message);
@@ -77,11 +86,17 @@ private:
     void layoutControls();
     /// Writes the client area's size, unless it is the one written last or the window is maximised or minimised.
     void saveSize();
+    /// Adds the icon unless it is there; false when the notification area refuses it.
+    bool showTrayIcon();
+    /// The icon where the notification area takes it, the window minimised once the wait is over; false while the
+    /// wait goes on.
+    bool trayOrMinimised();
 
     HINSTANCE m_instance;
     Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
+    std::function<bool()> m_startsWithSession;
     int m_dpi = 96;
     HICON m_icon = nullptr;
     HICON m_smallIcon = nullptr;
@@ -98,6 +113,10 @@ private:
     WindowSize m_savedSize;
     /// A later start's request to come forward.
     UINT m_showRequest = 0;
+    /// Explorer's word that the notification area is (again) there.
+    UINT m_taskbarCreated = 0;
+    bool m_iconShown = false;
+    ULONGLONG m_trayWaitEnd = 0;
     /// Between WM_ENTERSIZEMOVE and WM_EXITSIZEMOVE: a drag, written when it ends.
     bool m_sizing = false;
     /// The control that had the focus when the window was last deactivated, to get it back.

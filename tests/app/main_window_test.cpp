@@ -38,7 +38,7 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
     open();
     EXPECT_EQ(captions(window->menuBar()->actions()), (QStringList{"&File", "&Proxy"}));
     EXPECT_EQ(captions(child<QMenu>("fileMenu")->actions()),
-              (QStringList{"&Visit Website", "&Start with the session", "&Hide", "&Quit"}));
+              (QStringList{"&Visit Website", "&Hide", "&Start with the session", "&Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
               (QStringList{"Download &List", "&Internet Explorer", "&Random proxy and launch", "&Show current proxy",
                            "Report &dead proxy", "&Add a new proxy", "&Check proxies", "S&top checking"}));

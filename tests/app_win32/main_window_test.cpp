@@ -256,6 +256,7 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
         {"Popup/&No proxy and launch", Command::TurnProxyOffAndLaunch},
         {"Popup/&Random proxy and launch", Command::UseRandomAndLaunch},
         {"&File/&Visit Website", Command::VisitWebsite},
+        {"&File/&Start with the session", Command::ToggleStartWithSession},
         {"&Proxy/Download &List", Command::DownloadList},
         {"&Proxy/&Internet Explorer/&Launch", Command::LaunchBrowser},
         {"&Proxy/&Internet Explorer/&No proxy", Command::TurnProxyOff},

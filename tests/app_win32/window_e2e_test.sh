@@ -286,6 +286,36 @@ for _ in 1 2 3; do
 done
 stopped || fail "the pop-up's \"Quit\" did not end the program"
 
+# "File", "Start with the session" writes the Run key's value that starts this program hidden, and a second click
+# removes it; a start with --hidden shows the icon and no window, and a later hidden start leaves it as it is.
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+run_value() { wine reg query "$run_key" /v Tamberly 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+start
+xdotool key alt+f
+sleep 0.4
+xdotool key s
+wait_for 10 eval '[ -n "$(run_value)" ]' || fail "\"Start with the session\" wrote no Run value"
+[ "$(run_value)" = "\"$(windows_path "$work/app/tamberly.exe")\" --hidden" ] || fail "Run value '$(run_value)'"
+xdotool key alt+f
+sleep 0.4
+xdotool key s
+wait_for 10 eval '[ -z "$(run_value)" ]' || fail "a second \"Start with the session\" left '$(run_value)'"
+quit_app
+wine "$work/app/tamberly.exe" --hidden >/dev/null 2>&1 &
+app=$!
+wait_for 30 visible 'Wine System Tray' || fail "a hidden start put no icon in the notification area"
+sleep 1
+running || fail "the hidden start ended"
+visible '^Tamberly$' && fail "a hidden start showed its window"
+code=0
+timeout 30 wine "$work/app/tamberly.exe" --hidden >/dev/null 2>&1 || code=$?
+[ "$code" = 0 ] || fail "a later hidden start ended with $code"
+sleep 1
+visible '^Tamberly$' && fail "a later hidden start brought the window forward"
+xdotool mousemove 12 31 click --repeat 2 --delay 80 1
+wait_for 10 visible '^Tamberly$' || fail "a double click on the icon did not bring the hidden start's window"
+quit_app
+
 # While a request waits for a server that never answers, the window's keys still work: Ctrl+Q ends the program long
 # before the request would give up.
 wine "$bin/tamberly_silent_server.exe" >"$work/silent.out" 2>&1 &
