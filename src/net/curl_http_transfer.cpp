@@ -104,16 +104,6 @@ std::vector<std::string> codingsOf(std::string_view header) {
     return codings;
 }
 
-/// A header's value as one short line of printable ASCII, for a status text.
-std::string shown(std::string_view value) {
-    constexpr std::size_t kLongest = 40;
-    std::string text;
-    for (const char c : trim(value))
-        if (c >= 0x20 && c < 0x7f && text.size() < kLongest)
-            text += c;
-    return text.size() < trim(value).size() ? text + "..." : text;
-}
-
 /// One request and its answer; redirects are left to the caller. Filled on the request's thread.
 struct Hop {
     std::string failure; // set by the program itself: limits, a coding it cannot read, cancelled
@@ -168,7 +158,7 @@ bool headEnds(Hop& hop) {
     const std::vector<std::string> codings = codingsOf(hop.contentEncoding);
     if (codings.size() > 1 ||
         (codings.size() == 1 && codings[0] != "gzip" && codings[0] != "x-gzip" && codings[0] != "deflate")) {
-        hop.fail("the answer is encoded as \"" + shown(hop.contentEncoding) + "\", which cannot be read");
+        hop.fail("the answer is encoded as \"" + shownLine(hop.contentEncoding) + "\", which cannot be read");
         return false;
     }
     if (codings.empty() && hop.contentLength) {

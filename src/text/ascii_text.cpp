@@ -68,4 +68,14 @@ std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte
     return encoded;
 }
 
+std::string shownLine(std::string_view value) {
+    constexpr std::size_t kLongest = 40;
+    const std::string_view trimmed = trim(value);
+    std::string text;
+    for (const char c : trimmed)
+        if (c >= 0x20 && c < 0x7f && text.size() < kLongest)
+            text += c;
+    return text.size() < trimmed.size() ? text + "..." : text;
+}
+
 } // namespace tamberly

@@ -29,6 +29,10 @@ int hexDigitValue(char c);
 /// for the empty text. Views into text.
 std::vector<std::string_view> splitList(std::string_view text, char separator);
 
+/// A value from outside (a header, a server's word) as one short line for a status text: trimmed, printable ASCII
+/// only, at most 40 characters, then "...".
+std::string shownLine(std::string_view value);
+
 /// text with every byte that keep refuses written as %HH (upper-case digits).
 std::string percentEncode(std::string_view text, bool (*keep)(unsigned char byte));
 

@@ -71,11 +71,22 @@ TEST(AsciiTextTest, SeparatedListsKeepEmptyPieces) {
     EXPECT_EQ(splitList("a:b::c:", ':'), (std::vector<std::string_view>{"a", "b", "", "c", ""}));
 }
 
+TEST(AsciiTextTest, AShownLineIsShortPrintableAndSaysWhenItWasCut) {
+    EXPECT_EQ(shownLine("  gzip, br \r\n"), "gzip, br");
+    EXPECT_EQ(shownLine("a\x01"
+                        "b\xC3\xA9"
+                        "c"),
+              "abc...")
+        << "what cannot be shown is dropped, and said so";
+    EXPECT_EQ(shownLine(std::string(41, 'x')), std::string(40, 'x') + "...");
+    EXPECT_EQ(shownLine(std::string(40, 'x')), std::string(40, 'x'));
+}
+
 TEST(Utf8Test, ValidOnlyWithoutOverlongFormsSurrogatesOrCutCharacters) {
     const std::pair<std::string_view, bool> cases[] = {
-        {"", true},           {"plain", true},       {"\xC3\xA9t\xC3\xA9", true}, {"\xF0\x9F\x98\x80", true},
-        {"\xC0\x80", false},  {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false},    {"\xC3", false},
-        {"a\xFF", false},     {"\xE2\x82", false}};
+        {"", true},          {"plain", true},         {"\xC3\xA9t\xC3\xA9", true}, {"\xF0\x9F\x98\x80", true},
+        {"\xC0\x80", false}, {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false}, {"\xC3", false},
+        {"a\xFF", false},    {"\xE2\x82", false}};
     for (const auto& [text, valid] : cases)
         EXPECT_EQ(isValidUtf8(text), valid) << testing::PrintToString(std::string(text));
 }

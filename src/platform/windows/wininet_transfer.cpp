@@ -116,16 +116,6 @@ bool onlyIdentity(std::string_view coding) {
     return true;
 }
 
-/// A header's value as one short line of printable ASCII, for a status text.
-std::string shown(std::string_view value) {
-    constexpr std::size_t kLongest = 40;
-    std::string text;
-    for (const char c : trim(value))
-        if (c >= 0x20 && c < 0x7f && text.size() < kLongest)
-            text += c;
-    return text.size() < trim(value).size() ? text + "..." : text;
-}
-
 // What the waiting thread and the worker share. The waiting thread may close the request handle to stop the
 // worker (WinINet allows that from another thread); the mutex keeps the handle from closing twice.
 struct Shared {
@@ -229,7 +219,7 @@ void fetch(HINTERNET session, const Target& target, std::chrono::milliseconds st
     // No compression is asked for, so none is decoded: an answer in any coding would be taken as its raw bytes.
     const std::string coding = narrow(queryText(request, HTTP_QUERY_CONTENT_ENCODING));
     if (hop.status >= 200 && hop.status <= 299 && !onlyIdentity(coding)) {
-        hop.failure = "the answer is encoded as \"" + shown(coding) + "\", which cannot be read";
+        hop.failure = "the answer is encoded as \"" + shownLine(coding) + "\", which cannot be read";
         return;
     }
     const std::string tooLarge = "the answer is larger than " + sizeText(maxBodyBytes);
