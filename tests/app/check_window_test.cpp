@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace tamberly::test {
 namespace {
@@ -238,7 +239,8 @@ TEST_F(CheckWindowTest, TheCheckPageMustShowItsBody) {
 
 // Light and dark palettes of the program's own style, and one whose disabled text is all but invisible.
 std::vector<std::pair<std::string, QPalette>> palettes() {
-    const QPalette light = QStyleFactory::create("Fusion")->standardPalette();
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+    const QPalette light = fusion->standardPalette();
     QPalette dark = light;
     for (const auto& [role, colour] :
          std::vector<std::pair<QPalette::ColorRole, QColor>>{{QPalette::Window, QColor(53, 53, 53)},
