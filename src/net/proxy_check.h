@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/proxy_entry.h"
+#include "net/check_grades.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,6 +44,9 @@ struct CheckResult {
     /// request was made.
     long connectMs = -1;
     long totalMs = -1;
+    /// Graded only for a working proxy, and only when the page names a judge or a tunnel host.
+    Anonymity anonymity = Anonymity::Unknown;
+    Tunnel tunnel = Tunnel::Unknown;
 };
 
 /// The page a check fetches, and what its answer must hold.
@@ -51,6 +55,11 @@ struct TestPage {
     /// A text the body must contain, fetched directly and through each proxy alike. Empty: the direct fetch may
     /// answer any 2xx, and a proxy must pass on the same body.
     std::string expect;
+    /// The list server's judge (plain http), fetched directly for the user's own address and through each working
+    /// proxy to grade its anonymity. Empty: no anonymity grade.
+    std::string judgeUrl;
+    /// The host a working proxy is asked to open a tunnel to (CONNECT host:443). Empty: no tunnel grade.
+    std::string tunnelHost;
 };
 
 struct CheckLimits {
