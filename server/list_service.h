@@ -45,6 +45,9 @@ struct ServiceOptions {
     int maxPending = 10000;
     /// Loopback, link-local and private addresses and localhost are taken (a list for a LAN).
     bool allowPrivateEntries = false;
+    /// The server checks entries: a new one waits for its first check, a dead report asks for a check (which
+    /// withdraws the entry if it fails) instead of counting reporters, and the page shows each entry's last check.
+    bool verify = false;
 };
 
 /// The list server's requests: the list, submissions, dead-proxy reports and the web page. Safe to call from many
@@ -79,6 +82,12 @@ public:
     /// by default. Set before serving.
     void setErrorSink(std::function<void(const std::string&)> sink);
 
+    /// Called when a dead report asked for a check (wakes the checker); set before serving.
+    void setCheckRequested(std::function<void()> requested) { m_checkRequested = std::move(requested); }
+
+    /// Something the page shows changed in the database (a check's result); the page is rendered again.
+    void pageChanged() { m_pageStale = true; }
+
     /// Entries shown on one page of index.php.
     static constexpr std::size_t kPageEntries = 1000;
 
@@ -101,6 +110,7 @@ private:
     std::optional<ReporterSecret> m_secret;
     Clock m_clock;
     std::function<void(const std::string&)> m_errorSink;
+    std::function<void()> m_checkRequested;
     std::mutex m_writeMutex;
     std::atomic<std::shared_ptr<const ListText>> m_list;
     bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex

@@ -1,10 +1,13 @@
 #include "serve_command.h"
 
 #include "command_line.h"
+#include "entry.h"
 #include "http_server.h"
+#include "ip_address.h"
 #include "list_service.h"
 #include "program_output.h"
 #include "proxy_store.h"
+#include "proxy_verifier.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -12,11 +15,39 @@
 #include <atomic>
 #include <chrono>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 namespace tamberly {
+namespace {
 
-int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& commandLine, ReporterSecret secret) {
+// Why the address the server listens on cannot be where proxies fetch the check page, or empty when it can be.
+std::string unreachableForChecks(const std::string& host, bool allowPrivate) {
+    if (host == "localhost")
+        return "a loopback address";
+    const auto address = parseIpAddress(host);
+    if (!address)
+        return {};
+    const std::string entry = displayAddress(address->text(), 1);
+    const std::string fault = listPolicyFault(entry, allowPrivate);
+    if (!fault.empty())
+        return fault.substr(0, fault.find(" points into"));
+    return {};
+}
+
+} // namespace
+
+int serveList(ProxyStore& store, ProxyStore& pageStore, ProxyStore* checkStore, const CommandLine& commandLine,
+              ReporterSecret secret) {
+    VerifyOptions verify = commandLine.verify;
+    if (verify.enabled && verify.publicUrl.empty()) {
+        const std::string why = unreachableForChecks(commandLine.http.host, commandLine.service.allowPrivateEntries);
+        if (!why.empty())
+            return failure("--verify needs --public-url here: the server listens on " + commandLine.http.host + ", " +
+                           why +
+                           ", and each proxy would fetch the check page from its own machine instead of this "
+                           "server");
+    }
     // Signals are taken by one thread with sigwait, so stopping never runs inside a signal handler. Blocked before
     // any thread starts, so every thread inherits the mask.
     sigset_t signals;
@@ -33,6 +64,18 @@ int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& comma
     if (port <= 0)
         return failure("cannot listen on " + displayAddress(commandLine.http.host, commandLine.http.port) +
                        " (address in use or not available here)");
+
+    std::unique_ptr<ProxyVerifier> verifier;
+    if (verify.enabled && checkStore) {
+        if (verify.publicUrl.empty())
+            verify.publicUrl = "http://" + displayAddress(commandLine.http.host, port);
+        checkStore->setLog([](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); });
+        verifier = std::make_unique<ProxyVerifier>(
+            *checkStore, verify,
+            [](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); },
+            [&service] { service.pageChanged(); });
+        service.setCheckRequested([&verifier] { verifier->wake(); });
+    }
 
     std::atomic<bool> runEnded{false};
     std::atomic<bool> signalled{false};
@@ -61,9 +104,18 @@ int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& comma
         }
     });
 
+    // Checks run on a thread of their own, with their own connection: a slow round never holds up requests.
+    std::thread checkThread;
+    if (verifier)
+        checkThread = std::thread([&] { verifier->run(); });
+
     std::cout << "listening on " << displayAddress(commandLine.http.host, port) << std::endl;
     const bool ran = server.run();
     runEnded = true;
+    if (verifier) {
+        verifier->stop();
+        checkThread.join();
+    }
     pollThread.join();
     if (!signalled)
         pthread_kill(signalThread.native_handle(), SIGUSR1);

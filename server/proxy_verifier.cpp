@@ -1,0 +1,189 @@
+#include "proxy_verifier.h"
+
+#include "core/proxy_entry.h"
+#include "entry.h"
+#include "ip_address.h"
+#include "net/proxy_check.h"
+#include "proxy_store.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+
+namespace tamberly {
+namespace {
+
+constexpr const char* kCheckPath = "/Tamberly/check.php";
+constexpr const char* kCheckBody = "tamberly-check-ok";
+constexpr auto kIdleWait = std::chrono::milliseconds(500);
+// Entries without a check due are given one in batches of this many per round.
+constexpr int kScheduleBatch = 1000;
+
+std::int64_t systemTime() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string withPort(const IpAddress& address, std::string_view port) {
+    return (address.v4 ? address.text() : "[" + address.text() + "]") + ":" + std::string(port);
+}
+
+} // namespace
+
+PinnedEntry pinEntry(const std::string& entry, bool allowPrivate) {
+    const HostPortSplit split = splitHostPort(entry);
+    if (!split.why.empty())
+        return {{}, "not an entry in stored form"};
+    if (const auto literal = parseIpAddress(split.host)) {
+        const std::string target = withPort(*literal, split.port);
+        const std::string fault = listPolicyFault(target, allowPrivate);
+        return fault.empty() ? PinnedEntry{target, {}} : PinnedEntry{{}, "not checked: " + fault};
+    }
+    if (const std::string fault = listPolicyFault(entry, allowPrivate); !fault.empty())
+        return {{}, "not checked: " + fault};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string host(split.host);
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        if (found)
+            ::freeaddrinfo(found);
+        return {{}, "the name " + host + " does not resolve"};
+    }
+    PinnedEntry pinned;
+    for (const addrinfo* at = found; at; at = at->ai_next) {
+        char text[NI_MAXHOST] = "";
+        if (::getnameinfo(at->ai_addr, at->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+            continue;
+        const auto address = parseIpAddress(text);
+        if (!address)
+            continue;
+        const std::string target = withPort(*address, split.port);
+        // Every address counts: a name that also leads into a private network is not checked at all.
+        if (const std::string fault = listPolicyFault(target, allowPrivate); !fault.empty()) {
+            pinned = {{}, "not checked: " + host + " resolves to " + address->text() + ", " + fault};
+            break;
+        }
+        if (pinned.target.empty())
+            pinned.target = target;
+    }
+    ::freeaddrinfo(found);
+    if (pinned.target.empty() && pinned.refusal.empty())
+        pinned.refusal = "the name " + host + " does not resolve";
+    if (!pinned.refusal.empty())
+        pinned.target.clear();
+    return pinned;
+}
+
+ProxyVerifier::ProxyVerifier(ProxyStore& store, VerifyOptions options, std::function<void(const std::string&)> log,
+                             std::function<void()> changed)
+    : m_store(store), m_options(std::move(options)), m_log(std::move(log)), m_changed(std::move(changed)) {
+    CheckLimits limits;
+    limits.timeLimit = m_options.timeLimit;
+    limits.atOnce = m_options.atOnce;
+    m_check = std::make_unique<ProxyCheck>(TestPage{m_options.publicUrl + kCheckPath, kCheckBody, {}, {}}, limits);
+}
+
+ProxyVerifier::~ProxyVerifier() = default;
+
+void ProxyVerifier::run() {
+    std::string lastError;
+    while (true) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                return;
+        }
+        bool busy = false;
+        try {
+            busy = checkDue();
+            lastError.clear();
+        } catch (const std::exception& error) {
+            // Told once, not every round, while the database or the test page stays out of reach.
+            if (error.what() != lastError)
+                m_log(std::string("proxy check: ") + error.what());
+            lastError = error.what();
+        }
+        if (busy)
+            continue;
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, kIdleWait, [this] { return m_stopping || m_woken; });
+        m_woken = false;
+    }
+}
+
+void ProxyVerifier::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_check->cancel();
+}
+
+void ProxyVerifier::wake() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_wake.notify_all();
+}
+
+bool ProxyVerifier::checkDue() {
+    const std::int64_t now = systemTime();
+    m_store.scheduleChecks(now, m_options.recheck, kScheduleBatch);
+    // Long enough for a whole round of checks; a server that dies holding entries leaves them to the others then.
+    const std::int64_t lease = std::max<std::int64_t>(60, 4 * m_options.timeLimit.count() / 1000);
+    const auto taken = m_store.takeDueChecks(now, lease, m_options.atOnce);
+    if (taken.empty())
+        return false;
+
+    std::vector<CheckReport> reports(taken.size());
+    std::vector<std::string> targets;
+    std::vector<std::size_t> checked; // index in taken of each target
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        const PinnedEntry pinned = pinEntry(taken[i], m_options.allowPrivateEntries);
+        if (pinned.target.empty()) {
+            reports[i].note = pinned.refusal;
+            continue;
+        }
+        targets.push_back(pinned.target);
+        checked.push_back(i);
+    }
+    if (!targets.empty()) {
+        const auto outcome = m_check->run(targets);
+        if (outcome.cancelled)
+            return false;
+        if (!outcome.ok) // the test page itself is out of reach: no entry is to blame; tried again after the lease
+            throw std::runtime_error("cannot fetch " + m_options.publicUrl + kCheckPath +
+                                     " (see --public-url): " + outcome.error);
+        for (std::size_t k = 0; k < checked.size(); ++k) {
+            const CheckResult& result = outcome.results[k];
+            CheckReport& report = reports[checked[k]];
+            report.works = result.verdict == Verdict::Works;
+            report.ms = result.totalMs;
+            report.note = verdictText(result.verdict);
+        }
+    }
+    const std::int64_t done = systemTime();
+    bool changed = false;
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        CheckReport& report = reports[i];
+        report.now = done;
+        report.nextDue = done + m_options.recheck;
+        report.publish = !m_options.moderate;
+        const auto outcome = m_store.recordCheck(taken[i], report);
+        changed = changed || outcome != ProxyStore::CheckOutcome::Unknown;
+        if (outcome == ProxyStore::CheckOutcome::Withdrawn)
+            m_log("withdrew " + taken[i] + ": " + report.note);
+    }
+    if (changed && m_changed)
+        m_changed();
+    return true;
+}
+
+} // namespace tamberly
