@@ -1,0 +1,285 @@
+// The server's own checks of proxies (--verify), against real proxies of the test's own on 127.0.0.1.
+
+#include "listserver_process.h"
+#include "postgres_server.h"
+
+#include "support/temp_dir.h"
+#include "support/test_proxy.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tamberly::test {
+namespace {
+
+const std::string kList = "/Tamberly/update.php";
+const std::string kPage = "/Tamberly/index.php";
+
+std::string add(const std::string& entry) {
+    return "/Tamberly/addproxy.php?proxy=" + entry;
+}
+
+std::string dead(const std::string& entry) {
+    return "/Tamberly/deadproxy.php?proxy=" + entry;
+}
+
+// Whether the condition holds within the time; checked every 50 ms.
+bool becomes(const std::function<bool()>& wanted, std::chrono::seconds within) {
+    const auto end = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < end) {
+        if (wanted())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return wanted();
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A port on 127.0.0.1 that listens and never accepts: a connection to it stays queued, so the test can tell
+// whether anything ever connected.
+class Tripwire {
+public:
+    Tripwire() {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 || ::listen(m_socket, 16) != 0)
+            throw std::runtime_error("the tripwire could not listen on 127.0.0.1");
+        m_port = ntohs(address.sin_port);
+    }
+    ~Tripwire() { ::close(m_socket); }
+    Tripwire(const Tripwire&) = delete;
+    Tripwire& operator=(const Tripwire&) = delete;
+    int port() const { return m_port; }
+    bool touched() const {
+        pollfd wait{m_socket, POLLIN, 0};
+        return ::poll(&wait, 1, 0) > 0;
+    }
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+};
+
+enum class Backend { Sqlite, Postgres };
+
+void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
+class VerifyTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Backend::Postgres) {
+            auto& postgres = PostgresServer::shared();
+            ASSERT_EQ(postgres.error(), "");
+            m_db = postgres.createDatabase();
+            ASSERT_FALSE(m_db.empty());
+        }
+    }
+    /// A checking server for loopback proxies, with the arguments added.
+    std::unique_ptr<ServerProcess> server(std::vector<std::string> args = {}) const {
+        args.insert(args.end(), {"--db", m_db, "--verify", "--allow-private-entries"});
+        return std::make_unique<ServerProcess>(args);
+    }
+    std::string withdrawn() const { return runListServer({"withdrawn", "--db", m_db, "--allow-private-entries"}).out; }
+
+    TempDir m_dir;
+    std::string m_db = m_dir.file("list.db");
+};
+
+TEST_P(VerifyTest, PublishesAWorkingProxyOnlyAfterItsCheckAndNeverADeadOne) {
+    TestProxy working(TestProxy::Mode::Forward);
+    TestProxy refusing(TestProxy::Mode::Refusing);
+    TestProxy portal(TestProxy::Mode::OwnPage);
+    const auto listServer = server();
+    for (const auto* proxy : {&refusing, &working, &portal})
+        EXPECT_EQ(get(*listServer, add(proxy->entry())).status, 200);
+
+    bool deadSeen = false;
+    EXPECT_TRUE(becomes(
+        [&] {
+            const std::string list = get(*listServer, kList).body;
+            deadSeen = deadSeen || contains(list, refusing.entry()) || contains(list, portal.entry());
+            return list == working.entry() + "*";
+        },
+        std::chrono::seconds(15)));
+    EXPECT_FALSE(deadSeen);
+    EXPECT_GE(working.requests(), 1);
+    EXPECT_EQ(working.requestLines().front().rfind(
+                  "GET http://127.0.0.1:" + std::to_string(listServer->port()) + "/Tamberly/check.php ", 0),
+              0u)
+        << "the check fetches the server's own test page through the proxy";
+
+    const std::string gone = withdrawn();
+    EXPECT_TRUE(contains(gone, refusing.entry() + "\tfailed its check: refused")) << gone;
+    EXPECT_TRUE(contains(gone, portal.entry() + "\tfailed its check: wrong answer")) << gone;
+    EXPECT_TRUE(
+        becomes([&] { return contains(get(*listServer, kPage).body, "<td>works, "); }, std::chrono::seconds(3)));
+    EXPECT_EQ(get(*listServer, add(working.entry())).status, 200);
+    EXPECT_EQ(get(*listServer, kList).body, working.entry() + "*") << "sent again: stays listed";
+}
+
+TEST_P(VerifyTest, RechecksWithdrawAnEntryAfterThreeFailuresInARow) {
+    auto proxy = std::make_unique<TestProxy>(TestProxy::Mode::Forward);
+    const std::string entry = proxy->entry();
+    const auto listServer = server({"--recheck", "2s"});
+    ASSERT_EQ(get(*listServer, add(entry)).status, 200);
+    ASSERT_TRUE(becomes([&] { return get(*listServer, kList).body == entry + "*"; }, std::chrono::seconds(10)));
+    proxy.reset(); // the proxy dies: its port refuses connections now
+
+    // A failed check shows on the page while the entry is still listed; the third one withdraws it.
+    EXPECT_TRUE(becomes(
+        [&] {
+            return contains(get(*listServer, kPage).body, "failed (refused)") &&
+                   get(*listServer, kList).body == entry + "*";
+        },
+        std::chrono::seconds(10)));
+    EXPECT_TRUE(becomes([&] { return get(*listServer, kList).body.empty(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(contains(withdrawn(), entry + "\tfailed its check: refused"));
+    EXPECT_TRUE(contains(listServer->log(), "withdrew " + entry + ": refused"));
+}
+
+TEST_P(VerifyTest, ADeadReportAsksForACheckThatWithdrawsOnlyADeadEntry) {
+    TestProxy working(TestProxy::Mode::Forward);
+    auto dying = std::make_unique<TestProxy>(TestProxy::Mode::Forward);
+    const std::string dyingEntry = dying->entry();
+    const auto listServer = server(); // re-checks only every hour: what follows is the reports' doing
+    ASSERT_EQ(get(*listServer, add(working.entry())).status, 200);
+    ASSERT_EQ(get(*listServer, add(dyingEntry)).status, 200);
+    ASSERT_TRUE(becomes(
+        [&] {
+            const std::string list = get(*listServer, kList).body;
+            return contains(list, working.entry() + "*") && contains(list, dyingEntry + "*");
+        },
+        std::chrono::seconds(10)));
+    dying.reset();
+    const int checksBefore = working.requests();
+
+    EXPECT_EQ(get(*listServer, dead(working.entry())).status, 200);
+    EXPECT_EQ(get(*listServer, dead(dyingEntry)).status, 200);
+    EXPECT_EQ(get(*listServer, dead("127.0.0.1:1")).status, 404);
+    EXPECT_TRUE(
+        becomes([&] { return get(*listServer, kList).body == working.entry() + "*"; }, std::chrono::seconds(10)))
+        << "one report, one failed check: withdrawn";
+    EXPECT_TRUE(becomes([&] { return working.requests() > checksBefore; }, std::chrono::seconds(10)))
+        << "the working entry was checked again";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(get(*listServer, kList).body, working.entry() + "*") << "and passed: it stays";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, VerifyTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return info.param == Backend::Sqlite ? "SQLite" : "PostgreSQL"; });
+
+TEST(VerifyRules, RefusesPrivateEntriesAndNeverConnectsToANameThatLeadsToOne) {
+    TempDir dir;
+    Tripwire tripwire;
+    // The server's resolver reads a hosts file of the test's own: the name leads to the tripwire, on loopback.
+    const std::string hosts = dir.file("hosts");
+    std::ofstream(hosts) << "127.0.0.1 trap.example.test\n::1 trap6.example.test\n";
+    const std::vector<std::string> wrapper = {
+        "unshare", "--map-root-user", "--mount", "sh", "-c", "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hosts};
+    // The public address only has to be given: no check here may fetch it.
+    ServerProcess listServer({"--db", dir.file("list.db"), "--verify", "--public-url", "http://127.0.0.1:9"}, wrapper);
+
+    for (const std::string entry :
+         {"127.0.0.1:8080", "10.1.2.3:8080", "169.254.1.1:80", "[::1]:8080", "[::ffff:127.0.0.1]:80", "localhost:3128"})
+        EXPECT_EQ(get(listServer, add(entry)).status, 400) << entry;
+
+    const std::string trap = "trap.example.test:" + std::to_string(tripwire.port());
+    const std::string trap6 = "trap6.example.test:" + std::to_string(tripwire.port());
+    EXPECT_EQ(get(listServer, add(trap)).status, 200) << "a name passes at submission";
+    EXPECT_EQ(get(listServer, add(trap6)).status, 200);
+    std::string gone;
+    EXPECT_TRUE(becomes(
+        [&] {
+            gone = runListServer({"withdrawn", "--db", dir.file("list.db")}).out;
+            return contains(gone, trap + "\t") && contains(gone, trap6 + "\t");
+        },
+        std::chrono::seconds(10)));
+    EXPECT_TRUE(contains(gone, trap + "\tfailed its check: not checked: trap.example.test resolves to 127.0.0.1, a "
+                                      "loopback address"))
+        << gone;
+    EXPECT_TRUE(contains(gone, trap6 + "\tfailed its check: not checked: trap6.example.test resolves to ::1")) << gone;
+    EXPECT_EQ(get(listServer, kList).body, "");
+    EXPECT_FALSE(tripwire.touched()) << "nothing connected to the address the name leads to";
+}
+
+TEST(VerifyRules, RefusesToStartWhereProxiesCouldNotReachIt) {
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"serve", "--verify", "--listen", "127.0.0.1:0"},
+         "--verify needs --public-url here: the server listens on "
+         "127.0.0.1, a loopback address"},
+        {{"serve", "--verify", "--listen", "[::1]:0"}, "the server listens on ::1, a loopback address"},
+        {{"serve", "--recheck", "1h"}, "--recheck applies only with --verify"},
+        {{"serve", "--verify", "--public-url", "ftp://example.org"}, "--public-url wants the server's address"},
+        {{"serve", "--verify", "--recheck", "0"}, "--recheck wants a time"},
+        {{"serve", "--verify", "--checks-at-once", "0"}, "--checks-at-once wants a number"},
+    };
+    for (const auto& c : cases) {
+        auto args = c.args;
+        args.insert(args.end(), {"--db", db});
+        const auto result = runListServer(args);
+        EXPECT_NE(result.exitCode, 0) << c.message;
+        EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+    }
+}
+
+TEST(VerifyCluster, TwoServersOnOnePostgresDatabaseCheckEachDueEntryOncePerRound) {
+    auto& postgres = PostgresServer::shared();
+    ASSERT_EQ(postgres.error(), "");
+    const std::string db = postgres.createDatabase();
+    std::vector<std::unique_ptr<TestProxy>> proxies;
+    std::string list;
+    for (int i = 0; i < 6; ++i) {
+        proxies.push_back(std::make_unique<TestProxy>(TestProxy::Mode::Forward));
+        list += proxies.back()->entry() + "*";
+    }
+    ASSERT_EQ(runListServer({"import", "-", "--db", db, "--allow-private-entries"}, list).exitCode, 0);
+
+    const std::vector<std::string> args = {"--db", db, "--verify", "--allow-private-entries", "--recheck", "2s"};
+    ServerProcess first(args);
+    ServerProcess second(args);
+    // Each entry falls due somewhere in the first 2 s, then every 2 s after its check: at most 4 checks in 7 s,
+    // where two servers each checking it would make about 7.
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    first.stop(SIGTERM);
+    second.stop(SIGTERM);
+    for (const auto& proxy : proxies) {
+        EXPECT_GE(proxy->requests(), 2) << proxy->entry();
+        EXPECT_LE(proxy->requests(), 4) << proxy->entry();
+    }
+    EXPECT_TRUE(contains(first.log(), "/Tamberly/check.php")) << "both servers took checks";
+    EXPECT_TRUE(contains(second.log(), "/Tamberly/check.php"));
+    EXPECT_EQ(queryRows(db, "SELECT count(*) FROM proxies WHERE state = 'published' AND checked_at > 0"),
+              std::vector<std::string>{"6"})
+        << "and both stored their results where every server sees them";
+}
+
+} // namespace
+} // namespace tamberly::test
