@@ -423,6 +423,30 @@ void ListService::refreshIfChangedElsewhere() {
     m_refreshDue = false;
 }
 
+std::vector<std::string> ListService::takeDueChecks(std::int64_t now, std::int64_t lease, int limit,
+                                                    std::int64_t period) {
+    std::lock_guard lock(m_writeMutex);
+    m_store.scheduleChecks(now, period, limit * 64);
+    return m_store.takeDueChecks(now, lease, limit);
+}
+
+bool ListService::recordCheck(const std::string& entry, const CheckReport& report) {
+    std::lock_guard lock(m_writeMutex);
+    const auto outcome = m_store.recordCheck(entry, report);
+    if (outcome == ProxyStore::CheckOutcome::Unknown)
+        return false;
+    m_pageStale = true; // the page shows the check
+    if (outcome == ProxyStore::CheckOutcome::Published && listed(entry))
+        setList(listText()->with(entry));
+    if (outcome == ProxyStore::CheckOutcome::Withdrawn) {
+        if (auto shorter = listText()->without(entry))
+            setList(std::move(shorter));
+        else
+            m_refreshDue = true;
+    }
+    return outcome == ProxyStore::CheckOutcome::Withdrawn;
+}
+
 void ListService::waitForChange(std::chrono::milliseconds timeout) {
     m_store.waitForChange(timeout);
 }

@@ -19,6 +19,7 @@
 namespace tamberly {
 
 class ProxyStore;
+struct CheckReport;
 struct ProxyRecord;
 
 /// What the list server answers to one request, before any HTTP framing.
@@ -82,11 +83,15 @@ public:
     /// by default. Set before serving.
     void setErrorSink(std::function<void(const std::string&)> sink);
 
+    /// The checker's share of the list's database, through the service's own connection, so that the list in memory
+    /// follows each check without reading the list again. Gives entries without a check due one within period,
+    /// then takes the due ones (see ProxyStore::takeDueChecks).
+    std::vector<std::string> takeDueChecks(std::int64_t now, std::int64_t lease, int limit, std::int64_t period);
+    /// Stores a check's result and updates the list and the page; true when the check withdrew the entry.
+    bool recordCheck(const std::string& entry, const CheckReport& report);
+
     /// Called when a dead report asked for a check (wakes the checker); set before serving.
     void setCheckRequested(std::function<void()> requested) { m_checkRequested = std::move(requested); }
-
-    /// Something the page shows changed in the database (a check's result); the page is rendered again.
-    void pageChanged() { m_pageStale = true; }
 
     /// Entries shown on one page of index.php.
     static constexpr std::size_t kPageEntries = 1000;

@@ -3,6 +3,7 @@
 #include "core/proxy_entry.h"
 #include "entry.h"
 #include "ip_address.h"
+#include "list_service.h"
 #include "net/proxy_check.h"
 #include "proxy_store.h"
 
@@ -19,8 +20,6 @@ namespace {
 constexpr const char* kCheckPath = "/Tamberly/check.php";
 constexpr const char* kCheckBody = "tamberly-check-ok";
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
-// Entries without a check due are given one in batches of this many per round.
-constexpr int kScheduleBatch = 1000;
 
 std::int64_t systemTime() {
     return static_cast<std::int64_t>(std::time(nullptr));
@@ -79,9 +78,8 @@ PinnedEntry pinEntry(const std::string& entry, bool allowPrivate) {
     return pinned;
 }
 
-ProxyVerifier::ProxyVerifier(ProxyStore& store, VerifyOptions options, std::function<void(const std::string&)> log,
-                             std::function<void()> changed)
-    : m_store(store), m_options(std::move(options)), m_log(std::move(log)), m_changed(std::move(changed)) {
+ProxyVerifier::ProxyVerifier(ListService& service, VerifyOptions options, std::function<void(const std::string&)> log)
+    : m_service(service), m_options(std::move(options)), m_log(std::move(log)) {
     CheckLimits limits;
     limits.timeLimit = m_options.timeLimit;
     limits.atOnce = m_options.atOnce;
@@ -135,10 +133,9 @@ void ProxyVerifier::wake() {
 
 bool ProxyVerifier::checkDue() {
     const std::int64_t now = systemTime();
-    m_store.scheduleChecks(now, m_options.recheck, kScheduleBatch);
     // Long enough for a whole round of checks; a server that dies holding entries leaves them to the others then.
     const std::int64_t lease = std::max<std::int64_t>(60, 4 * m_options.timeLimit.count() / 1000);
-    const auto taken = m_store.takeDueChecks(now, lease, m_options.atOnce);
+    const auto taken = m_service.takeDueChecks(now, lease, m_options.atOnce, m_options.recheck);
     if (taken.empty())
         return false;
 
@@ -170,19 +167,14 @@ bool ProxyVerifier::checkDue() {
         }
     }
     const std::int64_t done = systemTime();
-    bool changed = false;
     for (std::size_t i = 0; i < taken.size(); ++i) {
         CheckReport& report = reports[i];
         report.now = done;
         report.nextDue = done + m_options.recheck;
         report.publish = !m_options.moderate;
-        const auto outcome = m_store.recordCheck(taken[i], report);
-        changed = changed || outcome != ProxyStore::CheckOutcome::Unknown;
-        if (outcome == ProxyStore::CheckOutcome::Withdrawn)
+        if (m_service.recordCheck(taken[i], report))
             m_log("withdrew " + taken[i] + ": " + report.note);
     }
-    if (changed && m_changed)
-        m_changed();
     return true;
 }
 

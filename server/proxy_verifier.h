@@ -11,8 +11,8 @@
 
 namespace tamberly {
 
+class ListService;
 class ProxyCheck;
-class ProxyStore;
 
 struct VerifyOptions {
     /// Check entries before they are published and again every recheck seconds.
@@ -42,14 +42,11 @@ struct PinnedEntry {
 /// every address it has.
 PinnedEntry pinEntry(const std::string& entry, bool allowPrivate);
 
-/// Checks the entries whose check is due, with the desktop program's check engine, on a thread of its own and a
-/// connection to the database of its own: several servers on one database share the work, each due check taken by
-/// one of them.
+/// Checks the entries whose check is due, with the desktop program's check engine, on a thread of its own: several
+/// servers on one database share the work, each due check taken by one of them.
 class ProxyVerifier {
 public:
-    /// changed is called after a check changed what the page shows.
-    ProxyVerifier(ProxyStore& store, VerifyOptions options, std::function<void(const std::string&)> log,
-                  std::function<void()> changed);
+    ProxyVerifier(ListService& service, VerifyOptions options, std::function<void(const std::string&)> log);
     ~ProxyVerifier();
     ProxyVerifier(const ProxyVerifier&) = delete;
     ProxyVerifier& operator=(const ProxyVerifier&) = delete;
@@ -64,10 +61,9 @@ public:
 private:
     bool checkDue();
 
-    ProxyStore& m_store;
+    ListService& m_service;
     VerifyOptions m_options;
     std::function<void(const std::string&)> m_log;
-    std::function<void()> m_changed;
     std::unique_ptr<ProxyCheck> m_check;
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -60,10 +60,8 @@ int runCommand(const CommandLine& commandLine) {
     }
     const bool allowPrivate = commandLine.service.allowPrivateEntries;
     switch (commandLine.command) {
-    case CommandLine::Command::Serve: {
-        const auto checkStore = commandLine.verify.enabled ? openProxyStore(path) : nullptr;
-        return serveList(store, *openProxyStore(path), checkStore.get(), commandLine, std::move(*secret));
-    }
+    case CommandLine::Command::Serve:
+        return serveList(store, *openProxyStore(path), commandLine, std::move(*secret));
     case CommandLine::Command::Import:
         return importFile(store, commandLine.argument, allowPrivate);
     case CommandLine::Command::Withdrawn:

@@ -37,8 +37,7 @@ std::string unreachableForChecks(const std::string& host, bool allowPrivate) {
 
 } // namespace
 
-int serveList(ProxyStore& store, ProxyStore& pageStore, ProxyStore* checkStore, const CommandLine& commandLine,
-              ReporterSecret secret) {
+int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& commandLine, ReporterSecret secret) {
     VerifyOptions verify = commandLine.verify;
     if (verify.enabled && verify.publicUrl.empty()) {
         const std::string why = unreachableForChecks(commandLine.http.host, commandLine.service.allowPrivateEntries);
@@ -66,14 +65,12 @@ int serveList(ProxyStore& store, ProxyStore& pageStore, ProxyStore* checkStore, 
                        " (address in use or not available here)");
 
     std::unique_ptr<ProxyVerifier> verifier;
-    if (verify.enabled && checkStore) {
+    if (verify.enabled) {
         if (verify.publicUrl.empty())
             verify.publicUrl = "http://" + displayAddress(commandLine.http.host, port);
-        checkStore->setLog([](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); });
-        verifier = std::make_unique<ProxyVerifier>(
-            *checkStore, verify,
-            [](const std::string& message) { logLine(std::string(kProgram) + ": " + message + "\n"); },
-            [&service] { service.pageChanged(); });
+        verifier = std::make_unique<ProxyVerifier>(service, verify, [](const std::string& message) {
+            logLine(std::string(kProgram) + ": " + message + "\n");
+        });
         service.setCheckRequested([&verifier] { verifier->wake(); });
     }
 
@@ -104,7 +101,7 @@ int serveList(ProxyStore& store, ProxyStore& pageStore, ProxyStore* checkStore, 
         }
     });
 
-    // Checks run on a thread of their own, with their own connection: a slow round never holds up requests.
+    // Checks run on a thread of their own: a round waits for its proxies without holding up requests.
     std::thread checkThread;
     if (verifier)
         checkThread = std::thread([&] { verifier->run(); });

@@ -7,8 +7,7 @@ class ProxyStore;
 class ReporterSecret;
 
 /// Answers requests until SIGINT or SIGTERM; the exit code of serve. The page is read through pageStore, a second
-/// connection to the same database; with --verify the checks go through checkStore, a third one.
-int serveList(ProxyStore& store, ProxyStore& pageStore, ProxyStore* checkStore, const CommandLine& commandLine,
-              ReporterSecret secret);
+/// connection to the same database.
+int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& commandLine, ReporterSecret secret);
 
 } // namespace tamberly
