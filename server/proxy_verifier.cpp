@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <ctime>
 #include <exception>
+#include <future>
 
 namespace tamberly {
 namespace {
@@ -142,8 +143,12 @@ bool ProxyVerifier::checkDue() {
     std::vector<CheckReport> reports(taken.size());
     std::vector<std::string> targets;
     std::vector<std::size_t> checked; // index in taken of each target
+    // Names are resolved side by side: one slow name server must not hold up the whole round.
+    std::vector<std::future<PinnedEntry>> resolving;
+    for (const auto& entry : taken)
+        resolving.push_back(std::async(std::launch::async, pinEntry, entry, m_options.allowPrivateEntries));
     for (std::size_t i = 0; i < taken.size(); ++i) {
-        const PinnedEntry pinned = pinEntry(taken[i], m_options.allowPrivateEntries);
+        const PinnedEntry pinned = resolving[i].get();
         if (pinned.target.empty()) {
             reports[i].note = pinned.refusal;
             continue;

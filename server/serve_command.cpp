@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iostream>
@@ -31,7 +32,7 @@ std::string unreachableForChecks(const std::string& host, bool allowPrivate) {
     const std::string entry = displayAddress(address->text(), 1);
     const std::string fault = listPolicyFault(entry, allowPrivate);
     if (!fault.empty())
-        return fault.substr(0, fault.find(" points into"));
+        return fault.substr(0, std::min(fault.find(" points into"), fault.find(" cannot be a proxy")));
     return {};
 }
 

@@ -797,6 +797,9 @@ TEST_P(ListServerTest, HeldConnectionsDoNotLockOthersOut) {
     RawClient beyond(server.port());
     beyond.send("GET /Tamberly/update.php HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(beyond.receiveAll(), "") << "the fourth connection of one address is closed unanswered";
+    EXPECT_NE(server.log().find("127.0.0.1 refused: over 3 connections from one client (1 connection refused"),
+              std::string::npos)
+        << server.log();
     idle.pop_back();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(get(server, kList).status, 200);

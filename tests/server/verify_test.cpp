@@ -236,6 +236,8 @@ TEST(VerifyRules, RefusesToStartWhereProxiesCouldNotReachIt) {
          "--verify needs --public-url here: the server listens on "
          "127.0.0.1, a loopback address"},
         {{"serve", "--verify", "--listen", "[::1]:0"}, "the server listens on ::1, a loopback address"},
+        {{"serve", "--verify", "--allow-private-entries", "--listen", "0.0.0.0:0"},
+         "the server listens on 0.0.0.0, an unspecified address (0.0.0.0/8), and each proxy"},
         {{"serve", "--recheck", "1h"}, "--recheck applies only with --verify"},
         {{"serve", "--verify", "--public-url", "ftp://example.org"}, "--public-url wants the server's address"},
         {{"serve", "--verify", "--recheck", "0"}, "--recheck wants a time"},
