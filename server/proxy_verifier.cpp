@@ -30,6 +30,26 @@ std::string withPort(const IpAddress& address, std::string_view port) {
     return (address.v4 ? address.text() : "[" + address.text() + "]") + ":" + std::string(port);
 }
 
+// Beyond what the list refuses: ranges no proxy out there has, and IPv6 ranges that carry an IPv4 address inside
+// (IPv4-compatible, NAT64, 6to4, Teredo), through which a check could reach a private IPv4 address.
+const char* const kReservedForChecks[] = {
+    "192.0.0.0/24",   "192.0.2.0/24", "198.18.0.0/15", "198.51.100.0/24", "203.0.113.0/24", "::/96",     "64:ff9b::/96",
+    "64:ff9b:1::/48", "100::/64",     "2001::/23",     "2001:db8::/32",   "2002::/16",      "fec0::/10",
+};
+
+// Why a check may not connect to the address, or empty when it may.
+std::string addressFault(const IpAddress& address, const std::string& target, bool allowPrivate) {
+    if (std::string fault = listPolicyFault(target, allowPrivate); !fault.empty())
+        return fault;
+    if (allowPrivate)
+        return {};
+    for (const char* range : kReservedForChecks) {
+        if (parseIpRange(range)->contains(address))
+            return std::string("a reserved address (") + range + ")";
+    }
+    return {};
+}
+
 } // namespace
 
 PinnedEntry pinEntry(const std::string& entry, bool allowPrivate) {
@@ -38,7 +58,7 @@ PinnedEntry pinEntry(const std::string& entry, bool allowPrivate) {
         return {{}, "not an entry in stored form"};
     if (const auto literal = parseIpAddress(split.host)) {
         const std::string target = withPort(*literal, split.port);
-        const std::string fault = listPolicyFault(target, allowPrivate);
+        const std::string fault = addressFault(*literal, target, allowPrivate);
         return fault.empty() ? PinnedEntry{target, {}} : PinnedEntry{{}, "not checked: " + fault};
     }
     if (const std::string fault = listPolicyFault(entry, allowPrivate); !fault.empty())
@@ -64,7 +84,7 @@ PinnedEntry pinEntry(const std::string& entry, bool allowPrivate) {
             continue;
         const std::string target = withPort(*address, split.port);
         // Every address counts: a name that also leads into a private network is not checked at all.
-        if (const std::string fault = listPolicyFault(target, allowPrivate); !fault.empty()) {
+        if (const std::string fault = addressFault(*address, target, allowPrivate); !fault.empty()) {
             pinned = {{}, "not checked: " + host + " resolves to " + address->text() + ", " + fault};
             break;
         }
