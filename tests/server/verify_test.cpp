@@ -252,6 +252,32 @@ TEST_P(VerifyTest, ADeadReportAsksForACheckThatWithdrawsOnlyADeadEntry) {
     EXPECT_EQ(get(*listServer, kList).body, working.entry() + "*") << "and passed: it stays";
 }
 
+TEST_P(VerifyTest, ModerationStillDecidesAndWaitingEntriesAreCapped) {
+    TestProxy working(TestProxy::Mode::Forward);
+    {
+        const auto moderated = server({"--moderate"});
+        ASSERT_EQ(get(*moderated, add(working.entry())).status, 200);
+        EXPECT_TRUE(becomes([&] { return working.requests() > 0; }, std::chrono::seconds(10)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(get(*moderated, kList).body, "") << "a working entry still waits for approval";
+        EXPECT_EQ(runListServer({"pending", "--db", m_db}).out, working.entry() + "\n");
+        ASSERT_EQ(runListServer({"approve", working.entry(), "--db", m_db}).exitCode, 0);
+        EXPECT_TRUE(
+            becomes([&] { return get(*moderated, kList).body == working.entry() + "*"; }, std::chrono::seconds(3)));
+    }
+    // Entries waiting for their check count against --max-pending: one that never answers holds the only place.
+    TestProxy silent(TestProxy::Mode::Silent);
+    const auto capped = server({"--max-pending", "1"});
+    ASSERT_EQ(get(*capped, add(silent.entry())).status, 200);
+    const auto full = get(*capped, add("127.0.0.2:8080"));
+    EXPECT_EQ(full.status, 503);
+    EXPECT_EQ(full.body, "too many proxies are waiting for their check; try again later");
+    EXPECT_TRUE(becomes([&] { return contains(withdrawn(), silent.entry() + "\tfailed its check: timed out"); },
+                        std::chrono::seconds(10)))
+        << "5 s at most";
+    EXPECT_EQ(get(*capped, add("127.0.0.2:8080")).status, 200) << "the place is free again";
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, VerifyTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return info.param == Backend::Sqlite ? "SQLite" : "PostgreSQL"; });
 
