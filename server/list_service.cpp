@@ -24,6 +24,8 @@ constexpr const char* kPageStyle = "<style>\n"
                                    "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; "
                                    "text-align: left; }\n"
                                    "</style>\n";
+// How soon the page shows the checks that other servers on the database made.
+constexpr auto kOtherServersChecks = std::chrono::seconds(30);
 constexpr const char* kPagePolicy = "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'";
 
 Reply text(int status, std::string body) {
@@ -407,6 +409,13 @@ Reply ListService::storeFailure(const std::exception& error) {
 }
 
 void ListService::refreshIfChangedElsewhere() {
+    // Checks made by another server change no entry's state, so no notification tells of them: the page reads them
+    // again now and then.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_options.verify && now - m_checksShown >= kOtherServersChecks) {
+        m_checksShown = now;
+        m_pageStale = true;
+    }
     std::lock_guard lock(m_writeMutex);
     if (m_store.changedElsewhere())
         m_refreshDue = true;

@@ -119,6 +119,7 @@ private:
     std::mutex m_writeMutex;
     std::atomic<std::shared_ptr<const ListText>> m_list;
     bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex
+    std::chrono::steady_clock::time_point m_checksShown{}; // by the watching thread only
 
     // The page, rendered once for every request, again when something on it changed, at most once a second.
     std::mutex m_pageMutex;
