@@ -197,6 +197,9 @@ Reply ListService::submit(const QueryParams& params) {
             setList(listText()->with(entry));
         if (result != ProxyStore::AddResult::AlreadyKnown)
             m_pageStale = true;
+        if (m_options.verify && m_checkRequested &&
+            (result == ProxyStore::AddResult::Added || result == ProxyStore::AddResult::Readded))
+            m_checkRequested(); // its first check, at once
     } catch (const std::exception& error) {
         if (!visitor)
             throw;

@@ -90,7 +90,7 @@ public:
     /// Stores a check's result and updates the list and the page; true when the check withdrew the entry.
     bool recordCheck(const std::string& entry, const CheckReport& report);
 
-    /// Called when a dead report asked for a check (wakes the checker); set before serving.
+    /// Called when a submission or a dead report made a check due (wakes the checker); set before serving.
     void setCheckRequested(std::function<void()> requested) { m_checkRequested = std::move(requested); }
 
     /// Entries shown on one page of index.php.
