@@ -181,8 +181,8 @@ bool ProxyVerifier::checkDue() {
         if (outcome.cancelled)
             return false;
         if (!outcome.ok) // the test page itself is out of reach: no entry is to blame; tried again after the lease
-            throw std::runtime_error("cannot fetch " + m_options.publicUrl + kCheckPath +
-                                     " (see --public-url): " + outcome.error);
+            throw std::runtime_error("no proxy checked: the check page is out of reach (see --public-url): " +
+                                     outcome.error);
         for (std::size_t k = 0; k < checked.size(); ++k) {
             const CheckResult& result = outcome.results[k];
             CheckReport& report = reports[checked[k]];

@@ -5,6 +5,7 @@
 #include "http_server.h"
 #include "ip_address.h"
 #include "list_service.h"
+#include "net/curl_library.h"
 #include "program_output.h"
 #include "proxy_store.h"
 #include "proxy_verifier.h"
@@ -40,6 +41,9 @@ std::string unreachableForChecks(const std::string& host, bool allowPrivate) {
 
 int serveList(ProxyStore& store, ProxyStore& pageStore, const CommandLine& commandLine, ReporterSecret secret) {
     VerifyOptions verify = commandLine.verify;
+    // Loaded now, so that a machine without it is told at start rather than at the first check.
+    if (std::string why; verify.enabled && !loadCurl(why))
+        return failure("--verify needs libcurl: " + why);
     if (verify.enabled && verify.publicUrl.empty()) {
         const std::string why = unreachableForChecks(commandLine.http.host, commandLine.service.allowPrivateEntries);
         if (!why.empty())

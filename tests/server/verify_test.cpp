@@ -358,6 +358,23 @@ TEST(VerifyRules, PinsOnlyAddressesAProxyOutThereCanHave) {
     EXPECT_EQ(pinEntry("0.0.0.0:80", true).target, "") << "never an address that is no proxy";
 }
 
+TEST(VerifyRules, AnUnreachableCheckPageBlamesNoProxy) {
+    TempDir dir;
+    TestProxy working(TestProxy::Mode::Forward);
+    TestProxy nowhere(TestProxy::Mode::Refusing); // the public address given, where nothing answers
+    ServerProcess listServer({"--db", dir.file("list.db"), "--verify", "--allow-private-entries", "--public-url",
+                              "http://127.0.0.1:" + std::to_string(nowhere.port())});
+    ASSERT_EQ(get(listServer, add(working.entry())).status, 200);
+    EXPECT_TRUE(becomes([&] { return contains(listServer.log(), "no proxy checked: the check page is out of reach"); },
+                        std::chrono::seconds(10)))
+        << listServer.log();
+    EXPECT_EQ(runListServer({"pending", "--db", dir.file("list.db"), "--allow-private-entries"}).out,
+              working.entry() + "\n")
+        << "still waiting for a check";
+    EXPECT_EQ(runListServer({"withdrawn", "--db", dir.file("list.db"), "--allow-private-entries"}).out, "");
+    EXPECT_EQ(working.requests(), 0);
+}
+
 TEST(VerifyRules, RefusesToStartWhereProxiesCouldNotReachIt) {
     TempDir dir;
     const std::string db = dir.file("list.db");
