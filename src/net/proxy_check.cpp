@@ -414,7 +414,8 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
     {
         const std::string& url = m_page.url;
         std::deque<Task> directTasks{Task::DirectPage};
-        if (!m_page.judgeUrl.empty())
+        // Inside a TLS tunnel no proxy's header line reaches the judge: an https judge would call every proxy elite.
+        if (equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://"))
             directTasks.insert(directTasks.end(), {Task::DirectJudge4, Task::DirectJudge6});
         std::size_t left = directTasks.size();
         while (left > 0) {

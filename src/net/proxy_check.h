@@ -63,7 +63,7 @@ struct TestPage {
     /// answer any 2xx, and a proxy must pass on the same body.
     std::string expect;
     /// The list server's judge (plain http), fetched directly for the user's own address and through each working
-    /// proxy to grade its anonymity. Empty: no anonymity grade.
+    /// proxy to grade its anonymity. Empty, or not http: no anonymity grade.
     std::string judgeUrl;
     /// The host a working proxy is asked to open a tunnel to (CONNECT host:443). Empty: no tunnel grade.
     std::string tunnelHost;
