@@ -174,7 +174,7 @@ bool parseJudgeAnswer(std::string_view text, JudgeAnswer& answer) {
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         line = trim(line, "\r");
         if (first) {
-            answer.clientAddress = std::string(trim(line.substr(kJudgeTag.size()), " \t"));
+            answer.clientAddress = std::string(trim(line.substr(kJudgeTag.size()), " \t\r"));
             first = false;
             continue;
         }
@@ -184,7 +184,7 @@ bool parseJudgeAnswer(std::string_view text, JudgeAnswer& answer) {
         if (colon == std::string_view::npos || colon == 0)
             return false;
         answer.headers.emplace_back(std::string(line.substr(0, colon)),
-                                    std::string(trim(line.substr(colon + 1), " \t")));
+                                    std::string(trim(line.substr(colon + 1), " \t\r")));
     }
     return !answer.clientAddress.empty();
 }

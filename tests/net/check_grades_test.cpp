@@ -73,6 +73,10 @@ TEST(JudgeAnswer, ReadsWhatItWritesAndNothingElse) {
     EXPECT_EQ(read.clientAddress, "10.0.0.1");
     EXPECT_EQ(read.headers, (std::vector<std::pair<std::string, std::string>>{{"Via", "x"}}));
     EXPECT_TRUE(parseJudgeAnswer("tamberly-judge 10.0.0.1", read));
+    // Stray carriage returns and blanks around a value are no part of it, so what is written reads back the same.
+    ASSERT_TRUE(parseJudgeAnswer("tamberly-judge 10.0.0.1\r\t\r\r\nVia: x \r\t\r\n", read));
+    EXPECT_EQ(read.clientAddress, "10.0.0.1");
+    EXPECT_EQ(read.headers, (std::vector<std::pair<std::string, std::string>>{{"Via", "x"}}));
 
     for (const char* other : {"", "tamberly-check-ok", "<html><body>Sign in</body></html>", "tamberly-judge \n",
                               "tamberly-judge 10.0.0.1\nnot a header line\n", "tamberly-judge 10.0.0.1\n: x\n",
