@@ -408,69 +408,21 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
     };
 
     // First, without any proxy: the page, which must answer as the page should before any proxy is asked for it,
-    // and the judge over IPv4 and over IPv6, whose answers give the user's own addresses.
+    // and beside it the judge over IPv4 and over IPv6, whose answers give the user's own addresses. Entries start
+    // once the page has answered; only their anonymity waits for the judge.
+    const std::string& url = m_page.url;
+    std::deque<std::pair<Task, std::size_t>> queue{{Task::DirectPage, 0}};
+    // Inside a TLS tunnel no proxy's header line reaches the judge: an https judge would call every proxy elite.
+    const bool judgeAsked = equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://");
+    int judgesLeft = 0;
+    if (judgeAsked) {
+        queue.emplace_back(Task::DirectJudge4, 0);
+        queue.emplace_back(Task::DirectJudge6, 0);
+        judgesLeft = 2;
+    }
+    bool pageKnown = false;
     std::string direct;
     std::vector<std::string> ownAddresses;
-    {
-        const std::string& url = m_page.url;
-        std::deque<Task> directTasks{Task::DirectPage};
-        // Inside a TLS tunnel no proxy's header line reaches the judge: an https judge would call every proxy elite.
-        if (equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://"))
-            directTasks.insert(directTasks.end(), {Task::DirectJudge4, Task::DirectJudge6});
-        std::size_t left = directTasks.size();
-        while (left > 0) {
-            while (!directTasks.empty() && running.size() < atOnce) {
-                const Task task = directTasks.front();
-                directTasks.pop_front();
-                if (start(task, 0))
-                    continue;
-                if (task == Task::DirectPage) {
-                    outcome.error = "the test URL " + url + " is not a URL this check can fetch";
-                    return outcome;
-                }
-                --left; // a judge URL libcurl will not take: no anonymity grades
-            }
-            if (left == 0)
-                break;
-            const bool going = pump([&](Slot& slot, CURLcode code) {
-                --left;
-                if (slot.task != Task::DirectPage) {
-                    if (const auto seen = judgeAnswer(slot, code); seen && !seen->clientAddress.empty())
-                        ownAddresses.push_back(seen->clientAddress);
-                    return;
-                }
-                long status = 0;
-                curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
-                const bool success = status >= 200 && status <= 299;
-                // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a
-                // page however long.
-                const bool answered = code == CURLE_OK || slot.overflow;
-                const bool otherPage =
-                    !m_page.expect.empty() && answered &&
-                    !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
-                if (slot.headerOverflow)
-                    outcome.error = "the test URL " + url + " answers with more than " +
-                                    std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";
-                else if (otherPage)
-                    outcome.error = "the test URL did not answer as a check page";
-                else if (code == CURLE_OK && success)
-                    direct = slot.body;
-                else if (slot.overflow)
-                    outcome.error = "the test URL " + url + " answers with more than " +
-                                    std::to_string(m_limits.maxBodyBytes) + " bytes";
-                else if (code == CURLE_OK)
-                    outcome.error = "the test URL " + url + " answers " + std::to_string(status);
-                else
-                    outcome.error = "the test URL " + url + " does not answer: " + curl().easy_strerror(code);
-            });
-            if (!going) {
-                outcome.cancelled = true;
-                return outcome;
-            }
-        }
-        if (!outcome.error.empty())
-            return outcome;
-    }
 
     // Then each entry: the page through it and, once it works, its grades; its result is known when all are in.
     struct JobState {
@@ -485,28 +437,73 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 progress(i, outcome.results[i]);
         }
     };
-    // A working entry's grades go ahead of new entries, so that its result comes soon and few wait half done.
-    std::deque<std::pair<Task, std::size_t>> grades;
-    const bool gradeAnonymity = !ownAddresses.empty();
-    const bool gradeTunnel = !m_page.tunnelHost.empty();
     const auto graded = [&](std::size_t job) {
         if (--states[job].pending == 0)
             report(job);
     };
+    const bool gradeTunnel = !m_page.tunnelHost.empty();
+    // Working entries whose judge request waits for the user's own addresses.
+    std::vector<std::size_t> awaitingJudge;
+    const auto judgeFetched = [&] {
+        if (--judgesLeft > 0)
+            return;
+        for (const std::size_t job : awaitingJudge) {
+            if (ownAddresses.empty())
+                graded(job); // no own address: no anonymity grade
+            else
+                queue.emplace_back(Task::Judge, job);
+        }
+        awaitingJudge.clear();
+    };
+    const auto directPage = [&](Slot& slot, CURLcode code) {
+        long status = 0;
+        curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+        const bool success = status >= 200 && status <= 299;
+        // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a page
+        // however long.
+        const bool answered = code == CURLE_OK || slot.overflow;
+        const bool otherPage = !m_page.expect.empty() && answered &&
+                               !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
+        if (slot.headerOverflow)
+            outcome.error = "the test URL " + url + " answers with more than " +
+                            std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";
+        else if (otherPage)
+            outcome.error = "the test URL did not answer as a check page";
+        else if (code == CURLE_OK && success)
+            direct = slot.body;
+        else if (slot.overflow)
+            outcome.error =
+                "the test URL " + url + " answers with more than " + std::to_string(m_limits.maxBodyBytes) + " bytes";
+        else if (code == CURLE_OK)
+            outcome.error = "the test URL " + url + " answers " + std::to_string(status);
+        else
+            outcome.error = "the test URL " + url + " does not answer: " + curl().easy_strerror(code);
+        pageKnown = true;
+    };
 
     std::size_t next = 0;
-    while (next < jobs.size() || !grades.empty() || !running.empty()) {
-        while (running.size() < atOnce && (!grades.empty() || next < jobs.size())) {
-            if (!grades.empty()) {
-                const auto [task, job] = grades.front();
-                grades.pop_front();
-                if (!start(task, job))
-                    graded(job); // libcurl refused its options: that grade stays unknown
+    while (!pageKnown || next < jobs.size() || !queue.empty() || !running.empty()) {
+        // The direct fetches and working entries' grades go ahead of new entries, so that results come soon and few
+        // entries wait half done.
+        while (running.size() < atOnce && (!queue.empty() || (pageKnown && next < jobs.size()))) {
+            if (!queue.empty()) {
+                const auto [task, job] = queue.front();
+                queue.pop_front();
+                if (start(task, job))
+                    continue;
+                // libcurl refused the options; nothing was sent.
+                if (task == Task::DirectPage) {
+                    outcome.error = "the test URL " + url + " is not a URL this check can fetch";
+                    return outcome;
+                }
+                if (task == Task::DirectJudge4 || task == Task::DirectJudge6)
+                    judgeFetched();
+                else
+                    graded(job); // that grade stays unknown
                 continue;
             }
             const std::size_t job = next++;
             if (!start(Task::Page, job)) {
-                // libcurl refused the options of this one; nothing was sent.
                 states[job].result.verdict = Verdict::Refused;
                 report(job);
             }
@@ -514,33 +511,48 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         const bool going = pump([&](Slot& slot, CURLcode code) {
             JobState& state = states[slot.job];
             switch (slot.task) {
+            case Task::DirectPage:
+                directPage(slot, code);
+                break;
+            case Task::DirectJudge4:
+            case Task::DirectJudge6:
+                if (const auto seen = judgeAnswer(slot, code); seen && !seen->clientAddress.empty())
+                    ownAddresses.push_back(seen->clientAddress);
+                judgeFetched();
+                break;
             case Task::Page:
                 state.result.verdict = judge(slot, code, m_page, direct);
                 state.result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
                 state.result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
                 if (state.result.verdict == Verdict::Works) {
-                    if (gradeAnonymity)
-                        grades.emplace_back(Task::Judge, slot.job);
-                    if (gradeTunnel)
-                        grades.emplace_back(Task::Tunnel, slot.job);
-                    state.pending = int(gradeAnonymity) + int(gradeTunnel);
+                    if (judgeAsked && judgesLeft > 0) {
+                        awaitingJudge.push_back(slot.job);
+                        ++state.pending;
+                    } else if (!ownAddresses.empty()) {
+                        queue.emplace_back(Task::Judge, slot.job);
+                        ++state.pending;
+                    }
+                    if (gradeTunnel) {
+                        queue.emplace_back(Task::Tunnel, slot.job);
+                        ++state.pending;
+                    }
                 }
                 if (state.pending == 0)
                     report(slot.job);
                 break;
             case Task::Judge:
                 if (const auto seen = judgeAnswer(slot, code))
-                    state.result.anonymity = tamberly::gradeAnonymity(*seen, ownAddresses);
+                    state.result.anonymity = gradeAnonymity(*seen, ownAddresses);
                 graded(slot.job);
                 break;
             case Task::Tunnel:
                 state.result.tunnel = tunnelOutcome(slot, code, jobs[slot.job].rfind("http://", 0) != 0);
                 graded(slot.job);
                 break;
-            default:
-                break;
             }
         });
+        if (!outcome.error.empty())
+            return outcome;
         if (!going) {
             outcome.cancelled = true;
             return outcome;

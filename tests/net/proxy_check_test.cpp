@@ -47,6 +47,15 @@ struct ProxyCheckTest : ::testing::Test {
         target.get("/fresh", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content("fresh answer " + std::to_string(++served), "text/plain");
         });
+        // A judge that takes its time: entries that work before it has answered wait only for their grade.
+        target.get("/slow-judge", [](const httplib::Request& req, httplib::Response& res) {
+            std::this_thread::sleep_for(300ms);
+            JudgeAnswer seen{req.remote_addr, {}};
+            for (const auto& [name, value] : req.headers)
+                if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT")
+                    seen.headers.emplace_back(name, value);
+            res.set_content(formatJudgeAnswer(seen), "text/plain");
+        });
         target.start();
     }
     std::string url(const std::string& path = "/Tamberly/check.php") const { return target.baseUrl() + path; }
@@ -230,6 +239,22 @@ TEST_F(ProxyCheckTest, AnAnswerOverTheBodyLimitIsAWrongAnswer) {
     const auto outcome = check.run({portal.entry()});
     ASSERT_TRUE(outcome.ok);
     EXPECT_EQ(outcome.results[0].verdict, Verdict::WrongAnswer);
+}
+
+TEST_F(ProxyCheckTest, EntriesThatWorkBeforeTheJudgeAnswersAreGradedWhenItDoes) {
+    TestProxy transparent(Mode::Transparent), elite(Mode::Elite);
+    ProxyCheck check({url(), kBody, url("/slow-judge"), "127.0.0.1"}, {.timeLimit = 3000ms});
+    std::vector<std::size_t> reported;
+    const auto outcome = check.run({transparent.entry(), elite.entry()},
+                                   [&](std::size_t i, const CheckResult&) { reported.push_back(i); });
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_STREQ(verdictText(outcome.results[0].verdict), "works");
+    EXPECT_STREQ(verdictText(outcome.results[1].verdict), "works");
+    EXPECT_EQ(outcome.results[0].anonymity, Anonymity::Transparent);
+    EXPECT_EQ(outcome.results[0].tunnel, Tunnel::No);
+    EXPECT_EQ(outcome.results[1].anonymity, Anonymity::Elite);
+    EXPECT_EQ(outcome.results[1].tunnel, Tunnel::Yes);
+    EXPECT_EQ(reported.size(), 2u);
 }
 
 TEST_F(ProxyCheckTest, CancelEndsARunningCheckAtOnce) {

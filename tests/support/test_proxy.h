@@ -37,7 +37,7 @@ public:
         // site sees another address than the user's 127.0.0.1:
         Transparent, // from 127.0.0.2, adding "X-Forwarded-For: <the client's address>"; refuses CONNECT (403)
         Anonymous,   // from 127.0.0.3, adding a Via line; allows CONNECT (200, then connects nowhere)
-        Elite,       // from 127.0.0.4, every header line as received, nothing added; allows CONNECT
+        Elite,       // from 127.0.0.4, every header line as received, nothing that tells added; allows CONNECT
     };
 
     explicit TestProxy(Mode mode, std::chrono::milliseconds delay = std::chrono::milliseconds(300))
@@ -248,7 +248,8 @@ private:
         ::shutdown(client, SHUT_RDWR);
     }
 
-    // The request to 127.0.0.1 with its header lines as they came (plus the mode's own), from the mode's address.
+    // The request to 127.0.0.1 with its header lines as they came (plus the mode's own and "Connection: close"),
+    // from the mode's address.
     void relay(int client, const std::string& line, const std::string& head) {
         const std::string prefix = "GET http://127.0.0.1:";
         if (line.compare(0, prefix.size(), prefix) != 0) {
@@ -269,6 +270,8 @@ private:
             headers += "X-Forwarded-For: " + std::string(peerText) + "\r\n";
         if (m_mode == Mode::Anonymous)
             headers += "Via: 1.1 test-proxy\r\n";
+        // One request per connection: the site closes after its answer, whatever a passed-on line asked for.
+        headers += "Connection: close\r\n";
         const char* from = m_mode == Mode::Transparent ? "127.0.0.2"
                            : m_mode == Mode::Anonymous ? "127.0.0.3"
                                                        : "127.0.0.4";
@@ -282,9 +285,7 @@ private:
         address.sin_port = htons(static_cast<std::uint16_t>(port));
         if (::bind(upstream, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
             ::connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            sendAll(upstream, "GET " + line.substr(portEnd, pathEnd - portEnd) + " HTTP/1.0\r\n" + headers + "\r\n")) {
-            // No further request: the site closes after its answer even when a passed-on line asked it not to.
-            ::shutdown(upstream, SHUT_WR);
+            sendAll(upstream, "GET " + line.substr(portEnd, pathEnd - portEnd) + " HTTP/1.1\r\n" + headers + "\r\n")) {
             char buffer[4096];
             ssize_t n;
             while ((n = ::recv(upstream, buffer, sizeof buffer, 0)) > 0)
