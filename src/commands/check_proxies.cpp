@@ -36,8 +36,14 @@ namespace {
 
 RowMark markOf(const CheckResult& result) {
     switch (result.verdict) {
-    case Verdict::Works:
-        return {true, std::to_string(result.totalMs) + " ms"};
+    case Verdict::Works: {
+        // The grades that are known, then the time: "elite · tunnel · 120 ms".
+        std::string text;
+        for (const char* grade : {anonymityText(result.anonymity), tunnelText(result.tunnel)})
+            if (*grade)
+                text += std::string(grade) + " \u00b7 ";
+        return {true, text + std::to_string(result.totalMs) + " ms"};
+    }
     case Verdict::BadEntry:
         // Nothing was sent: the row keeps the mark the list itself gives it.
         return {};
@@ -97,8 +103,8 @@ void CheckProxies::checkProxies() {
         return;
     }
 
-    auto job = std::make_shared<Job>(TestPage{m_settings.checkUrl(), m_settings.checkExpect()}, m_limits,
-                                     entries.size());
+    TestPage page{m_settings.checkUrl(), m_settings.checkExpect(), m_settings.judgeUrl(), m_settings.tunnelHost()};
+    auto job = std::make_shared<Job>(std::move(page), m_limits, entries.size());
     m_job = job;
     m_view.setStatus(counting(0, job->total, 0));
     m_worker = std::thread([this, job, entries = std::move(entries)] {
