@@ -41,7 +41,8 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
               (QStringList{"&Visit Website", "&Hide", "&Start with the session", "&Quit"}));
     EXPECT_EQ(captions(child<QMenu>("proxyMenu")->actions()),
               (QStringList{"Download &List", "&Internet Explorer", "&Random proxy and launch", "&Show current proxy",
-                           "Report &dead proxy", "&Add a new proxy", "&Check proxies", "S&top checking"}));
+                           "Report &dead proxy", "&Add a new proxy", "&Check proxies", "S&top checking",
+                           "Use &fastest working proxy", "S&ort by last check", "&Keep me on a working proxy"}));
     EXPECT_EQ(captions(child<QMenu>("internetExplorerMenu")->actions()),
               (QStringList{"&Launch", "&No proxy", "&Use this proxy", "Show Internet &Options"}));
     EXPECT_EQ(captions(trayMenu()->actions()),
@@ -60,12 +61,13 @@ TEST_F(WindowTest, MenuTreeCaptionsAccessKeysAndShortcut) {
         }
     }
 
-    // Only "Start with the session" can be checked; nothing disabled; Ctrl+Q on "File", "Quit" and Esc on
-    // "Stop checking" only.
+    // Only the three toggles can be checked; nothing disabled; Ctrl+Q on "File", "Quit" and Esc on "Stop checking"
+    // only.
+    const QStringList toggles = {"startWithSession", "sortByCheck", "watchProxy"};
     for (QAction* a : window->findChildren<QAction*>()) {
         if (a->text().isEmpty())
             continue;
-        EXPECT_EQ(a->isCheckable(), a->objectName() == "startWithSession") << a->objectName().toStdString();
+        EXPECT_EQ(a->isCheckable(), toggles.contains(a->objectName())) << a->objectName().toStdString();
         EXPECT_TRUE(a->isEnabled());
         const QKeySequence shortcut = a->objectName() == "quit"        ? QKeySequence("Ctrl+Q")
                                       : a->objectName() == "stopCheck" ? QKeySequence("Esc")
