@@ -32,8 +32,8 @@ std::chrono::milliseconds QtWatchTimer::now() const {
     // CLOCK_BOOTTIME goes on while the computer is suspended, so a timer that fires after a sleep shows as late.
     timespec now{};
     clock_gettime(CLOCK_BOOTTIME, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::nanoseconds(now.tv_nsec));
+    return std::chrono::seconds(now.tv_sec) +
+           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(now.tv_nsec));
 }
 
 } // namespace tamberly

@@ -86,10 +86,9 @@ void QtTrayIcon::showMessage(const QString& text) {
         return;
     }
     // No icon shown: the freedesktop notification service, where the session has one; sent without waiting.
-    QDBusMessage notify =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     notify << QStringLiteral("Tamberly") << 0u << QStringLiteral("org.tamberly.Tamberly") << QStringLiteral("Tamberly")
            << text << QStringList() << QVariantMap() << -1;
     QDBusConnection::sessionBus().call(notify, QDBus::NoBlock);
