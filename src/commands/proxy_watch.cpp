@@ -72,8 +72,8 @@ void ProxyWatch::proxyChanged(const std::optional<std::string>& entry) {
         showTip();
         return;
     }
-    const ServersParse parsed = parseProxyServers(*entry);
-    m_servers = parsed.servers;
+    m_servers = parseProxyServers(*entry).servers;
+    m_state = State::Waiting;
     showTip();
     probeNow();
 }
