@@ -306,3 +306,33 @@ TEST_F(CheckWindowTest, DeadRowsReadWellAndLongNamesStopBeforeTheirMark) {
 
 } // namespace
 } // namespace tamberly::test
+
+namespace tamberly::test {
+namespace {
+
+TEST_F(CheckWindowTest, TheResultsOutliveTheProgramAndTheWatcherSwitchesOverRealProxies) {
+    platform.cache = home.dir().file("cache/tamberly");
+    TestProxy working(TestProxy::Mode::Forward), dead(TestProxy::Mode::Refusing);
+    open();
+    download(dead.entry() + "*" + working.entry() + "*", 2);
+    check();
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Checked"), 10000);
+    ASSERT_EQ(status(), "Checked 2: 1 work");
+
+    // A new start shows what the check found, and watches the proxy found in force.
+    setValue("Watch", "Enabled", "1");
+    platform.proxy.setting = ProxySetting::manual(*parseProxyServers(dead.entry()).servers);
+    open();
+    EXPECT_EQ(mark(0), "refused");
+    EXPECT_TRUE(mark(1).endsWith(" ms")) << mark(1).toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(status().contains("now using"), 20000);
+    EXPECT_TRUE(status().startsWith(
+        QString::fromStdString(dead.entry() + " stopped answering; now using " + working.entry() + " (")))
+        << status().toStdString();
+    EXPECT_EQ(formatProxyServers(*platform.proxy.setting.servers), working.entry());
+    EXPECT_EQ(tray->messages, QStringList{status()});
+    EXPECT_TRUE(tray->toolTip.startsWith(QString::fromStdString("Tamberly: " + working.entry() + " (")));
+}
+
+} // namespace
+} // namespace tamberly::test
