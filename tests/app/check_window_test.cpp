@@ -3,6 +3,7 @@
 // that read well in light and dark palettes.
 #include "app/check_mark_delegate.h"
 #include "app/proxy_list_model.h"
+#include "commands/check_results.h"
 #include "support/http_test_server.h"
 #include "support/test_proxy.h"
 #include "window_fixture.h"
@@ -169,6 +170,7 @@ TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
 
 TEST_F(CheckWindowTest, MarksRowsAsSoonAsKnownAndStopsEachWay) {
     TestProxy working(Mode::Forward), refusing(Mode::Refusing), silent(Mode::Silent);
+    platform.cache = home.dir().file("cache/tamberly");
     open();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
@@ -206,6 +208,15 @@ TEST_F(CheckWindowTest, MarksRowsAsSoonAsKnownAndStopsEachWay) {
     action("stopCheck")->trigger();
     EXPECT_EQ(status(), "Check stopped at 3 of 4: 1 work");
     EXPECT_EQ(mark(1), "refused");
+
+    // A stopped check keeps what it found: nothing for the row that is no proxy, nor for the one not reached.
+    CheckResults kept(platform.cache + "/check-results.txt");
+    kept.load();
+    ASSERT_EQ(kept.all().size(), 2u);
+    ASSERT_NE(kept.find(working.entry()), nullptr);
+    EXPECT_TRUE(kept.find(working.entry())->works);
+    ASSERT_NE(kept.find(refusing.entry()), nullptr);
+    EXPECT_EQ(kept.find(refusing.entry())->mark, "refused");
 }
 
 TEST_F(CheckWindowTest, TheCheckPageMustShowItsBody) {
