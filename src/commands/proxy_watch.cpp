@@ -50,6 +50,8 @@ void ProxyWatch::startUp(const std::optional<std::string>& entry) {
     m_state = State::Paused;
     if (entry)
         proxyChanged(entry);
+    else
+        showTip();
 }
 
 void ProxyWatch::proxyChanged(const std::optional<std::string>& entry) {
@@ -202,6 +204,8 @@ void ProxyWatch::networkDown(const ProbeReport& report) {
 void ProxyWatch::failed() {
     const std::string entry = *m_watched;
     m_timeouts = 0;
+    // Its last time no longer stands.
+    m_latencyMs = -1;
     m_failedAt[entry] = m_timer.now();
     m_failedEntry = entry;
     const KeptResult* kept = m_kept.find(entry);
