@@ -53,13 +53,14 @@ depends_on() { # deb, package: a whole name in Depends, alone or as an alternati
 for need in qt6-qpa-plugins libcurl4 gsettings-desktop-schemas dconf-gsettings-backend libqt6widgets6 libc6; do
     depends_on "$app" "$need" || fail "tamberly does not depend on $need: $(dpkg-deb -f "$app" Depends)"
 done
-for need in libpq5 libsqlite3-0 libc6; do
+# libcurl: the check engine that --verify shares with the desktop program, loaded when the server starts.
+for need in libpq5 libsqlite3-0 libcurl4 libc6; do
     depends_on "$server" "$need" ||
         fail "tamberly-listserver does not depend on $need: $(dpkg-deb -f "$server" Depends)"
 done
 ! grep -Eq 'libpq|libsqlite|libboost' <<<"$(dpkg-deb -f "$app" Depends)" ||
     fail "tamberly pulls in the server's libraries"
-! grep -Eq 'libqt|libcurl' <<<"$(dpkg-deb -f "$server" Depends)" ||
+! grep -Eq 'libqt|libgio|libglib' <<<"$(dpkg-deb -f "$server" Depends)" ||
     fail "tamberly-listserver pulls in the desktop's libraries"
 dpkg-deb -x "$app" "$work/tree"
 dpkg-deb -x "$server" "$work/tree"
