@@ -97,8 +97,10 @@ void CheckProxies::checkProxies() {
         return;
     }
 
-    auto job = std::make_shared<Job>(TestPage{m_settings.checkUrl(), m_settings.checkExpect()}, m_limits,
-                                     entries.size());
+    TestPage page;
+    page.url = m_settings.checkUrl();
+    page.expect = m_settings.checkExpect();
+    auto job = std::make_shared<Job>(std::move(page), m_limits, entries.size());
     m_job = job;
     m_view.setStatus(counting(0, job->total, 0));
     m_worker = std::thread([this, job, entries = std::move(entries)] {

@@ -37,6 +37,8 @@ struct Finished {
     DWORD status = 0;
     // A status line and its headers came: the other side answered, whatever followed.
     bool answered = false;
+    // Bytes of an answer came, whole or not.
+    bool received = false;
     bool overflow = false;
     bool headerOverflow = false;
     // The answer came over TLS: for a tunnel, it opened.
@@ -154,6 +156,10 @@ void CALLBACK onStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID
     case WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER:
         if (transfer->result.connectMs < 0)
             transfer->result.connectMs = millisSince(transfer->started);
+        break;
+    case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
+        if (info && length >= sizeof(DWORD) && *static_cast<DWORD*>(info) > 0)
+            transfer->result.received = true;
         break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
         if (!::WinHttpReceiveResponse(handle, nullptr))
@@ -300,6 +306,9 @@ Verdict judge(const Finished& done, const TestPage& page, const std::string& dir
         return Verdict::TimedOut;
     case ERROR_WINHTTP_CANNOT_CONNECT:
         return Verdict::Refused;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        // WinHTTP says so too of a connection closed before a single byte came: that proxy refused.
+        return done.answered || done.received ? Verdict::WrongAnswer : Verdict::Refused;
     default:
         // Closed or reset without an answer is "refused"; once an answer has begun, a failure is the answer's.
         return done.answered || answerError(done.error) ? Verdict::WrongAnswer : Verdict::Refused;
@@ -315,13 +324,13 @@ std::optional<JudgeAnswer> judgeAnswer(const Finished& done) {
     return answer;
 }
 
-// WinHTTP asks the proxy for a tunnel (CONNECT host:443) and starts TLS through it. The proxy's refusal comes back
-// as its own plain answer, or as an error that is no TLS one; a tunnel that opened either fails in the TLS that
-// follows or answers over TLS.
+// WinHTTP asks the proxy for a tunnel (CONNECT host:443) and starts TLS through it. A tunnel that opened to the
+// host answers over TLS; the proxy's refusal comes back as its own plain answer, or as a failure before any TLS.
+// A TLS failure tells nothing: Wine's WinHTTP starts TLS over a refused tunnel as over an open one, and fails alike.
 Tunnel tunnelOutcome(const Finished& done) {
     if (done.error == 0)
         return done.secured ? Tunnel::Yes : Tunnel::No;
-    return isTlsError(done.error) ? Tunnel::Yes : Tunnel::No;
+    return isTlsError(done.error) ? Tunnel::Unknown : Tunnel::No;
 }
 
 // A running transfer as the checking thread knows it: the handles it closes, and when it gives up on it.
