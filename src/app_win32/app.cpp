@@ -28,7 +28,7 @@ App::App(HINSTANCE instance, Settings& settings, bool hidden)
       m_platform(createPlatform(
           {folderOf(settings.path()), settings.leaveDesktopAlone(),
            std::make_unique<WinInetTransfer>([this](MSG& message) { return m_window.preTranslate(message); })})),
-      m_commands(m_window, *m_platform, settings) {
+      m_commands(m_window, *m_platform, settings, m_window.post()) {
     m_commands.startUp();
     if (hidden)
         m_window.startHidden();

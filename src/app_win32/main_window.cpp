@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -47,6 +48,8 @@ constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDT
 // message).
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kTrayMessage = WM_APP + 1;
+// A task posted from another thread (the proxy check's results): lParam owns a std::function<void()>.
+constexpr UINT kPostedTask = WM_APP + 2;
 constexpr const wchar_t* kTrayTip = L":-)";
 
 // The menu items that are commands; "Hide" and "Quit" are the window's own.
@@ -66,6 +69,8 @@ constexpr struct {
     {ID_SHOW_CURRENT_PROXY, Command::ShowCurrentProxy},
     {ID_REPORT_DEAD_PROXY, Command::ReportDeadProxy},
     {ID_SUBMIT_PROXY, Command::SubmitProxy},
+    {ID_CHECK_PROXIES, Command::CheckProxies},
+    {ID_STOP_CHECK, Command::StopCheck},
 };
 
 int screenDpi() {
@@ -172,6 +177,10 @@ MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<voi
 
 MainWindow::~MainWindow() {
     if (m_window) {
+        // Tasks posted and never run are freed, not run: what they report to may be gone.
+        MSG message;
+        while (::PeekMessageW(&message, m_window, kPostedTask, kPostedTask, PM_REMOVE))
+            delete reinterpret_cast<std::function<void()>*>(message.lParam);
         NOTIFYICONDATAW icon = trayIcon(m_window);
         ::Shell_NotifyIconW(NIM_DELETE, &icon);
         ::DestroyWindow(m_window);
@@ -308,6 +317,11 @@ bool MainWindow::preTranslate(MSG& message) {
         return true;
     // The program's own settings dialogs are not modal: their keys come through here too.
     const HWND root = message.hwnd ? ::GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    // Esc stops a check from anywhere in the window, with the menu closed; in a dialog it is the dialog's.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && root == m_window) {
+        m_run(Command::StopCheck);
+        return true;
+    }
     if (root && root != m_window && ::GetWindow(root, GW_OWNER) == m_window && isDialog(root))
         return ::IsDialogMessageW(root, &message) != FALSE;
     return ::IsDialogMessageW(m_window, &message) != FALSE;
@@ -344,6 +358,11 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == kTrayIconId)
             trayActivated(static_cast<int>(lParam));
         return 0;
+    case kPostedTask: {
+        const std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
     case WM_DRAWITEM:
         if (wParam == IDC_PROXY_LIST && m_list) {
             m_list->draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -453,6 +472,16 @@ void MainWindow::command(int id, int notification, HWND control) {
         if (item.id == id)
             return m_run(item.command);
     }
+}
+
+std::function<void(std::function<void()>)> MainWindow::post() {
+    const HWND window = m_window;
+    return [window](std::function<void()> task) {
+        auto owned = std::make_unique<std::function<void()>>(std::move(task));
+        // The message owns the task once it is posted; a window that is gone takes none.
+        if (::PostMessageW(window, kPostedTask, 0, reinterpret_cast<LPARAM>(owned.get())))
+            owned.release();
+    };
 }
 
 void MainWindow::showEntries(const std::vector<std::string_view>& rows) {

@@ -41,6 +41,11 @@ public:
     /// handled the message.
     bool preTranslate(MSG& message);
 
+    /// Runs a task later on the window's thread, from any thread: the commands' way back from the proxy check.
+    std::function<void(std::function<void()>)> post();
+    /// The proxy list, as it shows the rows and their marks.
+    const ProxyListBox& list() const { return *m_list; }
+
     // The view.
     void showEntries(const std::vector<std::string_view>& rows) override;
     int entryCount() const override;

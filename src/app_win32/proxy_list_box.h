@@ -40,6 +40,13 @@ public:
     /// Row i gets marks[i], drawn at its right end; rows beyond the marks get none.
     void showMarks(std::vector<RowMark> marks);
     void clearMarks();
+    /// The mark row i shows: its verdict, else kNotAProxyAddress for a row that is no proxy address, else none.
+    RowMark mark(int i) const;
+    /// The colour a dead row's mark is drawn in: the grey text's, moved toward the text's own colour until it reads
+    /// at a contrast of at least 4.5:1 on the background.
+    static COLORREF deadColour(COLORREF grey, COLORREF text, COLORREF background);
+    /// The contrast ratio of two colours, from 1 to 21.
+    static double contrast(COLORREF a, COLORREF b);
     /// Paints one row.
     void draw(const DRAWITEMSTRUCT& item) const;
 

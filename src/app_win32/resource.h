@@ -23,6 +23,8 @@
 #define ID_SHOW_CURRENT_PROXY 1026
 #define ID_REPORT_DEAD_PROXY 1027
 #define ID_SUBMIT_PROXY 1028
+#define ID_CHECK_PROXIES 1029
+#define ID_STOP_CHECK 1030
 
 // The window's controls.
 #define IDC_STATUS 2001

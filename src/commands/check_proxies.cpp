@@ -36,8 +36,15 @@ namespace {
 
 RowMark markOf(const CheckResult& result) {
     switch (result.verdict) {
-    case Verdict::Works:
-        return {true, std::to_string(result.totalMs) + " ms"};
+    case Verdict::Works: {
+        // "elite · tunnel · 120 ms": the grades the check found, then the time.
+        std::string text;
+        for (const char* grade : {anonymityText(result.anonymity), tunnelText(result.tunnel)}) {
+            if (*grade)
+                text += std::string(grade) + " \u00b7 ";
+        }
+        return {true, text + std::to_string(result.totalMs) + " ms"};
+    }
     case Verdict::BadEntry:
         // Nothing was sent: the row keeps the mark the list itself gives it.
         return {};

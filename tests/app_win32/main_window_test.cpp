@@ -2,9 +2,11 @@
 // dialogs, each dialog answered from a second thread as a user would answer it.
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
+#include "commands/check_proxies.h"
 #include "core/settings.h"
 #include "platform/windows/wide_text.h"
 #include "support/temp_dir.h"
+#include "support/winsock_servers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -266,6 +268,8 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
         {"&Proxy/&Show current proxy", Command::ShowCurrentProxy},
         {"&Proxy/Report &dead proxy", Command::ReportDeadProxy},
         {"&Proxy/&Add a new proxy", Command::SubmitProxy},
+        {"&Proxy/&Check proxies", Command::CheckProxies},
+        {"&Proxy/S&top checking", Command::StopCheck},
     };
     EXPECT_EQ(items.size(), expected.size() + 3) << "an item with no command or access key";
     for (const auto& [path, command] : expected) {
@@ -310,8 +314,10 @@ TEST_F(MainWindowTest, EnterOnTheListOrTheButtonLaunchesAndDeleteOnTheListOffers
         {IDC_PROXY_LIST, VK_RETURN, {Command::UseSelectedAndLaunch}},
         {IDC_PROXY_LIST, VK_DELETE, {Command::ReportDeadProxy}},
         {IDC_PROXY_LIST, VK_DOWN, {}},
+        {IDC_PROXY_LIST, VK_ESCAPE, {Command::StopCheck}},
         {IDC_USE_AND_LAUNCH, VK_RETURN, {Command::UseSelectedAndLaunch}},
         {IDC_USE_AND_LAUNCH, VK_DELETE, {}},
+        {IDC_USE_AND_LAUNCH, VK_ESCAPE, {Command::StopCheck}},
     };
     for (const auto& c : cases) {
         ::SetFocus(control(c.focus));
@@ -486,6 +492,66 @@ TEST_F(MainWindowTest, MessagesCarryTheApplicationsTitleUnlessGivenOneAndQuestio
         EXPECT_TRUE(answer.found());
         EXPECT_EQ(shown, "Do you want to send a.example:1 as new proxy ?");
     }
+}
+
+TEST_F(MainWindowTest, CheckProxiesMarksEachRowAndCountsTheWorkingOnesInTheStatusLine) {
+    using Mode = test::WinTestProxy::Mode;
+    test::PageServer page({{"/Tamberly/check.php", [] { return test::httpAnswer("tamberly-check-ok"); }}});
+    test::WinTestProxy working(Mode::Elite), login(Mode::AskLogin), refusing(Mode::Refusing), silent(Mode::Silent);
+    settings->setValue("Check", "URL", page.url("/Tamberly/check.php"));
+    CheckProxies check(window(), *settings, window().post(), {.timeLimit = std::chrono::milliseconds(3000)});
+    const auto checkUntil = [&](const std::string& done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (textOf(control(IDC_STATUS)).rfind(done, 0) != 0 && std::chrono::steady_clock::now() < until) {
+            pumpMessages(window());
+            ::Sleep(10);
+        }
+    };
+
+    const std::string rows[] = {working.entry(), "no proxy here", login.entry(), refusing.entry(),
+                                "socks5://" + working.entry()};
+    window().showEntries({rows[0], rows[1], rows[2], rows[3], rows[4]});
+    EXPECT_EQ(window().list().mark(1), (RowMark{false, kNotAProxyAddress})) << "before any check";
+    check.checkProxies();
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Checking 0 of 5: 0 work");
+    checkUntil("Checked");
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Checked 5: 1 work");
+    const RowMark works = window().list().mark(0);
+    EXPECT_TRUE(works.works);
+    EXPECT_THAT(works.text, ::testing::EndsWith(" ms"));
+    EXPECT_EQ(window().list().mark(1), (RowMark{false, kNotAProxyAddress}));
+    EXPECT_EQ(window().list().mark(2), (RowMark{false, "needs password"}));
+    EXPECT_EQ(window().list().mark(3), (RowMark{false, "refused"}));
+    EXPECT_EQ(window().list().mark(4), (RowMark{false, "not checked here"}));
+    EXPECT_EQ(window().entry(4), rows[4]) << "a row's text stays as it was";
+
+    // A second check asked for while one runs offers to stop it; Yes stops it where it got to.
+    window().showEntries({silent.entry()});
+    check.checkProxies();
+    {
+        DialogAnswer answer("Check proxies", [](HWND box) { press(box, IDYES); });
+        check.checkProxies();
+        EXPECT_TRUE(answer.found());
+    }
+    EXPECT_FALSE(check.running());
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Check stopped at 0 of 1: 0 work");
+}
+
+TEST(ProxyListBoxColours, ADeadRowsMarkReadsAtLeastAt4_5To1InAnyScheme) {
+    const struct {
+        COLORREF grey, text, background;
+    } schemes[] = {
+        {RGB(109, 109, 109), RGB(0, 0, 0), RGB(255, 255, 255)},       // today's light scheme: grey already reads
+        {RGB(128, 128, 128), RGB(0, 0, 0), RGB(255, 255, 255)},       // the classic grey, too light on white
+        {RGB(128, 128, 128), RGB(255, 255, 255), RGB(0, 0, 0)},       // high contrast black
+        {RGB(160, 160, 160), RGB(200, 200, 200), RGB(170, 170, 170)}, // a scheme whose own text hardly reads
+    };
+    for (const auto& s : schemes) {
+        const COLORREF dead = ProxyListBox::deadColour(s.grey, s.text, s.background);
+        EXPECT_GE(ProxyListBox::contrast(dead, s.background), 4.5) << std::hex << s.grey << " on " << s.background;
+    }
+    // Grey that already reads stays as it is.
+    EXPECT_EQ(ProxyListBox::deadColour(RGB(109, 109, 109), RGB(0, 0, 0), RGB(255, 255, 255)), RGB(109, 109, 109));
 }
 
 TEST_F(MainWindowTest, AskTextGivesTheLineAsTypedEvenEmptyAndNothingWhenCancelled) {
