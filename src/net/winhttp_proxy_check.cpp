@@ -464,6 +464,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         ::WinHttpSetOption(transfer.request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
         DWORD logon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
         ::WinHttpSetOption(transfer.request, WINHTTP_OPTION_AUTOLOGON_POLICY, &logon, sizeof logon);
+        // WinHTTP reads a whole head before it hands any of it on: a flood of header lines ends at this limit where
+        // WinHTTP keeps it (Windows itself; Wine reads on until the time limit).
+        DWORD maxHead = static_cast<DWORD>(m_limits.maxHeaderBytes);
+        ::WinHttpSetOption(transfer.request, WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &maxHead, sizeof maxHead);
 
         auto* state = new Transfer;
         state->mailbox = mailbox;

@@ -208,17 +208,19 @@ private:
 class WinTestProxy {
 public:
     enum class Mode {
-        Elite,        // forwards the request as it came, from 127.0.0.2, so a judge sees another address
-        Anonymous,    // forwards and adds a Via line
-        Transparent,  // forwards and adds X-Forwarded-For with the client's address
-        Slow,         // forwards after `delay`
-        Silent,       // reads the request and never answers
-        AskLogin,     // answers 407
-        OwnPage,      // answers 200 with a page of its own
-        Refusing,     // nothing listens on its port
-        CloseAtOnce,  // closes the connection without a word
-        BadStatus,    // answers a status line that is not HTTP's, with the check page's body
-        TunnelRefused // forwards GETs; hangs up on CONNECT
+        Elite,          // forwards the request as it came, from 127.0.0.2, so a judge sees another address
+        Anonymous,      // forwards and adds a Via line
+        Transparent,    // forwards and adds X-Forwarded-For with the client's address
+        Slow,           // forwards after `delay`
+        Silent,         // reads the request and never answers
+        AskLogin,       // answers 407
+        OwnPage,        // answers 200 with a page of its own
+        Refusing,       // nothing listens on its port
+        CloseAtOnce,    // closes the connection without a word
+        BadStatus,      // answers a status line that is not HTTP's, with the check page's body
+        HeaderFlood,    // a status line, then header lines as fast as they go, for ever
+        EndlessHeaders, // a status line, then a header line every 100 ms, for ever
+        TunnelRefused   // forwards GETs; hangs up on CONNECT
     };
 
     explicit WinTestProxy(Mode mode, std::chrono::milliseconds delay = std::chrono::milliseconds(300))
@@ -247,6 +249,21 @@ private:
             return LoopbackServer::finish(client);
         case Mode::CloseAtOnce:
             return;
+        case Mode::HeaderFlood:
+        case Mode::EndlessHeaders: {
+            const bool flood = m_mode == Mode::HeaderFlood;
+            if (::send(client, "HTTP/1.1 200 OK\r\n", 17, 0) <= 0)
+                return;
+            for (int i = 0; !m_server.stopping(); ++i) {
+                const std::string line =
+                    "X-Line-" + std::to_string(i) + ": " + std::string(flood ? 200 : 10, 'x') + "\r\n";
+                if (::send(client, line.data(), static_cast<int>(line.size()), 0) <= 0)
+                    return;
+                if (!flood)
+                    ::Sleep(100);
+            }
+            return;
+        }
         case Mode::BadStatus:
             LoopbackServer::sendAll(client, "HTTP/1.1 2x0 OK\r\nContent-Length: 17\r\n\r\ntamberly-check-ok");
             return LoopbackServer::finish(client);
