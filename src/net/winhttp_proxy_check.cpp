@@ -147,6 +147,10 @@ struct Transfer {
     }
 };
 
+// The notices the transfers act on; the others would cost a call each for nothing.
+constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                           WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER | WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED;
+
 void CALLBACK onStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
     // The session's and the connection's own notices carry no transfer.
     auto* transfer = reinterpret_cast<Transfer*>(context);
@@ -444,10 +448,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)
                                   : ::WinHttpOpen(L"tamberly-check", WINHTTP_ACCESS_TYPE_NAMED_PROXY, jobs[job].c_str(),
                                                   WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-        bool ok = transfer.session &&
-                  ::WinHttpSetStatusCallback(transfer.session, onStatus, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) !=
-                      WINHTTP_INVALID_STATUS_CALLBACK &&
-                  ::WinHttpSetTimeouts(transfer.session, limit, limit, limit, limit);
+        bool ok =
+            transfer.session &&
+            ::WinHttpSetStatusCallback(transfer.session, onStatus, kNotices, 0) != WINHTTP_INVALID_STATUS_CALLBACK &&
+            ::WinHttpSetTimeouts(transfer.session, limit, limit, limit, limit);
         if (ok)
             transfer.connect = ::WinHttpConnect(transfer.session, target.host.c_str(), target.port, 0);
         if (transfer.connect)
