@@ -123,6 +123,8 @@ This package holds the desktop program and tamberly-check, the same proxy
 check for scripts and cron. The list server is in tamberly-listserver.")
 
 set(CPACK_DEBIAN_LISTSERVER_PACKAGE_NAME tamberly-listserver)
+# Opened at run time by the first check of --verify, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_LISTSERVER_PACKAGE_DEPENDS "libcurl4")
 set(CPACK_DEBIAN_LISTSERVER_DESCRIPTION "proxy list server for Tamberly
 tamberly-listserver publishes the proxy list that Tamberly downloads, takes
 the proxies that users send, counts their reports of dead proxies and

@@ -109,8 +109,13 @@ int exportList(ProxyStore& store, const ServiceOptions& options) {
 }
 
 int listWithdrawn(ProxyStore& store, bool allowPrivateEntries) {
-    for (const auto& record : store.entries(ProxyState::Withdrawn))
-        std::cout << record.entry << "\n";
+    for (const auto& record : store.entries(ProxyState::Withdrawn)) {
+        // A check that withdrew the entry says why; a withdrawal by reports has no note.
+        std::cout << record.entry;
+        if (!record.checkNote.empty())
+            std::cout << "\tfailed its check: " << record.checkNote;
+        std::cout << "\n";
+    }
     // Published rows the list leaves out: stored before its rules refused them, or edited in by hand.
     for (const auto& record : store.entries(ProxyState::Published)) {
         const auto check = checkEntry(record.entry);

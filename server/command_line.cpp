@@ -19,12 +19,14 @@ constexpr int kMaxPending = 100000000;
 constexpr int kMaxBurst = 1000000;
 constexpr int kMaxTokenSeconds = 86400;
 constexpr std::int64_t kMaxReportWindow = 365 * 86400;
+constexpr int kMaxChecksAtOnce = 1024;
 
 const char* const kUsage =
     "Usage: tamberly-listserver [serve] [--listen HOST:PORT] [--db PATH] [--dead-after N] [--report-window TIME]\n"
     "                           [--moderate] [--max-pending N] [--allow-private-entries] [--trust-proxy CIDR]...\n"
     "                           [--write-rate BURST/SECONDS|off] [--reporter-secret FILE] [--threads N]\n"
     "                           [--max-connections N] [--max-connections-per-client N]\n"
+    "                           [--verify [--public-url URL] [--recheck TIME] [--checks-at-once N]]\n"
     "       tamberly-listserver import FILE [--db PATH] [--allow-private-entries]\n"
     "       tamberly-listserver export|pending|withdrawn [--db PATH] [--allow-private-entries]\n"
     "       tamberly-listserver approve|remove ENTRY [--db PATH]\n"
@@ -59,6 +61,12 @@ const char* const kUsage =
     "  --max-connections N     open connections at most; the longest idle is closed for a new one (default 10000)\n"
     "  --max-connections-per-client N\n"
     "                          open connections from one address (an IPv6 /64) at most (default 64)\n"
+    "  --verify                check each proxy through itself before it is listed, and again every\n"
+    "                          --recheck; a dead report asks for a check instead of counting reporters\n"
+    "  --public-url URL        where the world reaches this server, for the checks (default: the --listen\n"
+    "                          address; needed with --verify on a loopback address)\n"
+    "  --recheck TIME          how often a listed proxy is checked again (default 1h)\n"
+    "  --checks-at-once N      checks running at once, 5 s each at most (default 16)\n"
     "  -h, --help              show this help\n";
 
 bool parseNumber(std::string_view text, int low, int high, int& value) {
@@ -138,6 +146,16 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         }
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
+        if (name == "--verify") {
+            if (equals != std::string::npos) {
+                error = name + " takes no value";
+                return false;
+            }
+            commandLine.verify.enabled = true;
+            commandLine.service.verify = true;
+            serveOnly.push_back(name);
+            continue;
+        }
         if (name == "--moderate" || name == "--allow-private-entries") {
             if (equals != std::string::npos) {
                 error = name + " takes no value";
@@ -161,7 +179,10 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
                                              "--reporter-secret",
                                              "--threads",
                                              "--max-connections",
-                                             "--max-connections-per-client"};
+                                             "--max-connections-per-client",
+                                             "--public-url",
+                                             "--recheck",
+                                             "--checks-at-once"};
         if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued)) {
             error = "unknown option " + name;
             return false;
@@ -212,6 +233,28 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         if (name == "--report-window" && !parseDuration(value, commandLine.service.reportWindow)) {
             error = "--report-window wants a time such as 3600, 90m, 24h or 7d, at most 365d, not '" + value + "'";
             return false;
+        }
+        if (name == "--recheck" && !parseDuration(value, commandLine.verify.recheck)) {
+            error = "--recheck wants a time such as 600, 30m or 1h, at most 365d, not '" + value + "'";
+            return false;
+        }
+        if (name == "--checks-at-once" && !parseNumber(value, 1, kMaxChecksAtOnce, commandLine.verify.atOnce)) {
+            error = "--checks-at-once wants a number from 1 to " + std::to_string(kMaxChecksAtOnce);
+            return false;
+        }
+        if (name == "--public-url") {
+            std::string url = value;
+            while (!url.empty() && url.back() == '/')
+                url.pop_back();
+            const bool scheme = url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+            const std::size_t host = url.find("://") + 3;
+            if (!scheme || url.size() <= host || url.find_first_of("?# \t", host) != std::string::npos) {
+                error = "--public-url wants the server's address as the world reaches it, such as "
+                        "http://proxies.example.org, not '" +
+                        value + "'";
+                return false;
+            }
+            commandLine.verify.publicUrl = url;
         }
         if (name == "--trust-proxy") {
             const auto range = parseIpRange(value);
@@ -280,6 +323,15 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& command
         error = serveOnly.front() + " applies only to serve";
         return false;
     }
+    for (const auto& name : serveOnly) {
+        if (!commandLine.verify.enabled &&
+            (name == "--public-url" || name == "--recheck" || name == "--checks-at-once")) {
+            error = name + " applies only with --verify";
+            return false;
+        }
+    }
+    commandLine.verify.moderate = commandLine.service.moderate;
+    commandLine.verify.allowPrivateEntries = commandLine.service.allowPrivateEntries;
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "http_server.h"
 #include "list_service.h"
+#include "proxy_verifier.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +23,8 @@ struct CommandLine {
     std::string reporterSecret;
     HttpOptions http;
     ServiceOptions service;
+    /// The checks of --verify; publicUrl empty: not given.
+    VerifyOptions verify;
 };
 
 /// Reads the arguments that follow the program name; false with a one-line message on bad usage.

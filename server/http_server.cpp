@@ -478,6 +478,23 @@ private:
         bool m_taken = false;
     };
 
+    // A refusal by the per-client cap is logged, but at most one line a second (with the count since the last), so
+    // that a client hammering the cap cannot flood the log.
+    void noteClientCapRefusal(const IpAddress& client) {
+        std::unique_lock lock(m_clientsMutex);
+        ++m_capRefusals;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_capRefusalLogged < std::chrono::seconds(1))
+            return;
+        const auto count = m_capRefusals;
+        m_capRefusals = 0;
+        m_capRefusalLogged = now;
+        lock.unlock();
+        m_logLine(client.text() + " refused: over " + std::to_string(m_options.maxConnectionsPerClient) +
+                  " connections from one client (" + std::to_string(count) +
+                  (count == 1 ? " connection" : " connections") + " refused since the last such line)\n");
+    }
+
     asio::awaitable<void> session(Loop& loop, tcp::socket socket) {
         Connection connection(std::move(socket));
         error_code ec;
@@ -486,7 +503,12 @@ private:
         const bool trusted = peer && inRanges(*peer, m_options.trustedProxies);
         ClientSlot slot(*this, peer ? peer->clientKey() : std::string());
         // One address cannot take every connection: past its share it is closed at once, before it costs anything.
-        if (loop.stopping || (!trusted && !slot.take()) || (loop.open >= loop.cap && !loop.makeRoom())) {
+        if (!loop.stopping && !trusted && !slot.take()) {
+            noteClientCapRefusal(peer.value_or(IpAddress{}));
+            loop.close(connection);
+            co_return;
+        }
+        if (loop.stopping || (loop.open >= loop.cap && !loop.makeRoom())) {
             loop.close(connection);
             co_return;
         }
@@ -775,6 +797,8 @@ private:
     std::unique_ptr<RateLimiter> m_limiter;
     std::mutex m_clientsMutex;
     std::unordered_map<std::string, int> m_clientConnections;
+    long m_capRefusals = 0;                                   // with m_clientsMutex
+    std::chrono::steady_clock::time_point m_capRefusalLogged; // with m_clientsMutex
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopRequested{false};
 };

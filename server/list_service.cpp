@@ -24,6 +24,8 @@ constexpr const char* kPageStyle = "<style>\n"
                                    "th, td { padding: 0.2em 1em 0.2em 0; border-bottom: 1px solid #ccc; "
                                    "text-align: left; }\n"
                                    "</style>\n";
+// How soon the page shows the checks that other servers on the database made.
+constexpr auto kOtherServersChecks = std::chrono::seconds(30);
 constexpr const char* kPagePolicy = "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'";
 
 Reply text(int status, std::string body) {
@@ -58,6 +60,15 @@ std::string utcTime(std::int64_t seconds) {
     if (gmtime_r(&time, &parts))
         std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M", &parts);
     return buffer;
+}
+
+// The page's view of an entry's last check.
+std::string lastCheck(const ProxyRecord& record) {
+    if (record.checkedAt == 0)
+        return "not checked yet";
+    if (record.checkMs >= 0)
+        return "works, " + std::to_string(record.checkMs) + " ms, " + utcTime(record.checkedAt);
+    return "failed (" + record.checkNote + "), " + utcTime(record.checkedAt);
 }
 
 std::int64_t systemTime() {
@@ -180,12 +191,15 @@ Reply ListService::submit(const QueryParams& params) {
     ProxyStore::AddResult result;
     try {
         std::lock_guard lock(m_writeMutex);
-        result = m_store.add(entry, m_options.moderate, m_clock(), m_options.maxPending);
+        result = m_store.add(entry, m_options.moderate, m_clock(), m_options.maxPending, m_options.verify);
         if ((result == ProxyStore::AddResult::Added || result == ProxyStore::AddResult::Readded) &&
-            !m_options.moderate && listed(entry))
+            !m_options.moderate && !m_options.verify && listed(entry))
             setList(listText()->with(entry));
         if (result != ProxyStore::AddResult::AlreadyKnown)
             m_pageStale = true;
+        if (m_options.verify && m_checkRequested &&
+            (result == ProxyStore::AddResult::Added || result == ProxyStore::AddResult::Readded))
+            m_checkRequested(); // its first check, at once
     } catch (const std::exception& error) {
         if (!visitor)
             throw;
@@ -194,22 +208,25 @@ Reply ListService::submit(const QueryParams& params) {
         return formAnswer(std::move(failure), kNotAdded, outcome);
     }
     if (result == ProxyStore::AddResult::TooManyPending) {
-        Reply full = text(503, "too many proxies are waiting for approval; try again later");
+        Reply full = text(503, m_options.moderate ? "too many proxies are waiting for approval; try again later"
+                                                  : "too many proxies are waiting for their check; try again later");
         full.headers.emplace_back("Retry-After", "3600");
         if (!visitor)
             return full;
         return formAnswer(std::move(full), kNotAdded,
-                          "Too many proxies are waiting for approval. Please try again later.");
+                          m_options.moderate ? "Too many proxies are waiting for approval. Please try again later."
+                                             : "Too many proxies are waiting for their check. Please try again later.");
     }
     if (!visitor)
         return text(200, "OK");
     if (result == ProxyStore::AddResult::AlreadyKnown)
         return formAnswer(text(200, "OK"), "The proxy is already known",
                           entry + " was sent before: nothing was changed.");
-    return formAnswer(text(200, "OK"), "The proxy was added",
-                      m_options.moderate
-                          ? entry + " was received. It appears on the list once the list's keeper has approved it."
-                          : entry + " was added to the list.");
+    return formAnswer(
+        text(200, "OK"), "The proxy was added",
+        m_options.moderate ? entry + " was received. It appears on the list once the list's keeper has approved it."
+        : m_options.verify ? entry + " was received. It appears on the list once a check through it works."
+                           : entry + " was added to the list.");
 }
 
 Reply ListService::reportDead(const QueryParams& params, const std::string& client) {
@@ -219,14 +236,27 @@ Reply ListService::reportDead(const QueryParams& params, const std::string& clie
         return refusal;
     if (!m_secret)
         throw std::logic_error("reports need the reporter secret");
-    DeadReport report{m_secret->hash(client), m_clock(), m_options.reportWindow, m_options.deadAfter};
     std::lock_guard lock(m_writeMutex);
+    if (m_options.verify) {
+        // The check decides, not the number of voices: a working proxy stays whoever reports it.
+        const auto asked = m_store.askForCheck(entry, m_clock());
+        if (asked == ProxyStore::ReportResult::Unknown)
+            return text(404, "this proxy is not on the list");
+        if (asked == ProxyStore::ReportResult::Counted && m_checkRequested)
+            m_checkRequested();
+        return text(200, "OK");
+    }
+    DeadReport report{m_secret->hash(client), m_clock(), m_options.reportWindow, m_options.deadAfter};
     switch (m_store.report(entry, report)) {
     case ProxyStore::ReportResult::Unknown:
         return text(404, "this proxy is not on the list");
     case ProxyStore::ReportResult::Withdrawn:
+        // The list in memory may lag behind the database (a change elsewhere not yet read): then the database's
+        // list is read again rather than trusting the search.
         if (auto shorter = listText()->without(entry))
             setList(std::move(shorter));
+        else
+            m_refreshDue = true;
         m_pageStale = true;
         break;
     case ProxyStore::ReportResult::Counted:
@@ -295,9 +325,13 @@ std::shared_ptr<const ListService::Pages> ListService::renderPages(const std::ve
                                        ? std::to_string(m_options.reportWindow / 3600) + " hours"
                                        : std::to_string(m_options.reportWindow) + " seconds";
         html += "<p>" + std::to_string(shown.size()) + (shown.size() == 1 ? " proxy is" : " proxies are") +
-                " on the list. A proxy leaves the list when " + std::to_string(m_options.deadAfter) +
-                (m_options.deadAfter == 1 ? " user reports" : " different users report") + " within " + window +
-                " that it no longer works.</p>\n";
+                " on the list. ";
+        html += m_options.verify ? std::string("The server checks every proxy before it is listed and again from time "
+                                               "to time; a proxy leaves the list after three failed checks in a row, "
+                                               "or when a check asked for by a report fails.</p>\n")
+                                 : "A proxy leaves the list when " + std::to_string(m_options.deadAfter) +
+                                       (m_options.deadAfter == 1 ? " user reports" : " different users report") +
+                                       " within " + window + " that it no longer works.</p>\n";
         std::string navigation;
         if (count > 1) {
             navigation = "<p>Page " + std::to_string(number) + " of " + std::to_string(count);
@@ -311,11 +345,16 @@ std::shared_ptr<const ListService::Pages> ListService::renderPages(const std::ve
         if (shown.empty()) {
             html += "<p>The list is empty.</p>\n";
         } else {
-            html += "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr></thead>\n<tbody>\n";
+            html += m_options.verify ? "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Last check "
+                                       "(UTC)</th></tr></thead>\n<tbody>\n"
+                                     : "<table>\n<thead><tr><th>Proxy</th><th>Added (UTC)</th><th>Reports</th></tr>"
+                                       "</thead>\n<tbody>\n";
             for (std::size_t i = first; i < last; ++i) {
                 const ProxyRecord& record = *shown[i];
                 html += "<tr><td>" + escapeHtml(record.entry) + "</td><td>" + escapeHtml(utcTime(record.addedAt)) +
-                        "</td><td>" + std::to_string(record.reports) + "</td></tr>\n";
+                        "</td><td>" +
+                        (m_options.verify ? escapeHtml(lastCheck(record)) : std::to_string(record.reports)) +
+                        "</td></tr>\n";
             }
             html += "</tbody>\n</table>\n";
         }
@@ -373,6 +412,13 @@ Reply ListService::storeFailure(const std::exception& error) {
 }
 
 void ListService::refreshIfChangedElsewhere() {
+    // Checks made by another server change no entry's state, so no notification tells of them: the page reads them
+    // again now and then.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_options.verify && now - m_checksShown >= kOtherServersChecks) {
+        m_checksShown = now;
+        m_pageStale = true;
+    }
     std::lock_guard lock(m_writeMutex);
     if (m_store.changedElsewhere())
         m_refreshDue = true;
@@ -387,6 +433,30 @@ void ListService::refreshIfChangedElsewhere() {
         throw;
     }
     m_refreshDue = false;
+}
+
+std::vector<std::string> ListService::takeDueChecks(std::int64_t now, std::int64_t lease, int limit,
+                                                    std::int64_t period) {
+    std::lock_guard lock(m_writeMutex);
+    m_store.scheduleChecks(now, period, limit * 64);
+    return m_store.takeDueChecks(now, lease, limit);
+}
+
+bool ListService::recordCheck(const std::string& entry, const CheckReport& report) {
+    std::lock_guard lock(m_writeMutex);
+    const auto outcome = m_store.recordCheck(entry, report);
+    if (outcome == ProxyStore::CheckOutcome::Unknown)
+        return false;
+    m_pageStale = true; // the page shows the check
+    if (outcome == ProxyStore::CheckOutcome::Published && listed(entry))
+        setList(listText()->with(entry));
+    if (outcome == ProxyStore::CheckOutcome::Withdrawn) {
+        if (auto shorter = listText()->without(entry))
+            setList(std::move(shorter));
+        else
+            m_refreshDue = true;
+    }
+    return outcome == ProxyStore::CheckOutcome::Withdrawn;
 }
 
 void ListService::waitForChange(std::chrono::milliseconds timeout) {

@@ -19,6 +19,7 @@
 namespace tamberly {
 
 class ProxyStore;
+struct CheckReport;
 struct ProxyRecord;
 
 /// What the list server answers to one request, before any HTTP framing.
@@ -45,6 +46,9 @@ struct ServiceOptions {
     int maxPending = 10000;
     /// Loopback, link-local and private addresses and localhost are taken (a list for a LAN).
     bool allowPrivateEntries = false;
+    /// The server checks entries: a new one waits for its first check, a dead report asks for a check (which
+    /// withdraws the entry if it fails) instead of counting reporters, and the page shows each entry's last check.
+    bool verify = false;
 };
 
 /// The list server's requests: the list, submissions, dead-proxy reports and the web page. Safe to call from many
@@ -79,6 +83,16 @@ public:
     /// by default. Set before serving.
     void setErrorSink(std::function<void(const std::string&)> sink);
 
+    /// The checker's share of the list's database, through the service's own connection, so that the list in memory
+    /// follows each check without reading the list again. Gives entries without a check due one within period,
+    /// then takes the due ones (see ProxyStore::takeDueChecks).
+    std::vector<std::string> takeDueChecks(std::int64_t now, std::int64_t lease, int limit, std::int64_t period);
+    /// Stores a check's result and updates the list and the page; true when the check withdrew the entry.
+    bool recordCheck(const std::string& entry, const CheckReport& report);
+
+    /// Called when a submission or a dead report made a check due (wakes the checker); set before serving.
+    void setCheckRequested(std::function<void()> requested) { m_checkRequested = std::move(requested); }
+
     /// Entries shown on one page of index.php.
     static constexpr std::size_t kPageEntries = 1000;
 
@@ -101,9 +115,11 @@ private:
     std::optional<ReporterSecret> m_secret;
     Clock m_clock;
     std::function<void(const std::string&)> m_errorSink;
+    std::function<void()> m_checkRequested;
     std::mutex m_writeMutex;
     std::atomic<std::shared_ptr<const ListText>> m_list;
     bool m_refreshDue = false; // a change elsewhere not yet in the list (the rebuild failed); with m_writeMutex
+    std::chrono::steady_clock::time_point m_checksShown{}; // by the watching thread only
 
     // The page, rendered once for every request, again when something on it changed, at most once a second.
     std::mutex m_pageMutex;

@@ -12,12 +12,14 @@
 namespace tamberly {
 namespace {
 
-// 1: proxies only. 2: the reporters of each entry (reports).
-constexpr int kSchemaVersion = 2;
+// 1: proxies only. 2: the reporters of each entry (reports). 3: each entry's check.
+constexpr int kSchemaVersion = 3;
 // Report counts from version 1 carry no reporters: they stand as this many made-up reporters until the window passes.
 constexpr int kMostLegacyReports = 1000;
 // Taken while one server checks or creates the schema, so that servers started together do it one at a time.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7314270110)";
+// Taken by a submission that counts the waiting entries, so that servers adding at once cannot each pass the cap.
+constexpr const char* kPendingLock = "SELECT pg_advisory_xact_lock(7314270111)";
 constexpr const char* kChannel = "tamberly_list";
 constexpr auto kFallbackEvery = std::chrono::seconds(1);
 
@@ -27,12 +29,14 @@ struct Prepared {
     const char* sql;
 };
 const Prepared kStatements[] = {
-    {"insert", "INSERT INTO proxies (entry, state, position, added_at, reports)"
-               " VALUES ($1, $2, nextval('proxies_position'), $3, 0) ON CONFLICT (entry) DO NOTHING"},
+    {"insert", "INSERT INTO proxies (entry, state, position, added_at, reports, check_due)"
+               " VALUES ($1, $2, nextval('proxies_position'), $3, 0, CASE WHEN $4::boolean THEN $3::bigint END)"
+               " ON CONFLICT (entry) DO NOTHING"},
     {"lock", "SELECT state FROM proxies WHERE entry = $1 FOR UPDATE"},
     {"state", "SELECT state FROM proxies WHERE entry = $1"},
-    {"publish", "UPDATE proxies SET state = $2, added_at = $3, reports = 0, position = nextval('proxies_position')"
-                " WHERE entry = $1"},
+    {"publish", "UPDATE proxies SET state = $2, added_at = $3, reports = 0, position = nextval('proxies_position'),"
+                " check_due = CASE WHEN $4::boolean THEN $3::bigint END, checked_at = 0, check_ms = -1,"
+                " check_failures = 0, check_note = '', check_asked = false WHERE entry = $1"},
     {"release", "UPDATE proxies SET state = 'published' WHERE entry = $1"},
     {"pending", "SELECT count(*) FROM (SELECT 1 FROM proxies WHERE state = 'pending' LIMIT $1) p"},
     // A report's steps run under the entry's row lock, so reports sent at once count one after the other and only
@@ -44,7 +48,20 @@ const Prepared kStatements[] = {
     {"clear", "DELETE FROM reports WHERE entry = $1"},
     {"approve", "UPDATE proxies SET state = 'published', reports = 0 WHERE entry = $1 AND state <> 'published'"},
     {"remove", "DELETE FROM proxies WHERE entry = $1"},
-    {"entries", "SELECT entry, added_at, reports FROM proxies WHERE state = $1 ORDER BY position"},
+    {"entries", "SELECT entry, added_at, reports, checked_at, check_ms, check_note FROM proxies WHERE state = $1"
+                " ORDER BY position"},
+    // A due check is taken by one server: rows another server is taking are skipped, not waited for.
+    {"take", "UPDATE proxies SET check_due = $1::bigint + $2::bigint WHERE entry IN (SELECT entry FROM proxies"
+             " WHERE check_due <= $1::bigint AND state <> 'withdrawn' ORDER BY check_due LIMIT $3"
+             " FOR UPDATE SKIP LOCKED) RETURNING entry"},
+    {"checked", "SELECT state, check_failures, check_asked FROM proxies WHERE entry = $1 FOR UPDATE"},
+    {"record", "UPDATE proxies SET state = $2, checked_at = $3, check_ms = $4, check_failures = $5, check_note = $6,"
+               " check_asked = false, check_due = CASE WHEN $2 = 'withdrawn' THEN NULL ELSE $7::bigint END,"
+               " reports = CASE WHEN $2 = 'withdrawn' THEN 0 ELSE reports END WHERE entry = $1"},
+    {"ask", "UPDATE proxies SET check_due = $2, check_asked = true WHERE entry = $1 AND NOT check_asked"},
+    {"unscheduled", "SELECT entry FROM proxies WHERE state = 'published' AND check_due IS NULL LIMIT $1"
+                    " FOR UPDATE SKIP LOCKED"},
+    {"schedule", "UPDATE proxies SET check_due = $2 WHERE entry = $1"},
 };
 
 void ignoreNotice(void*, const char*) {}
@@ -230,6 +247,8 @@ void PostgresStore::createSchema() {
             throw StoreError("PostgreSQL database was made by a newer version of tamberly-listserver");
         if (found == 1)
             upgradeFromFirstVersion();
+        if (found == 1 || found == 2)
+            addCheckState();
         else if (found != kSchemaVersion)
             throw StoreError("PostgreSQL database is not a Tamberly list database");
         transaction.commit();
@@ -257,7 +276,18 @@ void PostgresStore::createSchema() {
     createTables();
     exec("CREATE TABLE tamberly_listserver (schema_version INTEGER NOT NULL)");
     exec("INSERT INTO tamberly_listserver VALUES (2)");
+    addCheckState();
     transaction.commit();
+}
+
+// Version 2 to 3: the check of each entry. No entry has a check due yet; the checking servers give them one.
+void PostgresStore::addCheckState() {
+    exec("ALTER TABLE proxies ADD COLUMN check_due BIGINT, ADD COLUMN checked_at BIGINT NOT NULL DEFAULT 0,"
+         " ADD COLUMN check_ms INTEGER NOT NULL DEFAULT -1, ADD COLUMN check_failures INTEGER NOT NULL DEFAULT 0,"
+         " ADD COLUMN check_note TEXT NOT NULL DEFAULT '', ADD COLUMN check_asked BOOLEAN NOT NULL DEFAULT false");
+    exec("CREATE INDEX proxies_by_check_due ON proxies (check_due)");
+    exec("CREATE INDEX proxies_by_state_check ON proxies (state, check_due)");
+    exec("UPDATE tamberly_listserver SET schema_version = 3");
 }
 
 // What version 2 added to the first.
@@ -301,8 +331,8 @@ void PostgresStore::upgradeFromFirstVersion() {
     exec("UPDATE tamberly_listserver SET schema_version = 2");
 }
 
-bool PostgresStore::insertNew(const std::string& entry, ProxyState state, std::int64_t now) {
-    return run("insert", {entry, stateName(state), std::to_string(now)}).changed() > 0;
+bool PostgresStore::insertNew(const std::string& entry, ProxyState state, std::int64_t now, bool verify) {
+    return run("insert", {entry, stateName(state), std::to_string(now), verify ? "true" : "false"}).changed() > 0;
 }
 
 bool PostgresStore::lockState(const std::string& entry, ProxyState& state) {
@@ -313,28 +343,33 @@ bool PostgresStore::lockState(const std::string& entry, ProxyState& state) {
     return true;
 }
 
-ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending) {
+ProxyStore::AddResult PostgresStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending,
+                                         bool verify) {
     ensureConnected();
-    const ProxyState fresh = moderate ? ProxyState::Pending : ProxyState::Published;
+    const ProxyState fresh = moderate || verify ? ProxyState::Pending : ProxyState::Published;
     Transaction<PostgresStore> transaction(*this, "BEGIN");
-    if (moderate && maxPending > 0) {
+    if ((moderate || verify) && maxPending > 0) {
         // Only an entry that would start to wait counts against the cap: a new one, or a withdrawn one sent again.
         const auto known = run("state", {entry});
         const bool wouldWait = known.rows() == 0 || known.text(0, 0) == stateName(ProxyState::Withdrawn);
-        if (wouldWait && run("pending", {std::to_string(maxPending)}).integer(0, 0) >= maxPending)
-            return AddResult::TooManyPending;
+        if (wouldWait) {
+            // Held to the commit: the count and the insert of one server happen before another server counts.
+            exec(kPendingLock);
+            if (run("pending", {std::to_string(maxPending)}).integer(0, 0) >= maxPending)
+                return AddResult::TooManyPending;
+        }
     }
     AddResult result = AddResult::AlreadyKnown;
     ProxyState state{};
     // The insert waits for one running elsewhere with the same entry; a row removed meanwhile is inserted again.
     while (true) {
-        if (insertNew(entry, fresh, now)) {
+        if (insertNew(entry, fresh, now, verify)) {
             result = AddResult::Added;
             break;
         }
         if (lockState(entry, state)) {
             if (state == ProxyState::Withdrawn) {
-                run("publish", {entry, stateName(fresh), std::to_string(now)});
+                run("publish", {entry, stateName(fresh), std::to_string(now), verify ? "true" : "false"});
                 run("clear", {entry});
                 result = AddResult::Readded;
             }
@@ -408,7 +443,7 @@ ProxyStore::ImportCount PostgresStore::importEntries(const std::vector<std::stri
             if (state == ProxyState::Published) {
                 ++count.alreadyPublished;
             } else if (state == ProxyState::Withdrawn) {
-                run("publish", {entry, stateName(ProxyState::Published), when});
+                run("publish", {entry, stateName(ProxyState::Published), when, "false"});
                 run("clear", {entry});
                 ++count.republished;
             } else {
@@ -428,9 +463,71 @@ std::vector<ProxyRecord> PostgresStore::entries(ProxyState state) {
     std::vector<ProxyRecord> records;
     records.reserve(static_cast<std::size_t>(result.rows()));
     for (int row = 0; row < result.rows(); ++row)
-        records.push_back(
-            {result.text(row, 0), state, result.integer(row, 1), static_cast<int>(result.integer(row, 2))});
+        records.push_back({result.text(row, 0), state, result.integer(row, 1), static_cast<int>(result.integer(row, 2)),
+                           result.integer(row, 3), static_cast<long>(result.integer(row, 4)), result.text(row, 5)});
     return records;
+}
+
+std::vector<std::string> PostgresStore::takeDueChecks(std::int64_t now, std::int64_t lease, int limit) {
+    ensureConnected();
+    const auto result = run("take", {std::to_string(now), std::to_string(lease), std::to_string(limit)});
+    std::vector<std::string> taken;
+    for (int row = 0; row < result.rows(); ++row)
+        taken.push_back(result.text(row, 0));
+    return taken;
+}
+
+ProxyStore::CheckOutcome PostgresStore::recordCheck(const std::string& entry, const CheckReport& check) {
+    ensureConnected();
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    const auto row = run("checked", {entry});
+    if (row.rows() == 0)
+        return CheckOutcome::Unknown;
+    const ProxyState state = stateFromName(row.text(0, 0));
+    if (state == ProxyState::Withdrawn)
+        return CheckOutcome::Unknown;
+    const auto failures = check.works ? 0 : row.integer(0, 1) + 1;
+    const bool asked = row.text(0, 2) == "t";
+    ProxyState next = state;
+    CheckOutcome outcome = check.works ? CheckOutcome::Kept : CheckOutcome::Failed;
+    if (check.works && state == ProxyState::Pending && check.publish) {
+        next = ProxyState::Published;
+        outcome = CheckOutcome::Published;
+    } else if (!check.works && (state == ProxyState::Pending || asked || failures >= check.withdrawAfter)) {
+        next = ProxyState::Withdrawn;
+        outcome = CheckOutcome::Withdrawn;
+    }
+    run("record", {entry, stateName(next), std::to_string(check.now), std::to_string(check.works ? check.ms : -1),
+                   std::to_string(failures), check.works ? std::string() : check.note, std::to_string(check.nextDue)});
+    if (next == ProxyState::Withdrawn)
+        run("clear", {entry});
+    transaction.commit();
+    return outcome;
+}
+
+ProxyStore::ReportResult PostgresStore::askForCheck(const std::string& entry, std::int64_t now) {
+    ensureConnected();
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    ProxyState state{};
+    if (!lockState(entry, state) || state == ProxyState::Pending)
+        return ReportResult::Unknown;
+    if (state == ProxyState::Withdrawn)
+        return ReportResult::AlreadyWithdrawn;
+    const bool asked = run("ask", {entry, std::to_string(now)}).changed() > 0;
+    transaction.commit();
+    return asked ? ReportResult::Counted : ReportResult::Repeated;
+}
+
+int PostgresStore::scheduleChecks(std::int64_t now, std::int64_t period, int limit) {
+    ensureConnected();
+    Transaction<PostgresStore> transaction(*this, "BEGIN");
+    const auto unscheduled = run("unscheduled", {std::to_string(limit)});
+    for (int row = 0; row < unscheduled.rows(); ++row) {
+        const std::string entry = unscheduled.text(row, 0);
+        run("schedule", {entry, std::to_string(now + spreadOffset(entry, period))});
+    }
+    transaction.commit();
+    return unscheduled.rows();
 }
 
 bool PostgresStore::listenerUsable() {

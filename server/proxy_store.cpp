@@ -17,7 +17,8 @@ namespace {
 constexpr const char* kBeginWrite = "BEGIN IMMEDIATE";
 
 // 1: proxies only. 2: the reporters of each entry (reports), and an index that finds the end of the list at once.
-constexpr int kSchemaVersion = 2;
+// 3: each entry's check (when it is due, its last result, failures in a row).
+constexpr int kSchemaVersion = 3;
 // Report counts from version 1 carry no reporters: they stand as this many made-up reporters until the window passes.
 constexpr int kMostLegacyReports = 1000;
 constexpr int kBusyTimeoutMs = 5000;
@@ -140,8 +141,10 @@ void SqliteStore::createSchema() {
         return;
     if (found > kSchemaVersion)
         throw StoreError("database " + m_path + " was made by a newer version of tamberly-listserver");
-    if (found == 1) {
-        upgradeFromFirstVersion();
+    if (found == 1 || found == 2) {
+        if (found == 1)
+            upgradeFromFirstVersion();
+        addCheckState();
         transaction.commit();
         return;
     }
@@ -159,8 +162,21 @@ void SqliteStore::createSchema() {
     exec("CREATE INDEX proxies_by_position ON proxies (position)");
     exec("CREATE TABLE reports (entry TEXT NOT NULL, reporter TEXT NOT NULL, reported_at INTEGER NOT NULL,"
          " PRIMARY KEY (entry, reporter)) WITHOUT ROWID");
-    exec("PRAGMA user_version = 2");
+    addCheckState();
     transaction.commit();
+}
+
+// Version 2 to 3: the check of each entry. No entry has a check due yet; the checking server gives them one.
+void SqliteStore::addCheckState() {
+    exec("ALTER TABLE proxies ADD COLUMN check_due INTEGER");
+    exec("ALTER TABLE proxies ADD COLUMN checked_at INTEGER NOT NULL DEFAULT 0");
+    exec("ALTER TABLE proxies ADD COLUMN check_ms INTEGER NOT NULL DEFAULT -1");
+    exec("ALTER TABLE proxies ADD COLUMN check_failures INTEGER NOT NULL DEFAULT 0");
+    exec("ALTER TABLE proxies ADD COLUMN check_note TEXT NOT NULL DEFAULT ''");
+    exec("ALTER TABLE proxies ADD COLUMN check_asked INTEGER NOT NULL DEFAULT 0");
+    exec("CREATE INDEX proxies_by_check_due ON proxies (check_due)");
+    exec("CREATE INDEX proxies_by_state_check ON proxies (state, check_due)");
+    exec("PRAGMA user_version = 3");
 }
 
 // Version 1 to 2, in the opening transaction: the reporters' table, the end of the list found by an index, one row
@@ -196,7 +212,6 @@ void SqliteStore::upgradeFromFirstVersion() {
     legacy.bind(1, static_cast<std::int64_t>(std::time(nullptr)))
         .bind(2, static_cast<std::int64_t>(kMostLegacyReports));
     legacy.step();
-    exec("PRAGMA user_version = 2");
 }
 
 bool SqliteStore::find(const std::string& entry, ProxyState& state, int& reports) {
@@ -215,29 +230,35 @@ void SqliteStore::clearReports(const std::string& entry) {
 }
 
 // A new entry at the end of the list: the end is found through the position index, whatever the list's length.
-void SqliteStore::insert(const std::string& entry, ProxyState state, std::int64_t now) {
-    Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports)"
-                            " VALUES (?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?3, 0)");
-    insert.bind(1, entry).bind(2, std::string(stateName(state))).bind(3, now).step();
+void SqliteStore::insert(const std::string& entry, ProxyState state, std::int64_t now, bool verify) {
+    Statement insert(*this, "INSERT INTO proxies (entry, state, position, added_at, reports, check_due)"
+                            " VALUES (?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM proxies), ?3, 0,"
+                            " CASE WHEN ?4 THEN ?3 END)");
+    insert.bind(1, entry).bind(2, std::string(stateName(state))).bind(3, now);
+    insert.bind(4, static_cast<std::int64_t>(verify)).step();
 }
 
 // Puts a withdrawn entry back as if it were new: at the end of the list, added now, no reports.
-void SqliteStore::publish(const std::string& entry, bool moderate, std::int64_t now) {
+void SqliteStore::publish(const std::string& entry, bool moderate, std::int64_t now, bool verify) {
     Statement update(*this, "UPDATE proxies SET state = ?2, added_at = ?3, reports = 0,"
-                            " position = (SELECT max(position) + 1 FROM proxies) WHERE entry = ?1");
-    update.bind(1, entry).bind(2, std::string(stateName(moderate ? ProxyState::Pending : ProxyState::Published)));
-    update.bind(3, now).step();
+                            " position = (SELECT max(position) + 1 FROM proxies), check_due = CASE WHEN ?4 THEN ?3 END,"
+                            " checked_at = 0, check_ms = -1, check_failures = 0, check_note = '', check_asked = 0"
+                            " WHERE entry = ?1");
+    const bool waits = moderate || verify;
+    update.bind(1, entry).bind(2, std::string(stateName(waits ? ProxyState::Pending : ProxyState::Published)));
+    update.bind(3, now).bind(4, static_cast<std::int64_t>(verify)).step();
     clearReports(entry);
 }
 
-ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending) {
+ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, std::int64_t now, int maxPending,
+                                       bool verify) {
     Transaction<SqliteStore> transaction(*this, kBeginWrite);
     ProxyState state{};
     int reports = 0;
     const bool known = find(entry, state, reports);
     if (known && state != ProxyState::Withdrawn)
         return AddResult::AlreadyKnown;
-    if (moderate && maxPending > 0) {
+    if ((moderate || verify) && maxPending > 0) {
         // Counted through the state index: at most maxPending rows, whatever the list's length.
         Statement pending(*this, "SELECT count(*) FROM (SELECT 1 FROM proxies WHERE state = 'pending' LIMIT ?1)");
         pending.bind(1, static_cast<std::int64_t>(maxPending)).step();
@@ -246,9 +267,9 @@ ProxyStore::AddResult SqliteStore::add(const std::string& entry, bool moderate, 
     }
     AddResult result = AddResult::Added;
     if (!known) {
-        insert(entry, moderate ? ProxyState::Pending : ProxyState::Published, now);
+        insert(entry, moderate || verify ? ProxyState::Pending : ProxyState::Published, now, verify);
     } else {
-        publish(entry, moderate, now);
+        publish(entry, moderate, now, verify);
         result = AddResult::Readded;
     }
     transaction.commit();
@@ -335,12 +356,92 @@ ProxyStore::ImportCount SqliteStore::importEntries(const std::vector<std::string
 }
 
 std::vector<ProxyRecord> SqliteStore::entries(ProxyState state) {
-    Statement select(*this, "SELECT entry, added_at, reports FROM proxies WHERE state = ?1 ORDER BY position");
+    Statement select(*this, "SELECT entry, added_at, reports, checked_at, check_ms, check_note FROM proxies"
+                            " WHERE state = ?1 ORDER BY position");
     select.bind(1, std::string(stateName(state)));
     std::vector<ProxyRecord> records;
     while (select.step())
-        records.push_back({select.text(0), state, select.integer(1), static_cast<int>(select.integer(2))});
+        records.push_back({select.text(0), state, select.integer(1), static_cast<int>(select.integer(2)),
+                           select.integer(3), static_cast<long>(select.integer(4)), select.text(5)});
     return records;
+}
+
+std::vector<std::string> SqliteStore::takeDueChecks(std::int64_t now, std::int64_t lease, int limit) {
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
+    Statement take(*this,
+                   "UPDATE proxies SET check_due = ?1 + ?2 WHERE entry IN (SELECT entry FROM proxies"
+                   " WHERE check_due <= ?1 AND state <> 'withdrawn' ORDER BY check_due LIMIT ?3) RETURNING entry");
+    take.bind(1, now).bind(2, lease).bind(3, static_cast<std::int64_t>(limit));
+    std::vector<std::string> taken;
+    while (take.step())
+        taken.push_back(take.text(0));
+    transaction.commit();
+    return taken;
+}
+
+ProxyStore::CheckOutcome SqliteStore::recordCheck(const std::string& entry, const CheckReport& check) {
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
+    Statement select(*this, "SELECT state, check_failures, check_asked FROM proxies WHERE entry = ?1");
+    select.bind(1, entry);
+    if (!select.step())
+        return CheckOutcome::Unknown;
+    const ProxyState state = stateFromName(select.text(0));
+    if (state == ProxyState::Withdrawn)
+        return CheckOutcome::Unknown;
+    const auto failures = check.works ? 0 : select.integer(1) + 1;
+    const bool asked = select.integer(2) != 0;
+    ProxyState next = state;
+    CheckOutcome outcome = check.works ? CheckOutcome::Kept : CheckOutcome::Failed;
+    if (check.works && state == ProxyState::Pending && check.publish) {
+        next = ProxyState::Published;
+        outcome = CheckOutcome::Published;
+    } else if (!check.works && (state == ProxyState::Pending || asked || failures >= check.withdrawAfter)) {
+        next = ProxyState::Withdrawn;
+        outcome = CheckOutcome::Withdrawn;
+    }
+    Statement update(*this, "UPDATE proxies SET state = ?2, checked_at = ?3, check_ms = ?4, check_failures = ?5,"
+                            " check_note = ?6, check_asked = 0, check_due = CASE WHEN ?2 = 'withdrawn' THEN NULL"
+                            " ELSE ?7 END, reports = CASE WHEN ?2 = 'withdrawn' THEN 0 ELSE reports END"
+                            " WHERE entry = ?1");
+    update.bind(1, entry).bind(2, std::string(stateName(next))).bind(3, check.now);
+    update.bind(4, static_cast<std::int64_t>(check.works ? check.ms : -1)).bind(5, failures);
+    update.bind(6, check.works ? std::string() : check.note).bind(7, check.nextDue).step();
+    if (next == ProxyState::Withdrawn)
+        clearReports(entry);
+    transaction.commit();
+    return outcome;
+}
+
+ProxyStore::ReportResult SqliteStore::askForCheck(const std::string& entry, std::int64_t now) {
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
+    ProxyState state{};
+    int reports = 0;
+    if (!find(entry, state, reports) || state == ProxyState::Pending)
+        return ReportResult::Unknown;
+    if (state == ProxyState::Withdrawn)
+        return ReportResult::AlreadyWithdrawn;
+    Statement ask(*this, "UPDATE proxies SET check_due = ?2, check_asked = 1 WHERE entry = ?1 AND check_asked = 0");
+    ask.bind(1, entry).bind(2, now).step();
+    const bool asked = sqlite3_changes(m_db) > 0;
+    transaction.commit();
+    return asked ? ReportResult::Counted : ReportResult::Repeated;
+}
+
+int SqliteStore::scheduleChecks(std::int64_t now, std::int64_t period, int limit) {
+    Transaction<SqliteStore> transaction(*this, kBeginWrite);
+    std::vector<std::string> unscheduled;
+    {
+        Statement select(*this, "SELECT entry FROM proxies WHERE state = 'published' AND check_due IS NULL LIMIT ?1");
+        select.bind(1, static_cast<std::int64_t>(limit));
+        while (select.step())
+            unscheduled.push_back(select.text(0));
+    }
+    for (const auto& entry : unscheduled) {
+        Statement update(*this, "UPDATE proxies SET check_due = ?2 WHERE entry = ?1");
+        update.bind(1, entry).bind(2, now + spreadOffset(entry, period)).step();
+    }
+    transaction.commit();
+    return static_cast<int>(unscheduled.size());
 }
 
 bool SqliteStore::changedElsewhere() {
@@ -354,6 +455,16 @@ bool SqliteStore::changedElsewhere() {
 
 void SqliteStore::waitForChange(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(timeout);
+}
+
+std::int64_t spreadOffset(const std::string& entry, std::int64_t period) {
+    // FNV-1a: stable across runs and servers, so every instance places an entry at the same point of the period.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : entry) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return period > 0 ? static_cast<std::int64_t>(hash % static_cast<std::uint64_t>(period)) : 0;
 }
 
 bool isPostgresLocation(const std::string& location) {

@@ -46,6 +46,26 @@ struct ProxyRecord {
     std::int64_t addedAt = 0; ///< seconds since the epoch, UTC
     /// Distinct reporters counted at the last report.
     int reports = 0;
+    /// The last check through the entry, when the server checks them: when (0: never), the time to the whole answer
+    /// (-1: it failed) and, for a failure, why.
+    std::int64_t checkedAt = 0;
+    long checkMs = -1;
+    std::string checkNote;
+};
+
+/// What one check through an entry found, and what follows from it.
+struct CheckReport {
+    bool works = false;
+    long ms = -1;
+    /// Why it failed, for the page and the withdrawn command.
+    std::string note;
+    std::int64_t now = 0;
+    /// When the next check is due (seconds since the epoch).
+    std::int64_t nextDue = 0;
+    /// A new entry that works is published; with moderation it stays waiting for approve().
+    bool publish = true;
+    /// Failures in a row that withdraw a published entry (one does when a report asked for the check).
+    int withdrawAfter = 3;
 };
 
 /// One dead-proxy report: who sent it (a keyed hash, never an address) and what counts.
@@ -66,9 +86,11 @@ public:
 
     enum class AddResult { Added, AlreadyKnown, Readded, TooManyPending };
     /// A submission: a new entry is published, or with moderate waits for approve(); a withdrawn entry comes back
-    /// the same way with its reports cleared; a pending or published entry stays as it is. With moderate, an entry
-    /// that would wait beside maxPending others is refused (TooManyPending); 0 means no cap.
-    virtual AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) = 0;
+    /// the same way with its reports cleared; a pending or published entry stays as it is. With verify, a new entry
+    /// waits for its first check instead (see recordCheck). With moderate or verify, an entry that would wait beside
+    /// maxPending others is refused (TooManyPending); 0 means no cap.
+    virtual AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0,
+                          bool verify = false) = 0;
 
     enum class ReportResult { Unknown, Counted, Repeated, Withdrawn, AlreadyWithdrawn };
     /// Counts a dead-proxy report against a published entry, once per reporter within the window, and withdraws the
@@ -92,6 +114,25 @@ public:
 
     /// Entries in one state, in the order they were added.
     virtual std::vector<ProxyRecord> entries(ProxyState state) = 0;
+
+    /// Takes at most limit entries whose check is due (waiting or published), oldest due first, and moves their due
+    /// time lease seconds on, so that no other server takes them meanwhile; a server that dies holding them leaves
+    /// them due again once the lease has passed.
+    virtual std::vector<std::string> takeDueChecks(std::int64_t now, std::int64_t lease, int limit) = 0;
+
+    enum class CheckOutcome { Unknown, Published, Kept, Failed, Withdrawn };
+    /// Stores a check's result: a waiting entry that works is published (unless !publish), one that fails is
+    /// withdrawn; a published entry is withdrawn after withdrawAfter failures in a row, or after one when a report
+    /// asked for the check. Unknown when the entry is gone or withdrawn meanwhile.
+    virtual CheckOutcome recordCheck(const std::string& entry, const CheckReport& check) = 0;
+
+    /// A dead report when the server checks entries: the published entry is checked at once, and withdrawn if that
+    /// check fails. Counted when asked, Repeated when a check is already asked, Unknown or AlreadyWithdrawn else.
+    virtual ReportResult askForCheck(const std::string& entry, std::int64_t now) = 0;
+
+    /// Gives published entries that have no check due (imported, approved, from before checks) one within the
+    /// period, spread over it; at most limit of them. Returns how many.
+    virtual int scheduleChecks(std::int64_t now, std::int64_t period, int limit) = 0;
 
     /// True when another connection (another process) may have committed a change since the last call.
     virtual bool changedElsewhere() = 0;
@@ -134,6 +175,10 @@ private:
     bool m_done = false;
 };
 
+/// Where in a period of seconds an entry's check falls: the same place for an entry every time, spread evenly over
+/// the period across entries.
+std::int64_t spreadOffset(const std::string& entry, std::int64_t period);
+
 /// True when the --db text names a PostgreSQL database (a postgresql:// or postgres:// URI, or a libpq
 /// "keyword=value" connection string) rather than a file.
 bool isPostgresLocation(const std::string& location);
@@ -151,12 +196,17 @@ public:
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
 
-    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) override;
+    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0,
+                  bool verify = false) override;
     ReportResult report(const std::string& entry, const DeadReport& report) override;
     ApproveResult approve(const std::string& entry) override;
     bool remove(const std::string& entry) override;
     ImportCount importEntries(const std::vector<std::string>& entries, std::int64_t now) override;
     std::vector<ProxyRecord> entries(ProxyState state) override;
+    std::vector<std::string> takeDueChecks(std::int64_t now, std::int64_t lease, int limit) override;
+    CheckOutcome recordCheck(const std::string& entry, const CheckReport& check) override;
+    ReportResult askForCheck(const std::string& entry, std::int64_t now) override;
+    int scheduleChecks(std::int64_t now, std::int64_t period, int limit) override;
     bool changedElsewhere() override;
     /// Sleeps: SQLite has no notifications, changedElsewhere() reads its data version instead.
     void waitForChange(std::chrono::milliseconds timeout) override;
@@ -169,10 +219,11 @@ private:
     void rollback() noexcept;
     void createSchema();
     void upgradeFromFirstVersion();
+    void addCheckState();
     [[noreturn]] void fail(const std::string& what, int code) const;
     bool find(const std::string& entry, ProxyState& state, int& reports);
-    void publish(const std::string& entry, bool moderate, std::int64_t now);
-    void insert(const std::string& entry, ProxyState state, std::int64_t now);
+    void publish(const std::string& entry, bool moderate, std::int64_t now, bool verify = false);
+    void insert(const std::string& entry, ProxyState state, std::int64_t now, bool verify = false);
     void clearReports(const std::string& entry);
 
     sqlite3* m_db = nullptr;
@@ -192,12 +243,17 @@ public:
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
 
-    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0) override;
+    AddResult add(const std::string& entry, bool moderate, std::int64_t now, int maxPending = 0,
+                  bool verify = false) override;
     ReportResult report(const std::string& entry, const DeadReport& report) override;
     ApproveResult approve(const std::string& entry) override;
     bool remove(const std::string& entry) override;
     ImportCount importEntries(const std::vector<std::string>& entries, std::int64_t now) override;
     std::vector<ProxyRecord> entries(ProxyState state) override;
+    std::vector<std::string> takeDueChecks(std::int64_t now, std::int64_t lease, int limit) override;
+    CheckOutcome recordCheck(const std::string& entry, const CheckReport& check) override;
+    ReportResult askForCheck(const std::string& entry, std::int64_t now) override;
+    int scheduleChecks(std::int64_t now, std::int64_t period, int limit) override;
     /// A notification from another connection arrived; also true once a second while the listening connection is
     /// lost (the fallback check) and after it is back.
     bool changedElsewhere() override;
@@ -215,10 +271,11 @@ private:
     void createSchema();
     void createTables();
     void upgradeFromFirstVersion();
+    void addCheckState();
     Result run(const char* name, const std::vector<std::string>& values);
     void exec(const char* sql);
     [[noreturn]] void fail(const std::string& what, const pg_result* result);
-    bool insertNew(const std::string& entry, ProxyState state, std::int64_t now);
+    bool insertNew(const std::string& entry, ProxyState state, std::int64_t now, bool verify = false);
     bool lockState(const std::string& entry, ProxyState& state);
     bool listenerUsable();
 

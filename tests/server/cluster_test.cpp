@@ -151,6 +151,33 @@ TEST_F(ClusterTest, WritesSentToTwoServersAtOnceCountOnce) {
     }
 }
 
+// Submissions sent to two moderated servers at the same moment never pass the pending cap between them.
+TEST_F(ClusterTest, ThePendingCapHoldsAcrossServers) {
+    constexpr int kCap = 9; // odd: two servers adding in step would otherwise both take the last place
+    ServerProcess first(served({"--moderate", "--max-pending", std::to_string(kCap)}));
+    ServerProcess second(served({"--moderate", "--max-pending", std::to_string(kCap)}));
+    std::barrier together(2);
+    std::vector<std::map<int, int>> statuses(2);
+    std::vector<std::thread> clients;
+    for (int side = 0; side < 2; ++side) {
+        clients.emplace_back([&, side] {
+            auto http = (side ? second : first).client();
+            http.set_keep_alive(true);
+            for (int i = 0; i < kCap; ++i) {
+                together.arrive_and_wait();
+                const auto answer = http.Get(add("10.2." + std::to_string(side) + "." + std::to_string(i + 1) + ":80"));
+                ++statuses[side][answer ? answer->status : -1];
+            }
+        });
+    }
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(statuses[0][200] + statuses[1][200], kCap);
+    EXPECT_EQ(statuses[0][503] + statuses[1][503], kCap);
+    EXPECT_EQ(queryRows(m_db, "SELECT count(*) FROM proxies WHERE state = 'pending'"),
+              std::vector<std::string>{std::to_string(kCap)});
+}
+
 // One server killed with SIGKILL in the middle of writes to both: every answered write is in the database and in
 // the other server's list, and the other server never stops answering.
 TEST_F(ClusterTest, KillingOneServerLosesNoAnsweredWriteAndTheOtherGoesOn) {

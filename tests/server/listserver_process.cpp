@@ -109,7 +109,8 @@ RunResult runListServer(const std::vector<std::string>& args, const std::string&
     return result;
 }
 
-ServerProcess::ServerProcess(const std::vector<std::string>& args) : m_logPath(scratchFile("log")) {
+ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::vector<std::string>& wrapper)
+    : m_logPath(scratchFile("log")) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         throw std::runtime_error("cannot make a pipe");
@@ -132,8 +133,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args) : m_logPath(s
         static const SharedSecret shared;
         all.insert(all.end(), {"--reporter-secret", shared.path});
     }
+    all.insert(all.begin(), wrapper.begin(), wrapper.end());
     auto argv = argumentVector(all);
-    const int rc = posix_spawn(&m_pid, listServerPath(), &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawnp(&m_pid, all.front().c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
     m_stdout = pipeEnds[0];

@@ -21,10 +21,11 @@ struct RunResult {
 RunResult runListServer(const std::vector<std::string>& args, const std::string& input = {});
 
 /// A running `tamberly-listserver serve`, started with --listen 127.0.0.1:0 plus the given arguments. Its port is
-/// read from the "listening on" line; it is killed, if still running, when the object goes.
+/// read from the "listening on" line; it is killed, if still running, when the object goes. A wrapper (a command
+/// that ends by executing its arguments, such as unshare) runs the server in a setting of the test's own.
 class ServerProcess {
 public:
-    explicit ServerProcess(const std::vector<std::string>& args);
+    explicit ServerProcess(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
