@@ -5,6 +5,7 @@
 #endif
 
 #include "http_server.h"
+#include "judge_page.h"
 
 #include "rate_limiter.h"
 #include "text/ascii_text.h"
@@ -76,6 +77,7 @@ constexpr std::size_t kMaxLoggedTarget = 512;
 constexpr std::string_view kListPath = "/Tamberly/update.php";
 constexpr std::string_view kAddPath = "/Tamberly/addproxy.php";
 constexpr std::string_view kDeadPath = "/Tamberly/deadproxy.php";
+constexpr std::string_view kJudgePath = "/Tamberly/judge.php";
 // Buckets kept for the write limit: the least recently used client makes room for a new one.
 constexpr std::size_t kMostLimitedClients = 100000;
 
@@ -641,7 +643,16 @@ private:
                 }
                 if (!ec) {
                     const bool keepAlive = parser->keep_alive();
-                    answer = co_await respond(loop, c, method, target, client);
+                    if ((method == "GET" || method == "HEAD") && isJudgePath(target)) {
+                        // The proxy check's judge: what arrived, from the head itself, on the event loop.
+                        HeaderLines lines;
+                        for (const auto& field : head)
+                            lines.emplace_back(std::string(field.name_string()), std::string(field.value()));
+                        answer.body = judgePageText(peer, lines, m_options.trustedProxies);
+                        answer.headers.emplace_back("Cache-Control", "no-store");
+                    } else {
+                        answer = co_await respond(loop, c, method, target, client);
+                    }
                     answer.close = answer.close || !keepAlive || served + 1 == kKeepAliveRequests || loop.stopping;
                 }
             }
@@ -746,6 +757,13 @@ private:
     // g++ 12 also mishandles temporaries with destructors in a co_await expression.
     template <typename Token> auto answerOnWorker(Job* job, Token&& token) {
         return asio::async_initiate<Token, void(Reply)>(WorkerInitiation{this}, token, job);
+    }
+
+    static bool isJudgePath(const std::string& target) {
+        std::string path;
+        QueryParams params;
+        splitTarget(originForm(target), path, params);
+        return path == kJudgePath;
     }
 
     asio::awaitable<Answer> respond(Loop& loop, Connection& c, const std::string& method, const std::string& target,

@@ -11,9 +11,23 @@ App::App(Settings& settings, Platform& platform, TrayIcon& tray, std::function<v
                                                    m_commands.abandonCheck();
                                                    m_endProcess();
                                                },
-                                               [this] { return m_commands.startsWithSession(); }),
-      m_commands(m_window, platform, settings, m_window.post()) {
+                                               [this](Command command) { return checked(command); }),
+      m_probe(settings, m_window.post()),
+      m_commands(m_window, platform, settings, m_window.post(), {&m_watchTimer, &m_probe}) {
     m_commands.startUp();
+}
+
+bool App::checked(Command command) const {
+    switch (command) {
+    case Command::ToggleStartWithSession:
+        return m_commands.startsWithSession();
+    case Command::ToggleSortByCheck:
+        return m_commands.sortedByCheck();
+    case Command::ToggleWatch:
+        return m_commands.watching();
+    default:
+        return false;
+    }
 }
 
 } // namespace tamberly

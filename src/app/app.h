@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/main_window.h"
+#include "app/qt_watch_timer.h"
+#include "commands/check_probe.h"
 #include "commands/commands.h"
 
 #include <functional>
@@ -24,10 +26,16 @@ public:
     MainWindow& window() { return m_window; }
 
 private:
+    // Whether the item of a toggling command is checked now.
+    bool checked(Command command) const;
+
     std::function<void()> m_endProcess;
     // The window first: the commands work on it. Its clicks reach the commands only from the event loop, once both
     // are made.
     MainWindow m_window;
+    // The watcher's timer and probe, before the commands that use them.
+    QtWatchTimer m_watchTimer;
+    CheckProbe m_probe;
     Commands m_commands;
 };
 

@@ -48,9 +48,9 @@ QString fromUtf8(const std::string& s) {
 } // namespace
 
 MainWindow::MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
-                       std::function<bool()> startsWithSession, QWidget* parent)
+                       std::function<bool(Command)> checked, QWidget* parent)
     : QMainWindow(parent), m_tray(tray), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)),
-      m_startsWithSession(std::move(startsWithSession)) {
+      m_checked(std::move(checked)) {
     initResources();
     m_icon = QIcon(QStringLiteral(":/tamberly.ico"));
     setObjectName(QStringLiteral("mainWindow"));
@@ -148,11 +148,15 @@ void MainWindow::buildMenus() {
     menuBar()->addMenu(file);
     command(file, "visitWebsite", "&Visit Website", Command::VisitWebsite);
     item(file, "hideToTray", "&Hide", [this] { hideToTray(); });
-    QAction* session = command(file, "startWithSession", "&Start with the session", Command::ToggleStartWithSession);
-    session->setCheckable(true);
-    // The entry may change outside the program (the desktop's startup settings): its state is read at each opening.
-    connect(file, &QMenu::aboutToShow, this,
-            [this, session] { session->setChecked(m_startsWithSession && m_startsWithSession()); });
+    // A toggle's state may change outside the program (the desktop's startup settings, prefs.ini by hand): it is
+    // read at each opening of its menu.
+    const auto toggle = [this, &command](QMenu* to, const char* name, const char* caption, Command c) {
+        QAction* action = command(to, name, caption, c);
+        action->setCheckable(true);
+        connect(to, &QMenu::aboutToShow, this, [this, action, c] { action->setChecked(m_checked && m_checked(c)); });
+        return action;
+    };
+    toggle(file, "startWithSession", "&Start with the session", Command::ToggleStartWithSession);
     QAction* quitAction = item(file, "quit", "&Quit", [this] { quit(); });
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
@@ -173,6 +177,9 @@ void MainWindow::buildMenus() {
     command(proxy, "checkProxies", "&Check proxies", Command::CheckProxies);
     // Esc stops a check from anywhere in the window, with the menu closed.
     command(proxy, "stopCheck", "S&top checking", Command::StopCheck)->setShortcut(QKeySequence(Qt::Key_Escape));
+    command(proxy, "useFastest", "Use &fastest working proxy", Command::UseFastest);
+    toggle(proxy, "sortByCheck", "S&ort by last check", Command::ToggleSortByCheck);
+    toggle(proxy, "watchProxy", "&Keep me on a working proxy", Command::ToggleWatch);
 
     // F10 opens the first menu, as on every desktop; Alt alone reaches the menu bar where the style lets it.
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -200,7 +207,31 @@ std::optional<int> MainWindow::selectedRow() const {
     const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
     if (selected.isEmpty())
         return std::nullopt;
-    return selected.first().row();
+    // The entry the user sees selected, whatever order the list is shown in.
+    return m_model->storedRow(selected.first().row());
+}
+
+void MainWindow::showOrder(std::vector<int> order) {
+    // The selected entry stays selected, wherever the new order puts it.
+    const std::optional<int> selected = selectedRow();
+    m_model->setOrder(std::move(order));
+    if (selected && *selected < m_model->count()) {
+        const QModelIndex index = m_model->index(m_model->shownRow(*selected), 0);
+        m_list->setCurrentIndex(index);
+        m_list->scrollTo(index);
+    }
+}
+
+std::string MainWindow::statusText() const {
+    return m_status->text().toStdString();
+}
+
+void MainWindow::notify(const std::string& text) {
+    m_tray.showMessage(fromUtf8(text));
+}
+
+void MainWindow::showWatchTip(const std::string& text) {
+    m_tray.setToolTip(fromUtf8(text));
 }
 
 void MainWindow::showMarks(std::vector<RowMark> marks) {

@@ -35,9 +35,9 @@ public:
     static constexpr std::chrono::seconds kTrayWait{60};
 
     /// run carries out a command; quit ends the program. tray is the icon "Hide" shows; settings holds the window's
-    /// size; startsWithSession tells whether "Start with the session" is checked.
+    /// size; checked tells whether the item of a command that turns something on or off is checked now.
     MainWindow(TrayIcon& tray, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
-               std::function<bool()> startsWithSession = {}, QWidget* parent = nullptr);
+               std::function<bool(Command)> checked = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     /// Runs a function later on the window's thread; callable from any thread.
@@ -50,7 +50,11 @@ public:
     std::optional<int> selectedRow() const override;
     void showMarks(std::vector<RowMark> marks) override;
     void clearMarks() override;
+    void showOrder(std::vector<int> order) override;
     void setStatus(const std::string& text) override;
+    std::string statusText() const override;
+    void notify(const std::string& text) override;
+    void showWatchTip(const std::string& text) override;
     void tell(const std::string& text, const std::string& title = {}) override;
     Answer ask(const std::string& question, const std::string& title) override;
     std::optional<std::string> askText(const std::string& prompt, const std::string& title) override;
@@ -95,7 +99,7 @@ private:
     Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
-    std::function<bool()> m_startsWithSession;
+    std::function<bool(Command)> m_checked;
     // A hidden start's wait for a notification area: asked again at each tick until the deadline.
     QTimer m_trayWait;
     std::chrono::steady_clock::time_point m_trayWaitEnd;

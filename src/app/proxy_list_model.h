@@ -36,7 +36,13 @@ public:
     /// Row i gets marks[i]; rows beyond the marks get none.
     void showMarks(std::vector<RowMark> marks);
     void clearMarks();
-    /// Row i, valid until the rows change.
+    /// Shows the rows in order: shown row i is row order[i]; an empty order, or one that does not fit the rows,
+    /// shows them as stored. The rows themselves keep their stored numbers.
+    void setOrder(std::vector<int> order);
+    /// The stored row shown at row shown, and the shown row of stored row stored.
+    int storedRow(int shown) const { return m_order.empty() ? shown : m_order[static_cast<std::size_t>(shown)]; }
+    int shownRow(int stored) const { return m_order.empty() ? stored : m_shownAt[static_cast<std::size_t>(stored)]; }
+    /// Row i in stored order, valid until the rows change.
     std::string_view row(int i) const;
     int count() const { return static_cast<int>(m_ends.size()); }
 
@@ -46,6 +52,9 @@ private:
     std::string m_bytes;
     std::vector<std::size_t> m_ends;
     std::vector<RowMark> m_marks;
+    // The sorted view's order and its inverse; empty for the stored order.
+    std::vector<int> m_order;
+    std::vector<int> m_shownAt;
 };
 
 } // namespace tamberly

@@ -1,5 +1,7 @@
 #include "app/tray_icon.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -30,7 +32,7 @@ void QtTrayIcon::show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) {
         // Asked once: Qt, too, picks the kind of host when the icon is made and keeps it.
         m_kind = m_host();
         m_icon = new QSystemTrayIcon(icon, this);
-        m_icon->setToolTip(QStringLiteral(":-)"));
+        m_icon->setToolTip(m_toolTip.isEmpty() ? QStringLiteral(":-)") : m_toolTip);
         if (m_kind == TrayHost::StatusNotifierItem) {
             // Such a host shows the icon's menu itself, where it chooses (the pointer's place is unknown on
             // Wayland): hand it the pop-up's three commands.
@@ -70,6 +72,26 @@ void QtTrayIcon::show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) {
 void QtTrayIcon::remove() {
     if (m_icon)
         m_icon->hide();
+}
+
+void QtTrayIcon::setToolTip(const QString& text) {
+    m_toolTip = text;
+    if (m_icon)
+        m_icon->setToolTip(text.isEmpty() ? QStringLiteral(":-)") : text);
+}
+
+void QtTrayIcon::showMessage(const QString& text) {
+    if (m_icon && m_icon->isVisible()) {
+        m_icon->showMessage(QStringLiteral("Tamberly"), text, QSystemTrayIcon::Information);
+        return;
+    }
+    // No icon shown: the freedesktop notification service, where the session has one; sent without waiting.
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral("Tamberly") << 0u << QStringLiteral("org.tamberly.Tamberly") << QStringLiteral("Tamberly")
+           << text << QStringList() << QVariantMap() << -1;
+    QDBusConnection::sessionBus().call(notify, QDBus::NoBlock);
 }
 
 } // namespace tamberly

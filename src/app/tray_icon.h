@@ -33,6 +33,11 @@ public:
     virtual void show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) = 0;
     /// Hides the icon, if there is one.
     virtual void remove() = 0;
+    /// The icon's tool tip, now and once it is shown; the empty text gives it its own.
+    virtual void setToolTip(const QString& text) = 0;
+    /// Tells the user something while the window may be hidden: beside the icon while it is shown, else through
+    /// the desktop's notification service.
+    virtual void showMessage(const QString& text) = 0;
 };
 
 /// The icon over QSystemTrayIcon, which it owns as a child, dispatching activations on mouse message numbers after
@@ -49,6 +54,8 @@ public:
     bool available() override;
     void show(const QIcon& icon, QMenu& popup, MouseHandler onMouse) override;
     void remove() override;
+    void setToolTip(const QString& text) override;
+    void showMessage(const QString& text) override;
 
 private:
     std::function<bool()> m_available;
@@ -56,6 +63,7 @@ private:
     TrayHost m_kind = TrayHost::XEmbed;
     MouseHandler m_onMouse;
     QSystemTrayIcon* m_icon = nullptr;
+    QString m_toolTip;
     std::unique_ptr<QMenu> m_hostMenu;
 };
 

@@ -25,21 +25,27 @@ namespace {
 using namespace tamberly;
 
 constexpr const char* kUsage =
-    "usage: tamberly-check [FILE | - | --stored] [--fastest N] [--url URL] [--expect TEXT] [--timeout SECONDS]\n"
-    "                      [--parallel N]\n"
+    "usage: tamberly-check [FILE | - | --stored] [--fastest N] [--url URL] [--expect TEXT] [--judge URL]\n"
+    "                      [--tunnel-host HOST] [--no-grades] [--timeout SECONDS] [--parallel N]\n"
     "\n"
     "Checks each proxy entry with one GET of the test URL through it and prints one line per entry,\n"
     "tab-separated: entry, verdict (works, refused, unknown host, timed out, needs password, wrong answer,\n"
-    "bad entry), milliseconds (\"-\" when nothing was sent). Entries come from FILE, from standard input (no FILE,\n"
-    "or -), or with --stored from the list stored in prefs.ini: a list text (each entry followed by \"*\") or one\n"
-    "entry a line. The proxy in force is never changed.\n"
+    "bad entry), milliseconds (\"-\" when nothing was sent), anonymity (transparent, anonymous, elite) and\n"
+    "tunnel (tunnel, no tunnel); the last two are graded for working entries only, and empty when not known.\n"
+    "Entries come from FILE, from standard input (no FILE, or -), or with --stored from the list stored in\n"
+    "prefs.ini: a list text (each entry followed by \"*\") or one entry a line. The proxy in force is never changed.\n"
     "\n"
-    "  --fastest N       only the N fastest working entries, fastest first\n"
-    "  --url URL         the test URL (default: prefs.ini [Check] URL, else the list server's check.php)\n"
-    "  --expect TEXT     a text the test URL's answer must contain, directly and through each proxy (default:\n"
-    "                    prefs.ini [Check] Expect; the check page's own body for the list server's check.php)\n"
-    "  --timeout SECONDS time limit for each entry, to connect and in all (default 5)\n"
-    "  --parallel N      checks at once (default 128)\n"
+    "  --fastest N         only the N fastest working entries, fastest first\n"
+    "  --url URL           the test URL (default: prefs.ini [Check] URL, else the list server's check.php)\n"
+    "  --expect TEXT       a text the test URL's answer must contain, directly and through each proxy (default:\n"
+    "                      prefs.ini [Check] Expect; the check page's own body for the list server's check.php)\n"
+    "  --judge URL         the judge page, fetched directly and through each working entry to grade its\n"
+    "                      anonymity; plain http (default: the list server's judge.php, over http)\n"
+    "  --tunnel-host HOST  the host each working entry is asked to open a tunnel to, on port 443 (default: the\n"
+    "                      list server's host)\n"
+    "  --no-grades         neither anonymity nor tunnel: one request per entry\n"
+    "  --timeout SECONDS   time limit for each request, to connect and in all (default 5)\n"
+    "  --parallel N        requests at once (default 128)\n"
     "\n"
     "Exit code: 0 when at least one entry works, 1 when none does (or the test URL fails), 2 for bad usage, a\n"
     "file that cannot be read, or no entries.\n";
@@ -134,6 +140,9 @@ int main(int argc, char* argv[]) {
     long fastest = -1;
     std::optional<std::string> url;
     std::optional<std::string> expect;
+    std::optional<std::string> judge;
+    std::optional<std::string> tunnelHost;
+    bool grades = true;
     CheckLimits limits;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -164,6 +173,18 @@ int main(int argc, char* argv[]) {
             if (!text || text->empty())
                 return usageError("--expect needs a text");
             expect = *text;
+        } else if (arg == "--judge") {
+            const auto text = value();
+            if (!text || text->rfind("http://", 0) != 0)
+                return usageError("--judge needs an http:// URL (a proxy's header lines cannot be seen over https)");
+            judge = *text;
+        } else if (arg == "--tunnel-host") {
+            const auto text = value();
+            if (!text || text->empty() || text->find_first_of("/ \t") != std::string::npos)
+                return usageError("--tunnel-host needs a host name or address");
+            tunnelHost = *text;
+        } else if (arg == "--no-grades") {
+            grades = false;
         } else if (arg == "--timeout") {
             const auto text = value();
             const auto limit = text ? seconds(*text) : std::nullopt;
@@ -217,6 +238,10 @@ int main(int argc, char* argv[]) {
     TestPage page;
     page.url = url ? *url : settings.checkUrl();
     page.expect = expect ? *expect : url ? std::string() : settings.checkExpect();
+    if (grades) {
+        page.judgeUrl = judge ? *judge : settings.judgeUrl();
+        page.tunnelHost = tunnelHost ? *tunnelHost : settings.tunnelHost();
+    }
 
     // Progress only where someone watches: never in a pipe or a log.
     const bool showProgress = ::isatty(STDERR_FILENO) == 1;
@@ -265,7 +290,7 @@ int main(int argc, char* argv[]) {
             out << '-';
         else
             out << result.totalMs;
-        out << '\n';
+        out << '\t' << anonymityText(result.anonymity) << '\t' << tunnelText(result.tunnel) << '\n';
     }
     std::cout << out.str() << std::flush;
     return working > 0 ? 0 : 1;

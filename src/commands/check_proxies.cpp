@@ -1,25 +1,32 @@
 #include "commands/check_proxies.h"
 
+#include "commands/check_results.h"
 #include "commands/view.h"
 #include "core/proxy_entry.h"
 #include "core/settings.h"
 
 #include <atomic>
+#include <ctime>
+#include <algorithm>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace tamberly {
 
 // What the checking thread shares with the window's thread.
 struct CheckProxies::Job {
-    Job(TestPage page, CheckLimits limits, std::size_t total)
-        : check(std::move(page), limits), total(total), marks(total) {}
+    Job(TestPage page, CheckLimits limits, std::vector<std::string> entries)
+        : check(std::move(page), limits), total(entries.size()), entries(std::move(entries)), marks(total),
+          results(total) {}
 
     // Takes what the checking thread has found into the marks and the count; false when it found nothing new.
     bool takeFound();
 
     ProxyCheck check;
     const std::size_t total;
+    // The rows' entries as the check read them; empty for a row that is no proxy address.
+    const std::vector<std::string> entries;
     // Results found and not yet shown, in the order they came.
     std::mutex foundMutex;
     std::vector<std::pair<std::size_t, CheckResult>> found;
@@ -28,6 +35,7 @@ struct CheckProxies::Job {
     ProxyCheck::Outcome outcome; // written by the checking thread before it ends
     // The window's thread only: the marks shown so far and the count.
     std::vector<RowMark> marks;
+    std::vector<std::optional<CheckResult>> results;
     std::size_t done = 0;
     std::size_t working = 0;
 };
@@ -37,12 +45,11 @@ namespace {
 RowMark markOf(const CheckResult& result) {
     switch (result.verdict) {
     case Verdict::Works: {
-        // "elite · tunnel · 120 ms": the grades the check found, then the time.
+        // The grades that are known, then the time: "elite · tunnel · 120 ms".
         std::string text;
-        for (const char* grade : {anonymityText(result.anonymity), tunnelText(result.tunnel)}) {
+        for (const char* grade : {anonymityText(result.anonymity), tunnelText(result.tunnel)})
             if (*grade)
                 text += std::string(grade) + " \u00b7 ";
-        }
         return {true, text + std::to_string(result.totalMs) + " ms"};
     }
     case Verdict::BadEntry:
@@ -68,14 +75,15 @@ bool CheckProxies::Job::takeFound() {
     }
     for (const auto& [row, result] : taken) {
         marks[row] = markOf(result);
+        results[row] = result;
         ++done;
         working += result.verdict == Verdict::Works ? 1 : 0;
     }
     return !taken.empty();
 }
 
-CheckProxies::CheckProxies(View& view, Settings& settings, Post post, CheckLimits limits)
-    : m_view(view), m_settings(settings), m_post(std::move(post)), m_limits(limits) {}
+CheckProxies::CheckProxies(View& view, Settings& settings, CheckResults& kept, Post post, CheckLimits limits)
+    : m_view(view), m_settings(settings), m_kept(kept), m_post(std::move(post)), m_limits(limits) {}
 
 CheckProxies::~CheckProxies() {
     abandon();
@@ -104,14 +112,13 @@ void CheckProxies::checkProxies() {
         return;
     }
 
-    TestPage page;
-    page.url = m_settings.checkUrl();
-    page.expect = m_settings.checkExpect();
-    auto job = std::make_shared<Job>(std::move(page), m_limits, entries.size());
+    auto job = std::make_shared<Job>(
+        TestPage{m_settings.checkUrl(), m_settings.checkExpect(), m_settings.judgeUrl(), m_settings.tunnelHost()},
+        m_limits, std::move(entries));
     m_job = job;
     m_view.setStatus(counting(0, job->total, 0));
-    m_worker = std::thread([this, job, entries = std::move(entries)] {
-        job->outcome = job->check.run(entries, [this, &job](std::size_t row, const CheckResult& result) {
+    m_worker = std::thread([this, job] {
+        job->outcome = job->check.run(job->entries, [this, &job](std::size_t row, const CheckResult& result) {
             {
                 std::lock_guard lock(job->foundMutex);
                 job->found.emplace_back(row, result);
@@ -165,6 +172,8 @@ std::shared_ptr<CheckProxies::Job> CheckProxies::endJob() {
 void CheckProxies::conclude(Job& job) {
     const ProxyCheck::Outcome& outcome = job.outcome;
     job.takeFound();
+    if (outcome.ok || outcome.cancelled)
+        keep(job);
     if (outcome.ok) {
         // Every result has been found by now, the last ones perhaps after the last refresh.
         m_view.showMarks(std::move(job.marks));
@@ -178,6 +187,28 @@ void CheckProxies::conclude(Job& job) {
         m_view.clearMarks();
         m_view.setStatus("Check failed: " + outcome.error);
     }
+}
+
+void CheckProxies::keep(Job& job) {
+    const std::int64_t now = std::time(nullptr);
+    std::vector<KeptResult> kept;
+    for (std::size_t row = 0; row < job.total; ++row) {
+        const auto& result = job.results[row];
+        // Nothing was found out about a row that is no proxy address, nor about one the check did not reach.
+        if (!result || result->verdict == Verdict::BadEntry || job.entries[row].empty())
+            continue;
+        kept.push_back({job.entries[row], result->verdict == Verdict::Works,
+                        result->verdict == Verdict::Works ? result->totalMs : -1, result->anonymity, result->tunnel,
+                        job.marks[row].text, now});
+    }
+    // An entry listed twice was checked once: one result each.
+    std::sort(kept.begin(), kept.end(), [](const KeptResult& a, const KeptResult& b) { return a.entry < b.entry; });
+    kept.erase(std::unique(kept.begin(), kept.end(),
+                           [](const KeptResult& a, const KeptResult& b) { return a.entry == b.entry; }),
+               kept.end());
+    // A file that cannot be written costs the next start its marks, nothing more.
+    m_kept.replace(std::move(kept));
+    ++m_concluded;
 }
 
 } // namespace tamberly

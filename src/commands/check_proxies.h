@@ -8,6 +8,7 @@
 
 namespace tamberly {
 
+class CheckResults;
 class Settings;
 class View;
 
@@ -18,7 +19,8 @@ public:
     /// Runs a function later on the window's thread; callable from any thread.
     using Post = std::function<void(std::function<void()>)>;
 
-    CheckProxies(View& view, Settings& settings, Post post, CheckLimits limits = {});
+    /// kept receives what each check found when it ends, also when it is stopped.
+    CheckProxies(View& view, Settings& settings, CheckResults& kept, Post post, CheckLimits limits = {});
     /// Abandons a running check.
     ~CheckProxies();
     CheckProxies(const CheckProxies&) = delete;
@@ -32,6 +34,8 @@ public:
     /// Stops a running check at once and drops what it found (the program quits, or the rows are replaced).
     void abandon();
     bool running() const { return m_job != nullptr; }
+    /// Counts the checks that ended with results kept, so a caller can tell that the kept results changed.
+    int concluded() const { return m_concluded; }
 
 private:
     struct Job;
@@ -43,8 +47,13 @@ private:
     // Shows how an ended job ended: its verdicts and count, how far it got, or why it failed.
     void conclude(Job& job);
 
+    // Keeps what an ended job found, for the next start and the commands that use it.
+    void keep(Job& job);
+
     View& m_view;
     Settings& m_settings;
+    CheckResults& m_kept;
+    int m_concluded = 0;
     Post m_post;
     CheckLimits m_limits;
     std::shared_ptr<Job> m_job;

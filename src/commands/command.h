@@ -20,6 +20,9 @@ enum class Command {
     CheckProxies,           // "Check proxies" (where the build has the check)
     StopCheck,              // "Stop checking"
     ToggleStartWithSession, // "Start with the session"
+    UseFastest,             // "Use fastest working proxy"
+    ToggleSortByCheck,      // "Sort by last check"
+    ToggleWatch,            // "Keep me on a working proxy"
 };
 
 } // namespace tamberly

@@ -81,6 +81,12 @@ void ListServerCommands::reportDeadProxy() {
          "Dead proxy not reported: ");
 }
 
+bool ListServerCommands::reportEntry(const std::string& entry) {
+    if (m_transfer.busy())
+        return false;
+    return m_transfer.get(list_server::reportUrl(m_settings.listServerUrl(), entry)).ok;
+}
+
 void ListServerCommands::send(const std::string& url, const std::string& done, const std::string& failed) {
     if (m_transfer.busy()) {
         m_view.setStatus("Busy");

@@ -27,6 +27,9 @@ public:
     void submitProxy();
     /// Reports the selected entry as no longer working; an empty list or an empty row sends nothing.
     void reportDeadProxy();
+    /// Reports entry as no longer working, without asking and without a status text (the watcher's report); false
+    /// when it was not sent or the server refused it.
+    bool reportEntry(const std::string& entry);
     /// Opens the list server's web page in a new browser window.
     void visitWebsite();
 

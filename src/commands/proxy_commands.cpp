@@ -1,6 +1,7 @@
 #include "commands/proxy_commands.h"
 
 #include "commands/browser_launch.h"
+#include "commands/check_results.h"
 #include "commands/view.h"
 #include "platform/random_source.h"
 #include "platform/system_proxy.h"
@@ -26,8 +27,9 @@ std::string emptyRowText(int row) {
     return "Row " + std::to_string(row + 1) + " of the list is empty:";
 }
 
-ProxyCommands::ProxyCommands(View& view, SystemProxy& proxy, BrowserLaunch& launch, RandomSource& random)
-    : m_view(view), m_proxy(proxy), m_launch(launch), m_random(random) {}
+ProxyCommands::ProxyCommands(View& view, SystemProxy& proxy, BrowserLaunch& launch, RandomSource& random,
+                             const CheckResults& kept)
+    : m_view(view), m_proxy(proxy), m_launch(launch), m_random(random), m_kept(kept) {}
 
 bool ProxyCommands::put(const ProxySetting& change, const std::string& done) {
     const ApplyOutcome outcome = m_proxy.apply(change);
@@ -62,7 +64,23 @@ std::optional<ProxySetting> ProxyCommands::use(const std::optional<int>& row) {
     ProxySetting setting = ProxySetting::manual(*parsed.servers);
     if (!put(setting, "Proxy changed to : " + entry))
         return std::nullopt;
+    m_inForce = {m_inForce.changes + 1, entry};
     return setting;
+}
+
+bool ProxyCommands::putInForce(const std::string& entry, const std::string& done) {
+    const ServersParse parsed = parseProxyServers(entry);
+    if (!parsed.servers || !put(ProxySetting::manual(*parsed.servers), done))
+        return false;
+    m_inForce = {m_inForce.changes + 1, entry};
+    return true;
+}
+
+bool ProxyCommands::putOff(const std::string& done) {
+    if (!put(ProxySetting::off(), done))
+        return false;
+    m_inForce = {m_inForce.changes + 1, std::nullopt};
+    return true;
 }
 
 // A browser started after a failed proxy change would browse through a proxy the user did not choose; the user
@@ -78,25 +96,41 @@ void ProxyCommands::useSelected() {
 }
 
 void ProxyCommands::useRandomAndLaunch() {
-    const int n = m_view.entryCount();
+    // Among the rows that worked in the last check, when there was one that did; else among them all.
+    const std::vector<int> working = m_kept.workingRows(m_view);
+    const int n = working.empty() ? m_view.entryCount() : static_cast<int>(working.size());
     m_random.reseedFromClock();
     const double r = m_random.next();
     // Clamped so that a draw outside [0, 1) can never pick a row that does not exist.
-    const int row = n > 0 && r > 0.0 ? static_cast<int>(std::min(std::floor(n * r), static_cast<double>(n - 1))) : 0;
+    const int pick = n > 0 && r > 0.0 ? static_cast<int>(std::min(std::floor(n * r), static_cast<double>(n - 1))) : 0;
+    const int row = working.empty() ? pick : working[static_cast<std::size_t>(pick)];
     if (const auto setting = use(row))
         m_launch.start([&] { return proxyEnvironment(*setting); });
 }
 
+void ProxyCommands::useFastest() {
+    if (m_view.entryCount() == 0) {
+        m_view.setStatus(kEmptyListText);
+        return;
+    }
+    const std::vector<int> working = m_kept.workingRows(m_view);
+    if (working.empty()) {
+        m_view.setStatus(kNoWorkingText);
+        return;
+    }
+    use(working.front());
+}
+
 bool ProxyCommands::switchOff() {
-    return put(ProxySetting::off(), {});
+    return putOff({});
 }
 
 void ProxyCommands::turnProxyOff() {
-    put(ProxySetting::off(), kProxyOffText);
+    putOff(kProxyOffText);
 }
 
 void ProxyCommands::turnProxyOffAndLaunch() {
-    if (put(ProxySetting::off(), kProxyOffText))
+    if (putOff(kProxyOffText))
         m_launch.start([] { return proxyEnvironment(ProxySetting::off()); });
 }
 

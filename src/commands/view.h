@@ -42,8 +42,19 @@ public:
     virtual void showMarks(std::vector<RowMark> marks) = 0;
     virtual void clearMarks() = 0;
 
+    /// Shows the rows in order: shown row i is row order[i]; an empty order shows the rows as stored. Every other
+    /// call keeps counting rows in stored order, so a command acts on the entry the user sees selected. A front end
+    /// without a sorted view ignores it.
+    virtual void showOrder(std::vector<int> order) { static_cast<void>(order); }
+
     /// The status line's text.
     virtual void setStatus(const std::string& text) = 0;
+    /// The status line's text now; the empty text where the front end cannot tell.
+    virtual std::string statusText() const { return {}; }
+    /// A desktop notification that reaches the user with the window hidden; ignored where there is none.
+    virtual void notify(const std::string& text) { static_cast<void>(text); }
+    /// The notification-area icon's tool tip while the proxy is watched; the empty text gives the icon its own.
+    virtual void showWatchTip(const std::string& text) { static_cast<void>(text); }
 
     /// A modal message with an OK button and no icon; an empty title shows the application's title.
     virtual void tell(const std::string& text, const std::string& title = {}) = 0;

@@ -47,6 +47,25 @@ std::string Settings::checkExpect() const {
     return m_file.value("Check", "URL").empty() ? kCheckBody : std::string();
 }
 
+std::string Settings::judgeUrl() const {
+    std::string url = listServerUrl();
+    if (equalsIgnoringCase(std::string_view(url).substr(0, 8), "https://"))
+        url.replace(0, 8, "http://");
+    return url + kJudgePath;
+}
+
+std::string Settings::tunnelHost() const {
+    const std::string url = listServerUrl();
+    const std::size_t scheme = url.find("://");
+    std::string_view host = std::string_view(url).substr(scheme == std::string::npos ? 0 : scheme + 3);
+    host = host.substr(0, host.find_first_of("/?#"));
+    if (const std::size_t at = host.rfind('@'); at != std::string_view::npos)
+        host.remove_prefix(at + 1);
+    if (!host.empty() && host.front() == '[')
+        return std::string(host.substr(1, host.find(']') - 1));
+    return std::string(host.substr(0, host.find(':')));
+}
+
 bool Settings::leaveDesktopAlone() const {
     return m_file.value("Desktop", "LeaveAlone") == "1";
 }

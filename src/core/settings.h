@@ -15,6 +15,8 @@ inline constexpr const char* kDefaultListServerUrl = "http://127.0.0.1:8642";
 inline constexpr const char* kCheckPath = "/Tamberly/check.php";
 /// The fixed body of the list server's check page.
 inline constexpr const char* kCheckBody = "tamberly-check-ok";
+/// The list server's judge page, which tells the check what reached it through a proxy.
+inline constexpr const char* kJudgePath = "/Tamberly/judge.php";
 
 /// The main window's client area (below the menu bar), in pixels at 96 dpi.
 struct WindowSize {
@@ -45,6 +47,11 @@ public:
     /// [Check] Expect: a text the test URL's answer must contain; without it, the check page's kCheckBody when
     /// there is no [Check] URL, else the empty text (any answer).
     std::string checkExpect() const;
+    /// The list server's kJudgePath over plain http (an https address turned to http: a proxy's own header lines
+    /// cannot be seen inside a tunnel), whatever [Check] URL names.
+    std::string judgeUrl() const;
+    /// The list server's host, without port or brackets: where the check asks a working proxy for a tunnel.
+    std::string tunnelHost() const;
     /// [Desktop] LeaveAlone=1: write the record file only, never the desktop's proxy setting.
     bool leaveDesktopAlone() const;
     /// [Proxy] Proxylist: the stored list, scrambled (ProxyListStore reads and writes it).

@@ -44,7 +44,7 @@ bool parseJudgeAnswer(std::string_view text, JudgeAnswer& answer);
 bool isProxyHeader(std::string_view name);
 
 /// Grades what the judge saw through a proxy. ownAddresses are the addresses the judge reported for direct fetches
-/// (IPv4, IPv6): one of them anywhere in the answer makes the proxy transparent.
+/// (IPv4, IPv6): one of them anywhere in the answer, however it is spelt, makes the proxy transparent.
 Anonymity gradeAnonymity(const JudgeAnswer& seen, const std::vector<std::string>& ownAddresses);
 
 } // namespace tamberly

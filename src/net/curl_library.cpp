@@ -51,6 +51,8 @@ Loaded load() {
     resolve(handle, "curl_url_set", c.url_set, f);
     resolve(handle, "curl_url_get", c.url_get, f);
     resolve(handle, "curl_free", c.free, f);
+    resolve(handle, "curl_slist_append", c.slist_append, f);
+    resolve(handle, "curl_slist_free_all", c.slist_free_all, f);
     if (f.empty() && c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         f = "libcurl could not start";
     return loaded;

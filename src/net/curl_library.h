@@ -30,6 +30,8 @@ struct CurlLibrary {
     decltype(&curl_url_set) url_set;
     decltype(&curl_url_get) url_get;
     decltype(&curl_free) free;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
 };
 
 /// libcurl, loaded and initialised on the first call; nullptr when it cannot be, with why saying what failed.

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace tamberly {
 namespace {
@@ -19,7 +20,12 @@ const CurlLibrary& curl() {
     return *loadCurl(unused);
 }
 
-// One transfer slot: an easy handle reused for entry after entry, so memory stays bounded by the transfers at once.
+// What a transfer is for: the direct fetches that come first, then the test page through an entry and, for a
+// working one, its grades.
+enum class Task { DirectPage, DirectJudge4, DirectJudge6, Page, Judge, Tunnel };
+
+// One transfer slot: an easy handle reused for transfer after transfer, so memory stays bounded by the transfers at
+// once.
 struct Slot {
     CURL* easy = nullptr;
     std::string body;
@@ -33,6 +39,7 @@ struct Slot {
     bool answered = false;
     // Inside a header block, between its status line and the blank line that ends it.
     bool inHeaders = false;
+    Task task = Task::Page;
     std::size_t job = 0;
 
     ~Slot() {
@@ -72,7 +79,8 @@ std::size_t collectHeader(char* data, std::size_t size, std::size_t count, void*
 }
 
 // Sets every option of one GET; proxy empty means direct. Returns false when libcurl refused an option.
-bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const CheckLimits& limits) {
+bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const CheckLimits& limits,
+             std::size_t maxBody) {
     if (!slot.easy)
         slot.easy = curl().easy_init();
     else
@@ -81,7 +89,7 @@ bool prepare(Slot& slot, const std::string& url, const std::string& proxy, const
         return false;
     slot.body.clear();
     slot.overflow = false;
-    slot.maxBody = limits.maxBodyBytes;
+    slot.maxBody = maxBody;
     slot.headerBytes = 0;
     slot.maxHeader = limits.maxHeaderBytes;
     slot.headerOverflow = false;
@@ -194,6 +202,43 @@ struct Multi {
     }
 };
 
+// The headers libcurl adds of its own accord to a request through an HTTP proxy: the judge would take them for the
+// proxy's, so the judge's request goes without them.
+struct NoProxyHeaders {
+    curl_slist* list = curl().slist_append(nullptr, "Proxy-Connection:");
+    ~NoProxyHeaders() {
+        if (list)
+            curl().slist_free_all(list);
+    }
+};
+
+// What a judge saw, when its answer is one: a 2xx whose body reads as the judge's answer.
+std::optional<JudgeAnswer> judgeAnswer(const Slot& slot, CURLcode code) {
+    long status = 0;
+    curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+    JudgeAnswer answer;
+    if (code != CURLE_OK || status < 200 || status > 299 || slot.overflow || slot.headerOverflow ||
+        !parseJudgeAnswer(slot.body, answer))
+        return std::nullopt;
+    return answer;
+}
+
+// CONNECT host:443 goes as a plain http URL, so that libcurl stops once the tunnel is open instead of starting TLS.
+std::string tunnelUrl(const std::string& host) {
+    const bool bareIpv6 = host.find(':') != std::string::npos && host.front() != '[';
+    return "http://" + (bareIpv6 ? "[" + host + "]" : host) + ":443/";
+}
+
+Tunnel tunnelOutcome(const Slot& slot, CURLcode code, bool socks) {
+    if (code != CURLE_OK)
+        return Tunnel::No;
+    if (socks)
+        return Tunnel::Yes; // the SOCKS proxy connected
+    long connectStatus = 0;
+    curl().easy_getinfo(slot.easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    return connectStatus == 200 ? Tunnel::Yes : Tunnel::No;
+}
+
 } // namespace
 
 ProxyCheck::ProxyCheck(TestPage page, CheckLimits limits) : m_page(std::move(page)), m_limits(limits) {
@@ -259,13 +304,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         }
     } forget{*this};
 
-    const auto slotCount = static_cast<std::size_t>(std::min<std::size_t>(m_limits.atOnce, jobs.size()));
+    // Slots are made as transfers need them, never more than atOnce.
+    const auto atOnce = static_cast<std::size_t>(m_limits.atOnce);
     std::vector<std::unique_ptr<Slot>> slots;
     std::vector<Slot*> idle;
-    for (std::size_t i = 0; i < slotCount; ++i) {
-        slots.push_back(std::make_unique<Slot>());
-        idle.push_back(slots.back().get());
-    }
     std::vector<Slot*> running;
     // Leaves no handle in the multi handle, whichever way run() ends.
     struct Detach {
@@ -276,6 +318,8 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 curl().multi_remove_handle(multi, slot->easy);
         }
     } detach{multi.handle, running};
+    const NoProxyHeaders noProxyHeaders;
+    const std::size_t judgeBodyBytes = std::max(m_limits.maxBodyBytes, m_limits.maxHeaderBytes);
 
     // Waits for finished transfers and hands each to done(); false when cancelled.
     const auto pump = [&](const auto& done) {
@@ -289,6 +333,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
             Slot* slot = nullptr;
             curl().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&slot));
             const CURLcode code = message->data.result;
+            // For a tunnel this also closes its connection at once: nothing is sent through it.
             curl().multi_remove_handle(multi.handle, slot->easy);
             running.erase(std::find(running.begin(), running.end(), slot));
             idle.push_back(slot);
@@ -300,88 +345,186 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
             curl().multi_poll(multi.handle, nullptr, 0, 1000, nullptr);
         return !m_cancelled;
     };
-    const auto start = [&](const std::string& proxy) -> Slot* {
+    // Starts one transfer; false when libcurl refused its options (nothing was sent).
+    const auto start = [&](Task task, std::size_t job) {
+        if (idle.empty()) {
+            slots.push_back(std::make_unique<Slot>());
+            idle.push_back(slots.back().get());
+        }
         Slot* slot = idle.back();
-        if (!prepare(*slot, m_page.url, proxy, m_limits) ||
-            curl().multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
-            return nullptr;
+        const bool direct = task == Task::DirectPage || task == Task::DirectJudge4 || task == Task::DirectJudge6;
+        const std::string& proxy = direct ? std::string() : jobs[job];
+        const bool judging = task == Task::DirectJudge4 || task == Task::DirectJudge6 || task == Task::Judge;
+        const std::string url = task == Task::Tunnel ? tunnelUrl(m_page.tunnelHost)
+                                : judging            ? m_page.judgeUrl
+                                                     : m_page.url;
+        bool ok = prepare(*slot, url, proxy, m_limits, judging ? judgeBodyBytes : m_limits.maxBodyBytes);
+        if (ok && task == Task::DirectJudge4)
+            ok = curl().easy_setopt(slot->easy, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V4)) == CURLE_OK;
+        if (ok && task == Task::DirectJudge6)
+            ok = curl().easy_setopt(slot->easy, CURLOPT_IPRESOLVE, static_cast<long>(CURL_IPRESOLVE_V6)) == CURLE_OK;
+        if (ok && task == Task::Judge)
+            ok = curl().easy_setopt(slot->easy, CURLOPT_HTTPHEADER, noProxyHeaders.list) == CURLE_OK;
+        if (ok && task == Task::Tunnel) {
+            ok = curl().easy_setopt(slot->easy, CURLOPT_CONNECT_ONLY, 1L) == CURLE_OK;
+            if (ok && proxy.rfind("http://", 0) == 0)
+                ok = curl().easy_setopt(slot->easy, CURLOPT_HTTPPROXYTUNNEL, 1L) == CURLE_OK;
+        }
+        if (!ok || curl().multi_add_handle(multi.handle, slot->easy) != CURLM_OK)
+            return false;
+        slot->task = task;
+        slot->job = job;
         idle.pop_back();
         running.push_back(slot);
-        return slot;
+        return true;
     };
 
-    // The page fetched once without any proxy: it must answer as the page should before any proxy is asked for it.
-    std::string direct;
-    {
-        const std::string& url = m_page.url;
-        if (!start("")) {
-            outcome.error = "the test URL " + url + " is not a URL this check can fetch";
-            return outcome;
-        }
-        bool fetched = false;
-        while (!fetched) {
-            const bool going = pump([&](Slot& slot, CURLcode code) {
-                fetched = true;
-                long status = 0;
-                curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
-                const bool success = status >= 200 && status <= 299;
-                // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a
-                // page however long.
-                const bool answered = code == CURLE_OK || slot.overflow;
-                const bool otherPage =
-                    !m_page.expect.empty() && answered &&
-                    !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
-                if (slot.headerOverflow)
-                    outcome.error = "the test URL " + url + " answers with more than " +
-                                    std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";
-                else if (otherPage)
-                    outcome.error = "the test URL did not answer as a check page";
-                else if (code == CURLE_OK && success)
-                    direct = slot.body;
-                else if (slot.overflow)
-                    outcome.error = "the test URL " + url + " answers with more than " +
-                                    std::to_string(m_limits.maxBodyBytes) + " bytes";
-                else if (code == CURLE_OK)
-                    outcome.error = "the test URL " + url + " answers " + std::to_string(status);
-                else
-                    outcome.error = "the test URL " + url + " does not answer: " + curl().easy_strerror(code);
-            });
-            if (!going && !fetched) {
-                outcome.cancelled = true;
-                return outcome;
-            }
-        }
-        if (!outcome.error.empty())
-            return outcome;
+    // First, without any proxy: the page, which must answer as the page should before any proxy is asked for it,
+    // and beside it the judge over IPv4 and over IPv6, whose answers give the user's own addresses. Entries start
+    // once the page has answered; only their anonymity waits for the judge.
+    const std::string& url = m_page.url;
+    std::deque<std::pair<Task, std::size_t>> queue{{Task::DirectPage, 0}};
+    // Inside a TLS tunnel no proxy's header line reaches the judge: an https judge would call every proxy elite.
+    const bool judgeAsked = equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://");
+    int judgesLeft = 0;
+    if (judgeAsked) {
+        queue.emplace_back(Task::DirectJudge4, 0);
+        queue.emplace_back(Task::DirectJudge6, 0);
+        judgesLeft = 2;
     }
+    bool pageKnown = false;
+    std::string direct;
+    std::vector<std::string> ownAddresses;
+
+    // Then each entry: the page through it and, once it works, its grades; its result is known when all are in.
+    struct JobState {
+        CheckResult result;
+        int pending = 0;
+    };
+    std::vector<JobState> states(jobs.size());
+    const auto report = [&](std::size_t job) {
+        for (const std::size_t i : jobEntries[job]) {
+            outcome.results[i] = states[job].result;
+            if (progress)
+                progress(i, outcome.results[i]);
+        }
+    };
+    const auto graded = [&](std::size_t job) {
+        if (--states[job].pending == 0)
+            report(job);
+    };
+    const bool gradeTunnel = !m_page.tunnelHost.empty();
+    // Working entries whose judge request waits for the user's own addresses.
+    std::vector<std::size_t> awaitingJudge;
+    const auto judgeFetched = [&] {
+        if (--judgesLeft > 0)
+            return;
+        for (const std::size_t job : awaitingJudge) {
+            if (ownAddresses.empty())
+                graded(job); // no own address: no anonymity grade
+            else
+                queue.emplace_back(Task::Judge, job);
+        }
+        awaitingJudge.clear();
+    };
+    const auto directPage = [&](Slot& slot, CURLcode code) {
+        long status = 0;
+        curl().easy_getinfo(slot.easy, CURLINFO_RESPONSE_CODE, &status);
+        const bool success = status >= 200 && status <= 299;
+        // Any answer but a 2xx with the expected text: a portal's page or its redirect, an error page, a page
+        // however long.
+        const bool answered = code == CURLE_OK || slot.overflow;
+        const bool otherPage = !m_page.expect.empty() && answered &&
+                               !(success && !slot.overflow && slot.body.find(m_page.expect) != std::string::npos);
+        if (slot.headerOverflow)
+            outcome.error = "the test URL " + url + " answers with more than " +
+                            std::to_string(m_limits.maxHeaderBytes) + " bytes of headers";
+        else if (otherPage)
+            outcome.error = "the test URL did not answer as a check page";
+        else if (code == CURLE_OK && success)
+            direct = slot.body;
+        else if (slot.overflow)
+            outcome.error =
+                "the test URL " + url + " answers with more than " + std::to_string(m_limits.maxBodyBytes) + " bytes";
+        else if (code == CURLE_OK)
+            outcome.error = "the test URL " + url + " answers " + std::to_string(status);
+        else
+            outcome.error = "the test URL " + url + " does not answer: " + curl().easy_strerror(code);
+        pageKnown = true;
+    };
 
     std::size_t next = 0;
-    while (next < jobs.size() || !running.empty()) {
-        while (next < jobs.size() && !idle.empty()) {
-            Slot* slot = start(jobs[next]);
-            if (!slot) {
-                // libcurl refused the options of this one; nothing was sent.
-                for (const std::size_t i : jobEntries[next]) {
-                    outcome.results[i].verdict = Verdict::Refused;
-                    if (progress)
-                        progress(i, outcome.results[i]);
+    while (!pageKnown || next < jobs.size() || !queue.empty() || !running.empty()) {
+        // The direct fetches and working entries' grades go ahead of new entries, so that results come soon and few
+        // entries wait half done.
+        while (running.size() < atOnce && (!queue.empty() || (pageKnown && next < jobs.size()))) {
+            if (!queue.empty()) {
+                const auto [task, job] = queue.front();
+                queue.pop_front();
+                if (start(task, job))
+                    continue;
+                // libcurl refused the options; nothing was sent.
+                if (task == Task::DirectPage) {
+                    outcome.error = "the test URL " + url + " is not a URL this check can fetch";
+                    return outcome;
                 }
-            } else {
-                slot->job = next;
+                if (task == Task::DirectJudge4 || task == Task::DirectJudge6)
+                    judgeFetched();
+                else
+                    graded(job); // that grade stays unknown
+                continue;
             }
-            ++next;
+            const std::size_t job = next++;
+            if (!start(Task::Page, job)) {
+                states[job].result.verdict = Verdict::Refused;
+                report(job);
+            }
         }
         const bool going = pump([&](Slot& slot, CURLcode code) {
-            CheckResult result;
-            result.verdict = judge(slot, code, m_page, direct);
-            result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
-            result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
-            for (const std::size_t i : jobEntries[slot.job]) {
-                outcome.results[i] = result;
-                if (progress)
-                    progress(i, result);
+            JobState& state = states[slot.job];
+            switch (slot.task) {
+            case Task::DirectPage:
+                directPage(slot, code);
+                break;
+            case Task::DirectJudge4:
+            case Task::DirectJudge6:
+                if (const auto seen = judgeAnswer(slot, code); seen && !seen->clientAddress.empty())
+                    ownAddresses.push_back(seen->clientAddress);
+                judgeFetched();
+                break;
+            case Task::Page:
+                state.result.verdict = judge(slot, code, m_page, direct);
+                state.result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
+                state.result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
+                if (state.result.verdict == Verdict::Works) {
+                    if (judgeAsked && judgesLeft > 0) {
+                        awaitingJudge.push_back(slot.job);
+                        ++state.pending;
+                    } else if (!ownAddresses.empty()) {
+                        queue.emplace_back(Task::Judge, slot.job);
+                        ++state.pending;
+                    }
+                    if (gradeTunnel) {
+                        queue.emplace_back(Task::Tunnel, slot.job);
+                        ++state.pending;
+                    }
+                }
+                if (state.pending == 0)
+                    report(slot.job);
+                break;
+            case Task::Judge:
+                if (const auto seen = judgeAnswer(slot, code))
+                    state.result.anonymity = gradeAnonymity(*seen, ownAddresses);
+                graded(slot.job);
+                break;
+            case Task::Tunnel:
+                state.result.tunnel = tunnelOutcome(slot, code, jobs[slot.job].rfind("http://", 0) != 0);
+                graded(slot.job);
+                break;
             }
         });
+        if (!outcome.error.empty())
+            return outcome;
         if (!going) {
             outcome.cancelled = true;
             return outcome;

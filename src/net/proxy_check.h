@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tamberly {
@@ -52,12 +53,18 @@ struct CheckResult {
 
 /// The page a check fetches, and what its answer must hold.
 struct TestPage {
+    TestPage() = default;
+    // A constructor rather than an aggregate: pages made before grades existed name only the first two.
+    TestPage(std::string url, std::string expect, std::string judgeUrl = {}, std::string tunnelHost = {})
+        : url(std::move(url)), expect(std::move(expect)), judgeUrl(std::move(judgeUrl)),
+          tunnelHost(std::move(tunnelHost)) {}
+
     std::string url;
     /// A text the body must contain, fetched directly and through each proxy alike. Empty: the direct fetch may
     /// answer any 2xx, and a proxy must pass on the same body.
     std::string expect;
     /// The list server's judge (plain http), fetched directly for the user's own address and through each working
-    /// proxy to grade its anonymity. Empty: no anonymity grade.
+    /// proxy to grade its anonymity. Empty, or not http: no anonymity grade.
     std::string judgeUrl;
     /// The host a working proxy is asked to open a tunnel to (CONNECT host:443). Empty: no tunnel grade.
     std::string tunnelHost;
@@ -75,8 +82,10 @@ struct CheckLimits {
 };
 
 /// Checks proxy entries concurrently from the calling thread: one GET of the test page through each entry, after
-/// one direct GET of the same page, which must answer as the page should. Never touches the proxy in force, ignores
-/// proxy settings of the environment, and sends nothing anywhere but to the entries and the test page.
+/// one direct GET of the same page, which must answer as the page should. A working entry is then graded: the judge
+/// fetched through it (after direct fetches over IPv4 and IPv6 that give the user's own addresses) and a CONNECT to
+/// the tunnel host's port 443, closed as soon as the proxy answers. Never touches the proxy in force, ignores proxy
+/// settings of the environment, and sends nothing anywhere but to the entries, the test page and the judge.
 class ProxyCheck final {
 public:
     explicit ProxyCheck(TestPage page, CheckLimits limits = {});
@@ -92,7 +101,7 @@ public:
         /// One result per entry, in the entries' order; complete only when ok.
         std::vector<CheckResult> results;
     };
-    /// Called on the checking thread as each entry's result is known, with the entry's index.
+    /// Called on the checking thread once for each entry, when its whole result (grades too) is known.
     using Progress = std::function<void(std::size_t index, const CheckResult& result)>;
 
     /// Checks the entries and returns when all are done. An entry given more than once is checked once.

@@ -20,6 +20,8 @@ public:
     virtual HttpTransfer& transfer() = 0;
     virtual RandomSource& random() = 0;
     virtual SessionStart& sessionStart() = 0;
+    /// The per-user folder for what the program can find out again (the last check's results); not created here.
+    virtual std::string cacheFolder() = 0;
 };
 
 /// What createPlatform needs to know.
@@ -30,8 +32,9 @@ struct PlatformSetup {
     /// Write the record only, and leave the desktop's own proxy setting alone (prefs.ini [Desktop] LeaveAlone=1).
     bool leaveDesktopAlone = false;
     /// The HTTP client where the OS's platform has none of its own: on Linux the libcurl client built with the
-    /// front end's wait, whose requests wait inside the window's event loop. On Windows the window's WinInetTransfer, built with the hook that gives the
-    /// window its keys while a request waits; without one, createPlatform builds one with no hook.
+    /// front end's wait, whose requests wait inside the window's event loop. On Windows the window's WinInetTransfer,
+    /// built with the hook that gives the window its keys while a request waits; without one, createPlatform builds one
+    /// with no hook.
     std::unique_ptr<HttpTransfer> transfer;
 };
 

@@ -11,10 +11,12 @@
 #include "core/settings.h"
 #include "dialog_answerer.h"
 #include "platform/platform.h"
+#include "platform/system_proxy.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 
 #include <QAction>
+#include <QListView>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -29,6 +31,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <net/if.h>
@@ -44,6 +47,8 @@ extern char** environ;
 
 namespace tamberly {
 namespace {
+
+using namespace std::chrono_literals;
 
 std::string g_isolation; // empty when the namespace and the bus are ready, otherwise why not
 std::string g_home;
@@ -228,6 +233,143 @@ TEST_F(BrowserEndToEndTest, AfterNoProxyTheLaunchedBrowserSendsNothingToTheProxy
     andWaitForTheBrowser([this] { trigger("launchBrowser"); });
     EXPECT_EQ(requestsForThePage(), seen);
     EXPECT_EQ(pagesShown().find("through the proxy"), pagesShown().rfind("through the proxy")) << pagesShown();
+}
+
+// Waits in the event loop until done() holds; false when it did not within limit. (QTRY_ macros report to QTest, not
+// to this program's tests.)
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+// Headless Chromium that stays open, with no proxy of its own: it follows the GNOME setting. Its pages are opened
+// through its debugging port on 127.0.0.1.
+class RunningBrowser {
+public:
+    /// name tells browsers apart: their profiles.
+    RunningBrowser(const std::string& folder, int name) : m_profile(folder + "/profile-" + std::to_string(name)) {
+        const std::string profile = "--user-data-dir=" + m_profile;
+        const char* argv[] = {"chromium",
+                              "--headless",
+                              "--no-sandbox",
+                              "--disable-gpu",
+                              "--disable-quic",
+                              "--no-first-run",
+                              "--no-default-browser-check",
+                              "--disable-background-networking",
+                              "--disable-component-update",
+                              "--disable-sync",
+                              "--disable-default-apps",
+                              "--disable-extensions",
+                              "--disable-breakpad",
+                              "--disable-domain-reliability",
+                              "--metrics-recording-only",
+                              "--disable-features=HttpsUpgrades,HttpsFirstBalancedModeAutoEnable,OptimizationHints,"
+                              "MediaRouter",
+                              "--remote-debugging-port=0",
+                              profile.c_str(),
+                              "about:blank",
+                              nullptr};
+        if (posix_spawnp(&m_pid, "chromium", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            m_pid = -1;
+    }
+    ~RunningBrowser() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    RunningBrowser(const RunningBrowser&) = delete;
+    RunningBrowser& operator=(const RunningBrowser&) = delete;
+
+    /// Opens url in a new tab of the running browser; false when its debugging port never answered.
+    bool open(const std::string& url) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            // Chromium names its port in the profile once it listens.
+            const std::string named = test::readFile(m_profile + "/DevToolsActivePort");
+            const int port = named.empty() ? 0 : std::atoi(named.c_str());
+            if (port > 0) {
+                httplib::Client devtools("127.0.0.1", port);
+                if (const auto answer = devtools.Put("/json/new?" + url); answer && answer->status == 200)
+                    return true;
+            }
+            QTest::qWait(200);
+        }
+        return false;
+    }
+
+private:
+    std::string m_profile;
+    pid_t m_pid = -1;
+};
+
+TEST_F(BrowserEndToEndTest, WatchingPutsTheNextProxyInTheGnomeSettingWhenItsProxyDies) {
+    // The test page every probe fetches, directly and through each proxy; both proxies pass on its text.
+    test::HttpTestServer page;
+    page.get(R"(.*)",
+             [](const httplib::Request&, httplib::Response& res) { res.set_content("page-ok", "text/plain"); });
+    page.start();
+    auto first = std::make_unique<test::HttpTestServer>();
+    test::HttpTestServer second;
+    for (test::HttpTestServer* proxy : {first.get(), &second}) {
+        proxy->get(R"(.*)", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body>through the proxy page-ok</body></html>", "text/html");
+        });
+        proxy->start();
+    }
+    const std::string a = "127.0.0.1:" + std::to_string(first->port());
+    const std::string b = "127.0.0.1:" + std::to_string(second.port());
+    const auto pageRequests = [](const test::HttpTestServer& proxy) {
+        std::size_t n = 0;
+        for (const auto& request : proxy.requests())
+            n += request.target.find("tamberly.test") != std::string::npos;
+        return n;
+    };
+    {
+        Settings settings(m_prefs);
+        ASSERT_EQ(ProxyListStore(settings).save(a + "*" + b + "*"), "");
+        for (const auto& [section, key, value] :
+             {std::tuple{"Check", "URL", page.baseUrl() + "/check"},
+              std::tuple{"Check", "Expect", std::string("page-ok")}, std::tuple{"Watch", "Enabled", std::string("1")},
+              std::tuple{"Watch", "Interval", std::string("15")}})
+            ASSERT_EQ(settings.setValue(section, key, value), "");
+    }
+    open("GNOME", false);
+    auto* list = m_app->window().findChild<QListView*>(QStringLiteral("proxyList"));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    trigger("useSelected");
+    ASSERT_EQ(wholeStatus(), "Proxy changed to : " + a);
+
+    // The browser gets no proxy of its own: it follows the GNOME setting.
+    RunningBrowser browser(m_dir.path(), 0);
+    ASSERT_TRUE(browser.open("http://tamberly.test/first"));
+    ASSERT_TRUE(waitFor([&] { return pageRequests(*first) >= 1; }, 30s));
+
+    first.reset(); // the proxy dies
+    const auto died = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return wholeStatus().find("now using") != std::string::npos; }, 45s)) << wholeStatus();
+    EXPECT_EQ(wholeStatus().rfind(a + " stopped answering; now using " + b + " (", 0), 0u) << wholeStatus();
+    EXPECT_LE(std::chrono::steady_clock::now() - died, std::chrono::seconds(45));
+    const CurrentSetting gnome = m_platform->systemProxy().current();
+    ASSERT_TRUE(gnome.setting && gnome.setting->servers) << gnome.why;
+    EXPECT_EQ(formatProxyServers(*gnome.setting->servers), b);
+
+    // A running Chromium reads GNOME's setting again only when a key of org.gnome.system.proxy itself changes (the
+    // mode), not the host and port of org.gnome.system.proxy.http that a switch changes: a browser started now
+    // follows the switch.
+    RunningBrowser next(m_dir.path(), 1);
+    ASSERT_TRUE(next.open("http://tamberly.test/second"));
+    const bool reached = waitFor([&] { return pageRequests(second) >= 1; }, 30s);
+    std::string seen;
+    for (const auto& request : second.requests())
+        seen += request.target + " ";
+    EXPECT_TRUE(reached) << seen;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // that read well in light and dark palettes.
 #include "app/check_mark_delegate.h"
 #include "app/proxy_list_model.h"
+#include "commands/check_results.h"
 #include "support/http_test_server.h"
 #include "support/test_proxy.h"
 #include "window_fixture.h"
@@ -99,14 +100,16 @@ TEST_F(CheckWindowTest, ChecksTwoThousandRowsWhileTheWindowKeepsAnswering) {
     // The rows keep their text; the verdicts ride beside them.
     for (int i = 0; i < 2000; ++i)
         ASSERT_EQ(row(i).data().toString().toStdString(), entries[static_cast<std::size_t>(i)]);
-    EXPECT_TRUE(QRegularExpression("^\\d+ ms$").match(mark(0)).hasMatch()) << mark(0).toStdString();
+    // No judge answers here (no list server), so the grade known is the tunnel's: the test proxy refuses CONNECT.
+    const QRegularExpression graded("^no tunnel · (\\d+) ms$");
+    EXPECT_TRUE(graded.match(mark(0)).hasMatch()) << mark(0).toStdString();
     EXPECT_TRUE(row(0).data(ProxyListModel::MarkWorksRole).toBool());
     EXPECT_EQ(mark(1), "needs password");
     EXPECT_EQ(mark(2), "wrong answer");
-    EXPECT_GE(mark(3).chopped(3).toInt(), 500);
+    EXPECT_GE(graded.match(mark(3)).captured(1).toInt(), 500) << mark(3).toStdString();
     EXPECT_EQ(mark(1999), "refused");
     EXPECT_FALSE(row(1999).data(ProxyListModel::MarkWorksRole).toBool());
-    EXPECT_EQ(working.requests(), 1);
+    EXPECT_EQ(working.requests(), 2); // the test page and CONNECT
 
     // Commands read the rows as before.
     select(1);
@@ -169,6 +172,7 @@ TEST_F(CheckWindowTest, SaysWhenThereIsNothingToCheckOrTheTestUrlFails) {
 
 TEST_F(CheckWindowTest, MarksRowsAsSoonAsKnownAndStopsEachWay) {
     TestProxy working(Mode::Forward), refusing(Mode::Refusing), silent(Mode::Silent);
+    platform.cache = home.dir().file("cache/tamberly");
     open();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
@@ -187,7 +191,7 @@ TEST_F(CheckWindowTest, MarksRowsAsSoonAsKnownAndStopsEachWay) {
         check();
         // Three verdicts while the silent proxy's 5 s are far from over.
         QTRY_COMPARE(status(), QString("Checking 3 of 4: 1 work"));
-        EXPECT_TRUE(QRegularExpression("^\\d+ ms$").match(mark(0)).hasMatch()) << mark(0).toStdString();
+        EXPECT_TRUE(QRegularExpression("^no tunnel · \\d+ ms$").match(mark(0)).hasMatch()) << mark(0).toStdString();
         EXPECT_EQ(mark(1), "refused");
         EXPECT_EQ(mark(2), "not a proxy address");
         EXPECT_TRUE(mark(3).isEmpty());
@@ -206,6 +210,15 @@ TEST_F(CheckWindowTest, MarksRowsAsSoonAsKnownAndStopsEachWay) {
     action("stopCheck")->trigger();
     EXPECT_EQ(status(), "Check stopped at 3 of 4: 1 work");
     EXPECT_EQ(mark(1), "refused");
+
+    // A stopped check keeps what it found: nothing for the row that is no proxy, nor for the one not reached.
+    CheckResults kept(platform.cache + "/check-results.txt");
+    kept.load();
+    ASSERT_EQ(kept.all().size(), 2u);
+    ASSERT_NE(kept.find(working.entry()), nullptr);
+    EXPECT_TRUE(kept.find(working.entry())->works);
+    ASSERT_NE(kept.find(refusing.entry()), nullptr);
+    EXPECT_EQ(kept.find(refusing.entry())->mark, "refused");
 }
 
 TEST_F(CheckWindowTest, TheCheckPageMustShowItsBody) {
@@ -302,6 +315,36 @@ TEST_F(CheckWindowTest, DeadRowsReadWellAndLongNamesStopBeforeTheirMark) {
         EXPECT_EQ(colours(0, markLeft - 5, markLeft - 1), QSet<QRgb>{base.rgb()});
     }
     EXPECT_EQ(rows()[0], longName);
+}
+
+} // namespace
+} // namespace tamberly::test
+
+namespace tamberly::test {
+namespace {
+
+TEST_F(CheckWindowTest, TheResultsOutliveTheProgramAndTheWatcherSwitchesOverRealProxies) {
+    platform.cache = home.dir().file("cache/tamberly");
+    TestProxy working(TestProxy::Mode::Forward), dead(TestProxy::Mode::Refusing);
+    open();
+    download(dead.entry() + "*" + working.entry() + "*", 2);
+    check();
+    QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("Checked"), 10000);
+    ASSERT_EQ(status(), "Checked 2: 1 work");
+
+    // A new start shows what the check found, and watches the proxy found in force.
+    setValue("Watch", "Enabled", "1");
+    platform.proxy.setting = ProxySetting::manual(*parseProxyServers(dead.entry()).servers);
+    open();
+    EXPECT_EQ(mark(0), "refused");
+    EXPECT_TRUE(mark(1).endsWith(" ms")) << mark(1).toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(status().contains("now using"), 20000);
+    EXPECT_TRUE(status().startsWith(
+        QString::fromStdString(dead.entry() + " stopped answering; now using " + working.entry() + " (")))
+        << status().toStdString();
+    EXPECT_EQ(formatProxyServers(*platform.proxy.setting.servers), working.entry());
+    EXPECT_EQ(tray->messages, QStringList{status()});
+    EXPECT_TRUE(tray->toolTip.startsWith(QString::fromStdString("Tamberly: " + working.entry() + " (")));
 }
 
 } // namespace

@@ -30,6 +30,7 @@ public:
     HttpTransfer& transfer() override { return http; }
     RandomSource& random() override { return fakes.random_; }
     SessionStart& sessionStart() override { return fakes.sessionStart_; }
+    std::string cacheFolder() override { return fakes.cache; }
 };
 
 /// Runs action once, from inside the event loop, as soon as ready() is true (looked at every few milliseconds).

@@ -40,6 +40,14 @@ public:
         ++removals;
         m_real.remove();
     }
+    /// The tool tip set last and every message shown.
+    QString toolTip;
+    QStringList messages;
+    void setToolTip(const QString& text) override {
+        toolTip = text;
+        m_real.setToolTip(text);
+    }
+    void showMessage(const QString& text) override { messages << text; }
     /// The icons made so far.
     QList<QSystemTrayIcon*> icons() const { return m_real.findChildren<QSystemTrayIcon*>(); }
     QSystemTrayIcon* icon() const { return icons().value(0); }

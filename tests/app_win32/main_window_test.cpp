@@ -3,6 +3,7 @@
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
 #include "commands/check_proxies.h"
+#include "commands/check_results.h"
 #include "core/settings.h"
 #include "platform/windows/wide_text.h"
 #include "support/temp_dir.h"
@@ -499,7 +500,8 @@ TEST_F(MainWindowTest, CheckProxiesMarksEachRowAndCountsTheWorkingOnesInTheStatu
     test::PageServer page({{"/Tamberly/check.php", [] { return test::httpAnswer("tamberly-check-ok"); }}});
     test::WinTestProxy working(Mode::Elite), login(Mode::AskLogin), refusing(Mode::Refusing), silent(Mode::Silent);
     settings->setValue("Check", "URL", page.url("/Tamberly/check.php"));
-    CheckProxies check(window(), *settings, window().post(), {.timeLimit = std::chrono::milliseconds(3000)});
+    CheckResults kept("");
+    CheckProxies check(window(), *settings, kept, window().post(), {.timeLimit = std::chrono::milliseconds(3000)});
     const auto checkUntil = [&](const std::string& done) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (textOf(control(IDC_STATUS)).rfind(done, 0) != 0 && std::chrono::steady_clock::now() < until) {

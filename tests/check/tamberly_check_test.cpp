@@ -5,6 +5,9 @@
 #include "support/loopback_network.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
+#ifdef TAMBERLY_HAVE_LISTSERVER
+#include "listserver_process.h"
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -122,7 +125,9 @@ TEST_F(TamberlyCheckTest, PrintsOneLinePerEntryInInputOrder) {
     // A list text and lines mixed, with blanks and CRLF line ends.
     writeFile(dir.file("list.txt"), slow.entry() + "*" + refusing.entry() + "*\r\n  " + working.entry() +
                                         " \r\nnot-an-entry\n\n" + login.entry() + "\n");
-    const CheckRun result = run({dir.file("list.txt"), "--url", url(), "--timeout", "2"});
+    // A judge that does not answer: no anonymity grade, the tunnel is graded all the same.
+    const CheckRun result = run({dir.file("list.txt"), "--url", url(), "--timeout", "2", "--judge",
+                                 "http://" + refusing.entry() + "/Tamberly/judge.php", "--tunnel-host", "127.0.0.1"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, ""); // not a terminal: no progress line
     ASSERT_EQ(result.lines.size(), 5u) << result.out;
@@ -132,11 +137,14 @@ TEST_F(TamberlyCheckTest, PrintsOneLinePerEntryInInputOrder) {
                                                                        {"not-an-entry", "bad entry"},
                                                                        {login.entry(), "needs password"}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(result.lines[i].size(), 3u) << result.out;
+        ASSERT_EQ(result.lines[i].size(), 5u) << result.out;
         EXPECT_EQ(result.lines[i][0], expected[i].first);
         EXPECT_EQ(result.lines[i][1], expected[i].second);
         EXPECT_TRUE(expected[i].second == "bad entry" ? result.lines[i][2] == "-" : isNumber(result.lines[i][2]))
             << result.lines[i][2];
+        EXPECT_EQ(result.lines[i][3], "");
+        // The test proxies answer CONNECT with 400.
+        EXPECT_EQ(result.lines[i][4], expected[i].second == "works" ? "no tunnel" : "") << result.out;
     }
     EXPECT_GE(std::stol(result.lines[0][2]), 300);
 
@@ -174,7 +182,9 @@ TEST_F(TamberlyCheckTest, ExitsWithOneWhenNothingWorksAndTwoForBadUsage) {
                                                                   {"--parallel", "0"},
                                                                   {"a.txt", "b.txt"},
                                                                   {"--stored", "a.txt"},
-                                                                  {"--expect"}}) {
+                                                                  {"--expect"},
+                                                                  {"--judge", "https://list.example/judge.php"},
+                                                                  {"--tunnel-host"}}) {
         const CheckRun bad = run(args);
         EXPECT_EQ(bad.exitCode, 2) << args.front();
         EXPECT_NE(bad.err.find("usage: tamberly-check"), std::string::npos);
@@ -270,6 +280,38 @@ TEST_F(TamberlyCheckTest, StoredReadsTheListAndTestUrlFromTheSettings) {
     EXPECT_EQ(result.lines[0][1], "works");
     EXPECT_EQ(result.lines[1][1], "refused");
 }
+
+#ifdef TAMBERLY_HAVE_LISTSERVER
+// Graded against the real list server's judge, from its address in prefs.ini; the proxies connect out from
+// addresses of their own, so the judge tells them from the user at 127.0.0.1.
+TEST_F(TamberlyCheckTest, GradesWorkingEntriesWithTheListServersJudge) {
+    ServerProcess server({"--db", dir.file("list.db")});
+    Settings settings(home.configDir() + "/prefs.ini");
+    ASSERT_EQ(settings.setValue("Server", "URL", "http://127.0.0.1:" + std::to_string(server.port())), "");
+    TestProxy transparent(Mode::Transparent), anonymous(Mode::Anonymous), elite(Mode::Elite), refusing(Mode::Refusing);
+    const std::string input =
+        transparent.entry() + "\n" + anonymous.entry() + "\n" + elite.entry() + "\n" + refusing.entry() + "\n";
+    const CheckRun graded = run({}, input);
+    EXPECT_EQ(graded.exitCode, 0) << graded.err;
+    ASSERT_EQ(graded.lines.size(), 4u) << graded.out;
+    const std::vector<std::vector<std::string>> expected = {{"works", "transparent", "no tunnel"},
+                                                            {"works", "anonymous", "tunnel"},
+                                                            {"works", "elite", "tunnel"},
+                                                            {"refused", "", ""}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(graded.lines[i].size(), 5u) << graded.out;
+        EXPECT_EQ((std::vector<std::string>{graded.lines[i][1], graded.lines[i][3], graded.lines[i][4]}), expected[i])
+            << graded.out;
+    }
+    EXPECT_EQ(elite.requests(), 3);
+
+    // Without grades: one request per entry, the two columns empty.
+    const CheckRun plain = run({"--no-grades"}, elite.entry() + "\n");
+    ASSERT_EQ(plain.lines.size(), 1u) << plain.out;
+    EXPECT_EQ(plain.lines[0], (std::vector<std::string>{elite.entry(), "works", plain.lines[0][2], "", ""}));
+    EXPECT_EQ(elite.requests(), 4);
+}
+#endif
 
 TEST_F(TamberlyCheckTest, ShowsProgressOnATerminalOnly) {
     TestProxy working(Mode::Forward);

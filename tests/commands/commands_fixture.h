@@ -7,6 +7,7 @@
 #include "support/fake_platform.h"
 #include "support/fake_view.h"
 #include "support/temp_dir.h"
+#include "watch_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ protected:
         platform.launcher_.log = &log;
         settings.setBrowserPath(kBrowser);
     }
+    ~CommandsTest() override { commands.abandonCheck(); }
 
     /// Changes prefs.ini as a user's editor would, behind the program's back.
     void editSetting(const std::string& section, const std::string& key, const std::string& value) {
@@ -42,9 +44,18 @@ protected:
     std::string prefs = home.configDir() + "/prefs.ini";
     std::vector<std::string> log;
     FakeView view;
-    FakePlatform platform;
+    FakePlatform platform = withCache(home.dir().path() + "/cache/tamberly");
     Settings settings{prefs};
-    Commands commands{view, platform, settings};
+    FakeWatchTimer timer;
+    FakeProbe probe;
+    Commands commands{view, platform, settings, {}, {&timer, &probe}};
+
+private:
+    static FakePlatform withCache(std::string folder) {
+        FakePlatform made;
+        made.cache = std::move(folder);
+        return made;
+    }
 };
 
 } // namespace tamberly::test

@@ -181,6 +181,7 @@ TEST_F(ProxyCommandsTest, RandomProxyReseedsAtEachUseAndPicksEveryEntryAndNoOthe
         HttpTransfer& transfer() override { return fakes.transfer_; }
         RandomSource& random() override { return random_; }
         SessionStart& sessionStart() override { return fakes.sessionStart_; }
+        std::string cacheFolder() override { return fakes.cache; }
     } withClock(platform, clock);
     Commands clockCommands(view, withClock, settings);
     showRows({"a.example:1", "b.example:2", "c.example:3", "d.example:4", "e.example:5"});

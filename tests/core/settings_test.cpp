@@ -51,6 +51,31 @@ TEST(Settings, CheckUrlIsItsOwnElseTheListServersCheckPage) {
     EXPECT_EQ(settings.checkExpect(), "all good");
 }
 
+// The judge and the tunnel host belong to the list server, also with a test page of the user's own.
+TEST(Settings, JudgeAndTunnelHostComeFromTheListServer) {
+    TempDir dir;
+    Settings settings(dir.file("prefs.ini"));
+    settings.setValue("Check", "URL", "https://check.example.org/ok.txt");
+    const struct {
+        std::string stored;
+        std::string judge;
+        std::string tunnelHost;
+    } cases[] = {
+        {"", "http://127.0.0.1:8642/Tamberly/judge.php", "127.0.0.1"},
+        {"http://lists.example.org:8642/", "http://lists.example.org:8642/Tamberly/judge.php", "lists.example.org"},
+        // Over TLS no proxy's header line reaches the judge.
+        {"HTTPS://lists.example.org", "http://lists.example.org/Tamberly/judge.php", "lists.example.org"},
+        {"http://[2001:db8::1]:8642/mirror", "http://[2001:db8::1]:8642/mirror/Tamberly/judge.php", "2001:db8::1"},
+        {"http://user@lists.example.org:8080", "http://user@lists.example.org:8080/Tamberly/judge.php",
+         "lists.example.org"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(settings.setValue("Server", "URL", c.stored), "");
+        EXPECT_EQ(settings.judgeUrl(), c.judge) << c.stored;
+        EXPECT_EQ(settings.tunnelHost(), c.tunnelHost) << c.stored;
+    }
+}
+
 TEST(Settings, TheFileIsReadWhenMadeAndAtReloadOnly) {
     TempDir dir;
     const std::string path = dir.file("prefs.ini");

@@ -5,9 +5,13 @@
 #include "support/loopback_network.h"
 #include "support/temp_dir.h"
 #include "support/test_proxy.h"
+#ifdef TAMBERLY_HAVE_LISTSERVER
+#include "listserver_process.h"
+#endif
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -42,6 +46,15 @@ struct ProxyCheckTest : ::testing::Test {
         // A page that differs at each request.
         target.get("/fresh", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content("fresh answer " + std::to_string(++served), "text/plain");
+        });
+        // A judge that takes its time: entries that work before it has answered wait only for their grade.
+        target.get("/slow-judge", [](const httplib::Request& req, httplib::Response& res) {
+            std::this_thread::sleep_for(300ms);
+            JudgeAnswer seen{req.remote_addr, {}};
+            for (const auto& [name, value] : req.headers)
+                if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT")
+                    seen.headers.emplace_back(name, value);
+            res.set_content(formatJudgeAnswer(seen), "text/plain");
         });
         target.start();
     }
@@ -228,6 +241,22 @@ TEST_F(ProxyCheckTest, AnAnswerOverTheBodyLimitIsAWrongAnswer) {
     EXPECT_EQ(outcome.results[0].verdict, Verdict::WrongAnswer);
 }
 
+TEST_F(ProxyCheckTest, EntriesThatWorkBeforeTheJudgeAnswersAreGradedWhenItDoes) {
+    TestProxy transparent(Mode::Transparent), elite(Mode::Elite);
+    ProxyCheck check({url(), kBody, url("/slow-judge"), "127.0.0.1"}, {.timeLimit = 3000ms});
+    std::vector<std::size_t> reported;
+    const auto outcome = check.run({transparent.entry(), elite.entry()},
+                                   [&](std::size_t i, const CheckResult&) { reported.push_back(i); });
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_STREQ(verdictText(outcome.results[0].verdict), "works");
+    EXPECT_STREQ(verdictText(outcome.results[1].verdict), "works");
+    EXPECT_EQ(outcome.results[0].anonymity, Anonymity::Transparent);
+    EXPECT_EQ(outcome.results[0].tunnel, Tunnel::No);
+    EXPECT_EQ(outcome.results[1].anonymity, Anonymity::Elite);
+    EXPECT_EQ(outcome.results[1].tunnel, Tunnel::Yes);
+    EXPECT_EQ(reported.size(), 2u);
+}
+
 TEST_F(ProxyCheckTest, CancelEndsARunningCheckAtOnce) {
     TestProxy silent(Mode::Silent);
     ProxyCheck check(checkPage(), {.timeLimit = 5000ms});
@@ -243,6 +272,96 @@ TEST_F(ProxyCheckTest, CancelEndsARunningCheckAtOnce) {
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_LT(took, 2500ms);
 }
+
+#ifdef TAMBERLY_HAVE_LISTSERVER
+// The graded check against the real list server's test page and judge. The proxies connect out from addresses of
+// their own (127.0.0.2 and up), so the judge tells them from the user at 127.0.0.1.
+struct GradedCheckTest : ::testing::Test {
+    TempDir dir;
+    ServerProcess server{{"--db", dir.file("list.db")}};
+    std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/Tamberly/";
+    TestPage page{base + "check.php", "tamberly-check-ok", base + "judge.php", "127.0.0.1"};
+};
+
+TEST_F(GradedCheckTest, GradesEachWorkingProxyForAnonymityAndTunnel) {
+    for (const int atOnce : {1, 64}) {
+        SCOPED_TRACE("at once: " + std::to_string(atOnce));
+        TestProxy transparent(Mode::Transparent), anonymous(Mode::Anonymous), elite(Mode::Elite), plain(Mode::Forward),
+            socks(Mode::Socks5), refusing(Mode::Refusing);
+        struct Row {
+            std::string entry;
+            Verdict verdict;
+            Anonymity anonymity;
+            Tunnel tunnel;
+        };
+        const std::vector<Row> rows = {
+            {transparent.entry(), Verdict::Works, Anonymity::Transparent, Tunnel::No}, // CONNECT refused: 403
+            {anonymous.entry(), Verdict::Works, Anonymity::Anonymous, Tunnel::Yes},
+            // It passes on every line libcurl sends, so none of them may look like a proxy's own.
+            {elite.entry(), Verdict::Works, Anonymity::Elite, Tunnel::Yes},
+            // These two connect out from the user's own address; the plain one answers CONNECT with 400.
+            {plain.entry(), Verdict::Works, Anonymity::Transparent, Tunnel::No},
+            {"socks5://" + socks.entry(), Verdict::Works, Anonymity::Transparent, Tunnel::Yes},
+            {refusing.entry(), Verdict::Refused, Anonymity::Unknown, Tunnel::Unknown},
+        };
+        std::vector<std::string> entries;
+        for (const Row& row : rows)
+            entries.push_back(row.entry);
+        std::vector<std::pair<std::size_t, CheckResult>> reported;
+        ProxyCheck check(page, {.timeLimit = 3000ms, .atOnce = atOnce});
+        const auto outcome =
+            check.run(entries, [&](std::size_t i, const CheckResult& result) { reported.emplace_back(i, result); });
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i].entry);
+            EXPECT_EQ(outcome.results[i].verdict, rows[i].verdict);
+            EXPECT_STREQ(anonymityText(outcome.results[i].anonymity), anonymityText(rows[i].anonymity));
+            EXPECT_STREQ(tunnelText(outcome.results[i].tunnel), tunnelText(rows[i].tunnel));
+        }
+        // Once per entry, with the whole result.
+        ASSERT_EQ(reported.size(), rows.size());
+        for (const auto& [i, result] : reported) {
+            EXPECT_EQ(result.anonymity, outcome.results[i].anonymity) << rows[i].entry;
+            EXPECT_EQ(result.tunnel, outcome.results[i].tunnel) << rows[i].entry;
+        }
+        // The page first, then the judge and CONNECT to the tunnel host's port 443 (side by side, in either order);
+        // the tunnel closed again by the check.
+        auto lines = elite.requestLines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "GET " + page.url + " HTTP/1.1");
+        std::sort(lines.begin() + 1, lines.end());
+        EXPECT_EQ(lines[1], "CONNECT 127.0.0.1:443 HTTP/1.1");
+        EXPECT_EQ(lines[2], "GET " + page.judgeUrl + " HTTP/1.1");
+        for (int waited = 0; waited < 100 && elite.tunnelsClosed() + anonymous.tunnelsClosed() < 2; ++waited)
+            std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(elite.tunnelsClosed(), 1);
+        EXPECT_EQ(anonymous.tunnelsClosed(), 1);
+    }
+}
+
+TEST_F(GradedCheckTest, WithoutAnOwnAddressTheCheckRunsUngraded) {
+    TestProxy elite(Mode::Elite), refusing(Mode::Refusing);
+    // No judge there, or a page that is none: the check goes on, only the tunnel is graded.
+    for (const std::string& judge : {"http://" + refusing.entry() + "/Tamberly/judge.php", page.url}) {
+        TestPage ungraded = page;
+        ungraded.judgeUrl = judge;
+        ProxyCheck check(ungraded, {.timeLimit = 2000ms});
+        const auto outcome = check.run({elite.entry()});
+        ASSERT_TRUE(outcome.ok) << outcome.error;
+        EXPECT_EQ(outcome.results[0].verdict, Verdict::Works) << judge;
+        EXPECT_EQ(outcome.results[0].anonymity, Anonymity::Unknown) << judge;
+        EXPECT_EQ(outcome.results[0].tunnel, Tunnel::Yes) << judge;
+    }
+    // Neither asked for: one request through the proxy, as before grades.
+    const int before = elite.requests();
+    ProxyCheck check(TestPage{page.url, page.expect});
+    const auto outcome = check.run({elite.entry()});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.results[0].anonymity, Anonymity::Unknown);
+    EXPECT_EQ(outcome.results[0].tunnel, Tunnel::Unknown);
+    EXPECT_EQ(elite.requests(), before + 1);
+}
+#endif
 
 TEST(CheckEntryParser, TakesHostPortAndRefusesTheRest) {
     struct Case {

@@ -19,6 +19,7 @@ protected:
     void TearDown() override {
         restore("HOME", m_home);
         restore("XDG_DATA_HOME", m_data);
+        restore("XDG_CACHE_HOME", m_cache);
     }
     static void put(const char* name, const std::optional<std::string>& value) {
         if (value)
@@ -35,6 +36,7 @@ private:
     static void restore(const char* name, const std::optional<std::string>& value) { put(name, value); }
     std::optional<std::string> m_home = saved("HOME");
     std::optional<std::string> m_data = saved("XDG_DATA_HOME");
+    std::optional<std::string> m_cache = saved("XDG_CACHE_HOME");
 };
 
 TEST_F(UserPathsTest, BaseFolderFromTheVariableOrUnderHome) {
@@ -61,6 +63,14 @@ TEST_F(UserPathsTest, BaseFolderFromTheVariableOrUnderHome) {
         EXPECT_EQ(xdgBaseDir("XDG_DATA_HOME", ".local/share"), c.expected)
             << "HOME=" << c.home.value_or("(unset)") << " XDG_DATA_HOME=" << c.data.value_or("(unset)");
     }
+}
+
+TEST_F(UserPathsTest, TheCacheFolderIsTheProgramsOwnInTheUsersCache) {
+    put("HOME", "/home/u");
+    put("XDG_CACHE_HOME", "/srv/cache");
+    EXPECT_EQ(cacheDir(), "/srv/cache/tamberly");
+    put("XDG_CACHE_HOME", std::nullopt);
+    EXPECT_EQ(cacheDir(), "/home/u/.cache/tamberly");
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "entry.h"
 #include "http_server.h"
 #include "ip_address.h"
+#include "judge_page.h"
+#include "net/check_grades.h"
 #include "rate_limiter.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +114,71 @@ TEST(IsStoredForm, TakesTheFormsTheServerWritesOnly) {
 }
 
 // The client behind trusted proxies, as nginx's real_ip_recursive finds it: from the right, past trusted hops.
+// The judge reports what reached it from the proxy being judged: behind a trusted front web server, the client the
+// walk gives and the headers without what the fronts wrote; from any other peer, everything as it came.
+TEST(JudgePage, ReportsTheClientAndLeavesOutWhatTrustedProxiesAdded) {
+    const std::vector<IpRange> trusted = {*parseIpRange("127.0.0.0/8"), *parseIpRange("10.0.0.0/8")};
+    struct Case {
+        std::string peer;
+        HeaderLines sent;
+        std::string client;
+        HeaderLines seen;
+    };
+    const HeaderLines plain = {{"Host", "list.example"}, {"user-AGENT", "x"}};
+    const Case cases[] = {
+        // From an untrusted peer nothing is taken away, whatever it claims.
+        {"198.51.100.7",
+         {{"Host", "h"}, {"X-Forwarded-For", "127.0.0.9"}, {"X-Real-IP", "127.0.0.9"}, {"X-Forwarded-Proto", "http"}},
+         "198.51.100.7",
+         {{"Host", "h"}, {"X-Forwarded-For", "127.0.0.9"}, {"X-Real-IP", "127.0.0.9"}, {"X-Forwarded-Proto", "http"}}},
+        {"198.51.100.7", plain, "198.51.100.7", plain},
+        // nginx in front: it appended the address it saw and set X-Real-IP and X-Forwarded-Proto.
+        {"127.0.0.1",
+         {{"Host", "h"},
+          {"X-Forwarded-For", "198.51.100.7"},
+          {"X-Real-IP", "198.51.100.7"},
+          {"X-Forwarded-Proto", "http"},
+          {"Accept", "*/*"}},
+         "198.51.100.7",
+         {{"Host", "h"}, {"Accept", "*/*"}}},
+        // A transparent proxy's own X-Forwarded-For stays, without the front's part.
+        {"127.0.0.1",
+         {{"X-Forwarded-For", "203.0.113.5, 198.51.100.7"}},
+         "198.51.100.7",
+         {{"X-Forwarded-For", "203.0.113.5"}}},
+        {"127.0.0.1",
+         {{"X-Forwarded-For", "203.0.113.5"}, {"x-forwarded-for", "198.51.100.7, 10.1.1.1"}},
+         "198.51.100.7",
+         {{"X-Forwarded-For", "203.0.113.5"}}},
+        // Two fronts, both trusted, and a proxy's Via.
+        {"10.0.0.2",
+         {{"Via", "1.1 squid"}, {"X-Forwarded-For", "198.51.100.7, 10.0.0.3"}},
+         "198.51.100.7",
+         {{"Via", "1.1 squid"}}},
+        // An X-Real-IP that names someone else is the proxy's.
+        {"127.0.0.1",
+         {{"X-Forwarded-For", "198.51.100.7"}, {"X-Real-IP", "203.0.113.5"}},
+         "198.51.100.7",
+         {{"X-Real-IP", "203.0.113.5"}}},
+        // The walk stops at a value that is no address; what lies left of it stays.
+        {"127.0.0.1", {{"X-Forwarded-For", "unknown, 198.51.100.7"}}, "198.51.100.7", {{"X-Forwarded-For", "unknown"}}},
+        // A trusted peer without the header is the client itself.
+        {"127.0.0.1", plain, "127.0.0.1", plain},
+        // Forwarded is walked the same way.
+        {"127.0.0.1",
+         {{"Forwarded", "for=203.0.113.5, for=\"[2001:db8::7]:4711\";proto=http"}, {"X-Forwarded-For", "2001:db8::7"}},
+         "2001:db8::7",
+         {{"Forwarded", "for=203.0.113.5"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peer + " " + (c.sent.empty() ? "" : c.sent.front().first + ": " + c.sent.front().second));
+        JudgeAnswer seen;
+        ASSERT_TRUE(parseJudgeAnswer(judgePageText(*parseIpAddress(c.peer), c.sent, trusted), seen));
+        EXPECT_EQ(seen.clientAddress, c.client);
+        EXPECT_EQ(seen.headers, c.seen);
+    }
+}
+
 TEST(ForwardedClient, WalksFromTheRightPastTrustedProxies) {
     const std::vector<IpRange> trusted = {*parseIpRange("10.0.0.0/8"), *parseIpRange("2001:db8::/32")};
     struct Case {

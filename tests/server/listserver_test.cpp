@@ -964,6 +964,48 @@ TEST_P(ListServerTest, UpgradesTheSecondSchemaInPlace) {
 INSTANTIATE_TEST_SUITE_P(Backends, ListServerTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return info.param == Backend::Sqlite ? "SQLite" : "PostgreSQL"; });
 
+// The proxy check's judge: the client's address and the request's header lines as they came (names as sent, in
+// order); behind a trusted front, the walked client and without what the front added. Never the database: it
+// answers while another writer holds the SQLite file locked.
+TEST(ListServerJudge, ReportsWhatArrivedAsTheFrontWebServerLeftIt) {
+    TempDir dir;
+    const std::string db = dir.file("list.db");
+    const std::string request = "GET /Tamberly/judge.php?x=1 HTTP/1.1\r\nHost: judge\r\nx-Mixed_Case: 1\r\n"
+                                "Via: 1.1 p\r\nX-Forwarded-For: 203.0.113.5, 198.51.100.7\r\n"
+                                "X-Forwarded-Proto: http\r\nConnection: close\r\n\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string body;
+    };
+    const Case cases[] = {
+        {{"--db", db},
+         "tamberly-judge 127.0.0.1\nHost: judge\nx-Mixed_Case: 1\nVia: 1.1 p\n"
+         "X-Forwarded-For: 203.0.113.5, 198.51.100.7\nX-Forwarded-Proto: http\nConnection: close\n"},
+        {{"--db", db, "--trust-proxy", "127.0.0.1"},
+         "tamberly-judge 198.51.100.7\nHost: judge\nx-Mixed_Case: 1\nVia: 1.1 p\nX-Forwarded-For: 203.0.113.5\n"
+         "Connection: close\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        ServerProcess server(c.args);
+        sqlite3* locked = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &locked), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(locked, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+        RawClient client(server.port());
+        ASSERT_TRUE(client.send(request));
+        const std::string answer = client.receiveAll();
+        sqlite3_exec(locked, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(locked);
+        const auto split = answer.find("\r\n\r\n");
+        ASSERT_NE(split, std::string::npos) << answer;
+        const std::string head = answer.substr(0, split);
+        EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head;
+        EXPECT_NE(head.find("\r\nContent-Type: text/plain\r\n"), std::string::npos) << head;
+        EXPECT_NE(head.find("\r\nCache-Control: no-store\r\n"), std::string::npos) << head;
+        EXPECT_EQ(answer.substr(split + 4), c.body);
+    }
+}
+
 TEST(ListServerDefaults, KeepsTheDatabaseInTheUsersDataFolder) {
     ScopedUserHome home;
     const auto imported = runListServer({"import", "-"}, "203.0.113.1:80*");

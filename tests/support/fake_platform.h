@@ -177,12 +177,15 @@ public:
     FakeTransfer transfer_;
     FakeRandom random_;
     FakeSessionStart sessionStart_;
+    /// Where the last check's results are kept; a test sets its own folder.
+    std::string cache;
 
     SystemProxy& systemProxy() override { return proxy; }
     Launcher& launcher() override { return launcher_; }
     HttpTransfer& transfer() override { return transfer_; }
     RandomSource& random() override { return random_; }
     SessionStart& sessionStart() override { return sessionStart_; }
+    std::string cacheFolder() override { return cache; }
 };
 
 } // namespace tamberly::test

@@ -40,11 +40,16 @@ public:
         SaveProxySetting save;
     };
     std::optional<Editor> editor;
+    /// The last order shown (empty: stored order), the notifications and the icon's tool tip.
+    std::vector<int> order;
+    std::vector<std::string> notifications;
+    std::string watchTip;
 
     void showEntries(const std::vector<std::string_view>& shown) override {
         rows.assign(shown.begin(), shown.end());
         selected.reset();
         marks.clear();
+        order.clear();
         record("rows " + std::to_string(rows.size()));
     }
     int entryCount() const override { return static_cast<int>(rows.size()); }
@@ -53,6 +58,13 @@ public:
     }
     std::optional<int> selectedRow() const override { return selected; }
     void showMarks(std::vector<RowMark> shown) override { marks = std::move(shown); }
+    void showOrder(std::vector<int> shown) override { order = std::move(shown); }
+    std::string statusText() const override { return status; }
+    void notify(const std::string& text) override {
+        notifications.push_back(text);
+        record("notify " + text);
+    }
+    void showWatchTip(const std::string& text) override { watchTip = text; }
     void clearMarks() override { marks.clear(); }
     void setStatus(const std::string& text) override {
         status = text;

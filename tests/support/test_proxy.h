@@ -33,6 +33,11 @@ public:
         LongHeaderLine, // a status line, then one header line that never ends
         EndlessHeaders, // a status line, then a header line every 100 ms, for ever
         BadStatusLine,  // "HTTP/1.1 2x0 OK" and the check page's body
+        // Proxies that pass the request's header lines on, connecting out from an address of their own, so that the
+        // site sees another address than the user's 127.0.0.1:
+        Transparent, // from 127.0.0.2, adding "X-Forwarded-For: <the client's address>"; refuses CONNECT (403)
+        Anonymous,   // from 127.0.0.3, adding a Via line; allows CONNECT (200, then connects nowhere)
+        Elite,       // from 127.0.0.4, every header line as received, nothing that tells added; allows CONNECT
     };
 
     explicit TestProxy(Mode mode, std::chrono::milliseconds delay = std::chrono::milliseconds(300))
@@ -79,6 +84,8 @@ public:
     int port() const { return m_port; }
     std::string entry() const { return "127.0.0.1:" + std::to_string(m_port); }
     int requests() const { return m_requests; }
+    /// Tunnels opened (CONNECT answered 200) and closed again by the client.
+    int tunnelsClosed() const { return m_tunnelsClosed; }
     /// The request lines received, in order.
     std::vector<std::string> requestLines() const {
         std::lock_guard lock(m_mutex);
@@ -201,8 +208,8 @@ private:
             const std::string piece = m_mode == Mode::HeaderFlood      ? "X-Flood: " + std::string(100, 'a') + "\r\n"
                                       : m_mode == Mode::LongHeaderLine ? std::string(4096, 'a')
                                                                        : std::string("X-More: 1\r\n");
-            bool going = sendAll(client, m_mode == Mode::LongHeaderLine ? "HTTP/1.1 200 OK\r\nX-Long: "
-                                                                        : "HTTP/1.1 200 OK\r\n");
+            bool going =
+                sendAll(client, m_mode == Mode::LongHeaderLine ? "HTTP/1.1 200 OK\r\nX-Long: " : "HTTP/1.1 200 OK\r\n");
             while (going && !m_stopping) {
                 going = sendAll(client, piece);
                 if (m_mode == Mode::EndlessHeaders)
@@ -212,6 +219,22 @@ private:
         }
         case Mode::BadStatusLine:
             sendAll(client, "HTTP/1.1 2x0 OK\r\nContent-Length: 17\r\nConnection: close\r\n\r\ntamberly-check-ok");
+            break;
+        case Mode::Transparent:
+        case Mode::Anonymous:
+        case Mode::Elite:
+            if (line.rfind("CONNECT ", 0) == 0) {
+                if (m_mode == Mode::Transparent) {
+                    sendAll(client, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    break;
+                }
+                sendAll(client, "HTTP/1.1 200 Connection established\r\n\r\n");
+                while (::recv(client, buffer, sizeof buffer, 0) > 0) {
+                }
+                ++m_tunnelsClosed;
+                break;
+            }
+            relay(client, line, head);
             break;
         case Mode::Slow:
             for (auto waited = std::chrono::milliseconds(0); waited < m_delay && !m_stopping;
@@ -223,6 +246,53 @@ private:
             forward(client, line);
         }
         ::shutdown(client, SHUT_RDWR);
+    }
+
+    // The request to 127.0.0.1 with its header lines as they came (plus the mode's own and "Connection: close"),
+    // from the mode's address.
+    void relay(int client, const std::string& line, const std::string& head) {
+        const std::string prefix = "GET http://127.0.0.1:";
+        if (line.compare(0, prefix.size(), prefix) != 0) {
+            sendAll(client, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            return;
+        }
+        const std::size_t portEnd = line.find('/', prefix.size());
+        const std::size_t pathEnd = line.find(' ', portEnd);
+        const int port = std::stoi(line.substr(prefix.size(), portEnd - prefix.size()));
+        const std::size_t headersStart = head.find("\r\n") + 2;
+        std::string headers = head.substr(headersStart, head.find("\r\n\r\n") + 2 - headersStart);
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        ::getpeername(client, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        char peerText[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &peer.sin_addr, peerText, sizeof peerText);
+        if (m_mode == Mode::Transparent)
+            headers += "X-Forwarded-For: " + std::string(peerText) + "\r\n";
+        if (m_mode == Mode::Anonymous)
+            headers += "Via: 1.1 test-proxy\r\n";
+        // One request per connection: the site closes after its answer, whatever a passed-on line asked for.
+        headers += "Connection: close\r\n";
+        const char* from = m_mode == Mode::Transparent ? "127.0.0.2"
+                           : m_mode == Mode::Anonymous ? "127.0.0.3"
+                                                       : "127.0.0.4";
+        const int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::bind(upstream, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0 &&
+            ::connect(upstream, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            sendAll(upstream, "GET " + line.substr(portEnd, pathEnd - portEnd) + " HTTP/1.1\r\n" + headers + "\r\n")) {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::recv(upstream, buffer, sizeof buffer, 0)) > 0)
+                if (!sendAll(client, std::string(buffer, static_cast<std::size_t>(n))))
+                    break;
+        }
+        ::close(upstream);
     }
 
     // "GET http://127.0.0.1:PORT/path HTTP/1.1": the same GET to 127.0.0.1:PORT, its answer relayed back whole.
@@ -259,6 +329,7 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_requests{0};
+    std::atomic<int> m_tunnelsClosed{0};
     std::thread m_acceptor;
     mutable std::mutex m_mutex;
     std::vector<std::thread> m_workers;

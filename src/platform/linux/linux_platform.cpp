@@ -1,6 +1,7 @@
 #include "platform/linux/linux_platform.h"
 
 #include "platform/http_transfer.h"
+#include "platform/linux/user_paths.h"
 
 #include <filesystem>
 #include <stdexcept>
@@ -38,6 +39,10 @@ LinuxPlatform::LinuxPlatform(PlatformSetup setup)
                     setup.leaveDesktopAlone ? DesktopProxyOptions{} : DesktopProxyOptions::fromEnvironment(),
                     m_launcher),
       m_sessionStart(AutostartEntry::defaultPath(), runningProgram()) {}
+
+std::string LinuxPlatform::cacheFolder() {
+    return cacheDir();
+}
 
 std::unique_ptr<Platform> createPlatform(PlatformSetup setup) {
     return std::make_unique<LinuxPlatform>(std::move(setup));

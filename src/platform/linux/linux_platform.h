@@ -23,6 +23,7 @@ public:
     HttpTransfer& transfer() override { return *m_transfer; }
     RandomSource& random() override { return m_random; }
     SessionStart& sessionStart() override { return m_sessionStart; }
+    std::string cacheFolder() override;
 
 private:
     std::unique_ptr<HttpTransfer> m_transfer;

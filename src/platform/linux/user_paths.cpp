@@ -28,4 +28,9 @@ std::string configDir() {
     return (base.empty() ? std::string("/tmp/.config") : base) + "/tamberly";
 }
 
+std::string cacheDir() {
+    const std::string base = xdgBaseDir("XDG_CACHE_HOME", ".cache");
+    return (base.empty() ? std::string("/tmp/.cache") : base) + "/tamberly";
+}
+
 } // namespace tamberly

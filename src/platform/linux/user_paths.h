@@ -16,4 +16,8 @@ std::string xdgBaseDir(const char* variable, const char* fallbackUnderHome);
 /// Not created here: writers create it when they first write.
 std::string configDir();
 
+/// The per-user folder of what the program can find out again: $XDG_CACHE_HOME/tamberly, by default
+/// ~/.cache/tamberly. Not created here.
+std::string cacheDir();
+
 } // namespace tamberly

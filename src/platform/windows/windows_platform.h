@@ -25,6 +25,8 @@ public:
     HttpTransfer& transfer() override { return *m_transfer; }
     RandomSource& random() override { return m_random; }
     SessionStart& sessionStart() override { return m_sessionStart; }
+    /// %LOCALAPPDATA%\Tamberly: the machine's own, never carried to another by a roaming profile.
+    std::string cacheFolder() override;
 
 private:
     InternetSettings m_internetSettings;
