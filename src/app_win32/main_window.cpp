@@ -71,6 +71,20 @@ constexpr struct {
     {ID_SUBMIT_PROXY, Command::SubmitProxy},
     {ID_CHECK_PROXIES, Command::CheckProxies},
     {ID_STOP_CHECK, Command::StopCheck},
+    {ID_USE_FASTEST, Command::UseFastest},
+    {ID_SORT_BY_CHECK, Command::ToggleSortByCheck},
+    {ID_WATCH, Command::ToggleWatch},
+};
+
+// The items that are checked while their setting is on, and the menu of the bar each is in.
+constexpr struct {
+    int menu;
+    int id;
+    Command command;
+} kToggles[] = {
+    {0, ID_START_WITH_SESSION, Command::ToggleStartWithSession},
+    {1, ID_SORT_BY_CHECK, Command::ToggleSortByCheck},
+    {1, ID_WATCH, Command::ToggleWatch},
 };
 
 int screenDpi() {
@@ -89,8 +103,9 @@ HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 
 NOTIFYICONDATAW trayIcon(HWND window) {
     NOTIFYICONDATAW icon{};
-    // The first version's size: every shell takes it, and its mouse messages come whole in lParam.
-    icon.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    // The second version's size: a 128-character tip and balloons; without NIM_SETVERSION its mouse messages still
+    // come whole in lParam.
+    icon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     icon.hWnd = window;
     icon.uID = kTrayIconId;
     return icon;
@@ -115,10 +130,10 @@ bool isDialog(HWND window) {
 } // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run,
-                       std::function<void()> quit, std::function<bool()> startsWithSession)
+                       std::function<void()> quit, std::function<bool(Command)> checked)
     : m_instance(instance), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)),
-      m_startsWithSession(std::move(startsWithSession)), m_dpi(screenDpi()),
-      m_showRequest(InstanceLock::showRequestMessage()), m_taskbarCreated(::RegisterWindowMessageW(L"TaskbarCreated")) {
+      m_checked(std::move(checked)), m_dpi(screenDpi()), m_showRequest(InstanceLock::showRequestMessage()),
+      m_taskbarCreated(::RegisterWindowMessageW(L"TaskbarCreated")) {
     m_icon = loadIcon(instance, SM_CXICON, SM_CYICON);
     m_smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
     NONCLIENTMETRICSW metrics{};
@@ -411,12 +426,17 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
-    case WM_INITMENUPOPUP:
-        // The entry may change outside the program (Task Manager, the installer): its state is read at each opening.
-        if (reinterpret_cast<HMENU>(wParam) == ::GetSubMenu(::GetMenu(m_window), 0))
-            ::CheckMenuItem(reinterpret_cast<HMENU>(wParam), ID_START_WITH_SESSION,
-                            MF_BYCOMMAND | (m_startsWithSession && m_startsWithSession() ? MF_CHECKED : MF_UNCHECKED));
+    case WM_INITMENUPOPUP: {
+        // A toggle's state may change outside the program (Task Manager, the installer, prefs.ini by hand): it is
+        // read at each opening of its menu.
+        const auto menu = reinterpret_cast<HMENU>(wParam);
+        for (const auto& toggle : kToggles) {
+            if (menu == ::GetSubMenu(::GetMenu(m_window), toggle.menu))
+                ::CheckMenuItem(menu, static_cast<UINT>(toggle.id),
+                                MF_BYCOMMAND | (m_checked && m_checked(toggle.command) ? MF_CHECKED : MF_UNCHECKED));
+        }
         break;
+    }
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == m_status) {
             ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_SCROLLBAR));
@@ -508,6 +528,14 @@ void MainWindow::clearMarks() {
     m_list->clearMarks();
 }
 
+void MainWindow::showOrder(std::vector<int> order) {
+    m_list->showOrder(std::move(order));
+}
+
+std::string MainWindow::statusText() const {
+    return narrow(m_statusText);
+}
+
 void MainWindow::setStatus(const std::string& text) {
     m_statusText = widen(text);
     ::SetWindowTextW(m_status, m_statusText.c_str());
@@ -542,9 +570,35 @@ bool MainWindow::showTrayIcon() {
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = m_smallIcon ? m_smallIcon : m_icon;
-    ::lstrcpynW(icon.szTip, kTrayTip, 64);
+    ::lstrcpynW(icon.szTip, m_watchTip.empty() ? kTrayTip : m_watchTip.c_str(), ARRAYSIZE(icon.szTip));
     m_iconShown = ::Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
     return m_iconShown;
+}
+
+void MainWindow::notify(const std::string& text) {
+    // A balloon needs the icon: with the window in sight, the status line says as much.
+    if (!m_iconShown)
+        return;
+    NOTIFYICONDATAW icon = trayIcon(m_window);
+    icon.uFlags = NIF_INFO;
+    icon.dwInfoFlags = NIIF_INFO;
+    ::lstrcpynW(icon.szInfoTitle, kApplicationTitle, ARRAYSIZE(icon.szInfoTitle));
+    ::lstrcpynW(icon.szInfo, widen(text).c_str(), ARRAYSIZE(icon.szInfo));
+    ::Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+void MainWindow::showWatchTip(const std::string& text) {
+    m_watchTip = widen(text);
+    if (!m_iconShown)
+        return; // the icon takes it when it is added
+    NOTIFYICONDATAW icon = trayIcon(m_window);
+    icon.uFlags = NIF_TIP;
+    ::lstrcpynW(icon.szTip, m_watchTip.empty() ? kTrayTip : m_watchTip.c_str(), ARRAYSIZE(icon.szTip));
+    ::Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+std::string MainWindow::trayTip() const {
+    return narrow(m_watchTip.empty() ? std::wstring(kTrayTip) : m_watchTip.substr(0, 127));
 }
 
 void MainWindow::hideToTray() {

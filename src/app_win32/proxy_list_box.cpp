@@ -146,6 +146,8 @@ void ProxyListBox::show(const std::vector<std::string_view>& rows) {
         m_ends.push_back(m_text.size());
     }
     m_marks.clear();
+    m_order.clear();
+    m_shownAt.clear();
     ::SendMessageW(m_box, LB_RESETCONTENT, 0, 0);
     ::SendMessageW(m_box, LB_SETCOUNT, m_ends.size(), 0);
     // From rows to none and back the hint comes and goes.
@@ -160,11 +162,48 @@ std::string_view ProxyListBox::row(int i) const {
     return std::string_view(m_text).substr(start, m_ends[index] - start);
 }
 
+void ProxyListBox::showOrder(std::vector<int> order) {
+    const std::optional<int> entry = selected();
+    std::vector<int> shownAt;
+    if (order.size() == m_ends.size()) {
+        shownAt.assign(order.size(), -1);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            const int stored = order[i];
+            if (stored < 0 || stored >= count() || shownAt[static_cast<std::size_t>(stored)] != -1) {
+                shownAt.clear();
+                break;
+            }
+            shownAt[static_cast<std::size_t>(stored)] = static_cast<int>(i);
+        }
+    }
+    if (shownAt.empty())
+        order.clear();
+    m_order = std::move(order);
+    m_shownAt = std::move(shownAt);
+    if (entry) {
+        ::SendMessageW(m_box, LB_SETCURSEL, static_cast<WPARAM>(shownRow(*entry)), 0);
+    }
+    ::InvalidateRect(m_box, nullptr, TRUE);
+}
+
+int ProxyListBox::storedRow(int shown) const {
+    return m_order.empty() || shown < 0 || shown >= static_cast<int>(m_order.size())
+               ? shown
+               : m_order[static_cast<std::size_t>(shown)];
+}
+
+int ProxyListBox::shownRow(int stored) const {
+    return m_shownAt.empty() || stored < 0 || stored >= static_cast<int>(m_shownAt.size())
+               ? stored
+               : m_shownAt[static_cast<std::size_t>(stored)];
+}
+
 std::optional<int> ProxyListBox::selected() const {
     const LRESULT index = ::SendMessageW(m_box, LB_GETCURSEL, 0, 0);
     if (index == LB_ERR || index >= count())
         return std::nullopt;
-    return static_cast<int>(index);
+    // The entry the user sees selected, whatever order the list is shown in.
+    return storedRow(static_cast<int>(index));
 }
 
 std::optional<int> ProxyListBox::rowAtCursor() const {
@@ -222,7 +261,8 @@ void ProxyListBox::draw(const DRAWITEMSTRUCT& item) const {
     text.left += kPadding;
     text.right -= kPadding;
     constexpr UINT kLine = DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER;
-    if (const RowMark shown = mark(static_cast<int>(item.itemID)); !shown.text.empty()) {
+    const int stored = storedRow(static_cast<int>(item.itemID));
+    if (const RowMark shown = mark(stored); !shown.text.empty()) {
         // The verdict at the right end, greyed for an entry that does not work, yet readable; the entry gives way
         // to it, shortened with "...".
         const std::wstring verdict = widen(shown.text);
@@ -237,7 +277,7 @@ void ProxyListBox::draw(const DRAWITEMSTRUCT& item) const {
         text.right -= (measured.right - measured.left) + 3 * kPadding;
     }
     ::SetTextColor(item.hDC, ::GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
-    const std::wstring shown = widen(std::string(row(static_cast<int>(item.itemID))));
+    const std::wstring shown = widen(std::string(row(stored)));
     ::DrawTextW(item.hDC, shown.c_str(), static_cast<int>(shown.size()), &text, kLine | DT_END_ELLIPSIS);
     if (item.itemState & ODS_FOCUS)
         ::DrawFocusRect(item.hDC, &item.rcItem);

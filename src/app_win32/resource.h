@@ -25,6 +25,9 @@
 #define ID_SUBMIT_PROXY 1028
 #define ID_CHECK_PROXIES 1029
 #define ID_STOP_CHECK 1030
+#define ID_USE_FASTEST 1031
+#define ID_SORT_BY_CHECK 1032
+#define ID_WATCH 1033
 
 // The window's controls.
 #define IDC_STATUS 2001

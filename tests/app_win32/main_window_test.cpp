@@ -2,6 +2,7 @@
 // dialogs, each dialog answered from a second thread as a user would answer it.
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
+#include "app_win32/watch_timer.h"
 #include "commands/check_proxies.h"
 #include "commands/check_results.h"
 #include "core/settings.h"
@@ -271,6 +272,9 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
         {"&Proxy/&Add a new proxy", Command::SubmitProxy},
         {"&Proxy/&Check proxies", Command::CheckProxies},
         {"&Proxy/S&top checking", Command::StopCheck},
+        {"&Proxy/Use &fastest working proxy", Command::UseFastest},
+        {"&Proxy/S&ort by last check", Command::ToggleSortByCheck},
+        {"&Proxy/&Keep me on a working proxy", Command::ToggleWatch},
     };
     EXPECT_EQ(items.size(), expected.size() + 3) << "an item with no command or access key";
     for (const auto& [path, command] : expected) {
@@ -537,6 +541,84 @@ TEST_F(MainWindowTest, CheckProxiesMarksEachRowAndCountsTheWorkingOnesInTheStatu
     }
     EXPECT_FALSE(check.running());
     EXPECT_EQ(textOf(control(IDC_STATUS)), "Check stopped at 0 of 1: 0 work");
+}
+
+TEST_F(MainWindowTest, TheSortedViewShowsRowsInItsOrderWhileCommandsCountStoredRows) {
+    const HWND list = control(IDC_PROXY_LIST);
+    window().showEntries({"a.example:1", "b.example:2", "c.example:3"});
+    ::SendMessageW(list, LB_SETCURSEL, 2, 0);
+    window().showOrder({2, 0, 1});
+    // The entry the user had selected stays selected, now shown first; rows are still counted as stored.
+    EXPECT_EQ(window().selectedRow(), 2);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(window().entry(0), "a.example:1");
+    ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+    EXPECT_EQ(window().selectedRow(), 0) << "the second row shown is the first stored";
+
+    // No order, or one that is no arrangement of the rows: the stored order.
+    for (const std::vector<int>& order : {std::vector<int>{}, std::vector<int>{0, 0, 1}, std::vector<int>{0, 1}}) {
+        window().showOrder({1, 2, 0});
+        ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+        window().showOrder(order);
+        EXPECT_EQ(window().selectedRow(), 1);
+        EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 1);
+    }
+    // New rows drop the order.
+    window().showOrder({2, 0, 1});
+    window().showEntries({"x.example:1", "y.example:2", "z.example:3"});
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    EXPECT_EQ(window().selectedRow(), 0);
+}
+
+TEST_F(MainWindowTest, TheWatchersTipGoesToTheIconCutToItsRecordAndItsOwnComesBack) {
+    window().showWatchTip("Watching first.example:8080: works, 120 ms");
+    EXPECT_EQ(window().trayTip(), "Watching first.example:8080: works, 120 ms");
+    window().hideToTray(); // the icon is added with the watcher's tip, and takes later ones in place
+    window().showWatchTip(std::string(200, 'w'));
+    EXPECT_EQ(window().trayTip(), std::string(127, 'w'));
+    window().notify("Switched to second.example:3128: first.example:8080 stopped working");
+    window().showWatchTip("");
+    EXPECT_EQ(window().trayTip(), ":-)");
+    window().restore();
+}
+
+// Hands the thread's waiting messages on for a while, as the program's loop does.
+void pumpFor(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < until) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(5);
+    }
+}
+
+TEST(Win32WatchTimer, FiresOnceOnTheThreadsLoopAndArmingAgainReplacesTheTimerArmedBefore) {
+    using namespace std::chrono_literals;
+    Win32WatchTimer timer(::GetModuleHandleW(nullptr));
+    std::vector<int> fired;
+    timer.arm(30ms, [&] { fired.push_back(1); });
+    timer.arm(60ms, [&] { fired.push_back(2); });
+    EXPECT_TRUE(fired.empty()) << "fired outside the loop";
+    pumpFor(400ms);
+    EXPECT_EQ(fired, std::vector<int>{2});
+
+    // A timer armed again from its own firing; one disarmed never fires.
+    timer.arm(20ms, [&] {
+        fired.push_back(3);
+        timer.arm(20ms, [&] { fired.push_back(4); });
+    });
+    pumpFor(400ms);
+    timer.arm(20ms, [&] { fired.push_back(5); });
+    timer.disarm();
+    pumpFor(200ms);
+    EXPECT_EQ(fired, (std::vector<int>{2, 3, 4}));
+
+    const auto before = timer.now();
+    ::Sleep(50);
+    EXPECT_GT(timer.now(), before);
 }
 
 TEST(ProxyListBoxColours, ADeadRowsMarkReadsAtLeastAt4_5To1InAnyScheme) {
