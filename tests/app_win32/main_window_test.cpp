@@ -1,10 +1,12 @@
 // The Win32 window in this process under Wine, on the test run's own display: its rows, status line, menus and
 // dialogs, each dialog answered from a second thread as a user would answer it.
+#include "app_win32/app.h"
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
 #include "app_win32/watch_timer.h"
 #include "commands/check_proxies.h"
 #include "commands/check_results.h"
+#include "core/proxy_list_store.h"
 #include "core/settings.h"
 #include "platform/windows/wide_text.h"
 #include "support/temp_dir.h"
@@ -580,6 +582,43 @@ TEST_F(MainWindowTest, TheWatchersTipGoesToTheIconCutToItsRecordAndItsOwnComesBa
     window().showWatchTip("");
     EXPECT_EQ(window().trayTip(), ":-)");
     window().restore();
+}
+
+// The whole program in this process, over the real Internet Settings of the test's Wine prefix: the watcher's timer,
+// its probe over WinHTTP and the window's posted tasks together.
+TEST(Win32App, TheWatcherLeavesADeadProxyInForceForOneThatWorks) {
+    using Mode = test::WinTestProxy::Mode;
+    test::PageServer page({{"/Tamberly/check.php", [] { return test::httpAnswer("tamberly-check-ok"); }}});
+    test::WinTestProxy working(Mode::Elite), dead(Mode::Refusing);
+    test::TempDir dir;
+    Settings settings(dir.file("prefs.ini"));
+    ASSERT_EQ(ProxyListStore(settings).save(dead.entry() + "*" + working.entry() + "*"), "");
+    settings.setValue("Check", "URL", page.url("/Tamberly/check.php"));
+    settings.setBrowserPath("C:\\windows\\notepad.exe");
+    std::optional<App> app;
+    try {
+        app.emplace(::GetModuleHandleW(nullptr), settings);
+    } catch (const std::runtime_error& error) {
+        GTEST_SKIP() << error.what() << " (needs the display of scripts/test-windows)";
+    }
+    const HWND window = app->window().handle();
+    const auto statusUntil = [&](const std::string& part) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (app->window().statusText().find(part) == std::string::npos && std::chrono::steady_clock::now() < until)
+            pumpMessages(app->window());
+        return app->window().statusText();
+    };
+
+    ::SendMessageW(::GetDlgItem(window, IDC_PROXY_LIST), LB_SETCURSEL, 0, 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_USE_SELECTED, 0), 0);
+    EXPECT_THAT(app->window().statusText(), HasSubstr(dead.entry()));
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_WATCH, 0), 0);
+    EXPECT_THAT(statusUntil("now using"), HasSubstr("now using " + working.entry()));
+    EXPECT_THAT(app->window().trayTip(), HasSubstr(working.entry()));
+
+    // The prefix's proxy goes back off for the tests after this one.
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_WATCH, 0), 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_TURN_PROXY_OFF, 0), 0);
 }
 
 // Hands the thread's waiting messages on for a while, as the program's loop does.
