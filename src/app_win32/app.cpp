@@ -23,12 +23,13 @@ App::App(HINSTANCE instance, Settings& settings, bool hidden)
               m_commands.abandonCheck();
               ::PostQuitMessage(0);
           },
-          [this] { return m_commands.startsWithSession(); }),
+          [this](Command command) { return checked(command); }),
       // While a request waits, the window's keys still work.
       m_platform(createPlatform(
           {folderOf(settings.path()), settings.leaveDesktopAlone(),
            std::make_unique<WinInetTransfer>([this](MSG& message) { return m_window.preTranslate(message); })})),
-      m_commands(m_window, *m_platform, settings) {
+      m_watchTimer(instance), m_probe(settings, m_window.post()),
+      m_commands(m_window, *m_platform, settings, m_window.post(), {&m_watchTimer, &m_probe}) {
     m_commands.startUp();
     if (hidden)
         m_window.startHidden();
@@ -37,5 +38,18 @@ App::App(HINSTANCE instance, Settings& settings, bool hidden)
 }
 
 App::~App() = default;
+
+bool App::checked(Command command) const {
+    switch (command) {
+    case Command::ToggleStartWithSession:
+        return m_commands.startsWithSession();
+    case Command::ToggleSortByCheck:
+        return m_commands.sortedByCheck();
+    case Command::ToggleWatch:
+        return m_commands.watching();
+    default:
+        return false;
+    }
+}
 
 } // namespace tamberly::win32

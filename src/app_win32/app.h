@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app_win32/main_window.h"
+#include "app_win32/watch_timer.h"
+#include "commands/check_probe.h"
 #include "commands/commands.h"
 
 #include <memory>
@@ -27,10 +29,16 @@ public:
     MainWindow& window() { return m_window; }
 
 private:
+    // Whether the item of a toggling command is checked now.
+    bool checked(Command command) const;
+
     // The window first: the platform's HTTP client offers it its keys, and the commands work on it. Its clicks reach
     // the commands only from the message loop, once all three are made.
     MainWindow m_window;
     std::unique_ptr<Platform> m_platform;
+    // The watcher's timer and probe, before the commands that use them.
+    Win32WatchTimer m_watchTimer;
+    CheckProbe m_probe;
     Commands m_commands;
 };
 

@@ -11,6 +11,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -47,6 +48,8 @@ constexpr UINT kStatusFormat = DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDT
 // message).
 constexpr UINT kTrayIconId = 1;
 constexpr UINT kTrayMessage = WM_APP + 1;
+// A task posted from another thread (the proxy check's results): lParam owns a std::function<void()>.
+constexpr UINT kPostedTask = WM_APP + 2;
 constexpr const wchar_t* kTrayTip = L":-)";
 
 // The menu items that are commands; "Hide" and "Quit" are the window's own.
@@ -66,6 +69,22 @@ constexpr struct {
     {ID_SHOW_CURRENT_PROXY, Command::ShowCurrentProxy},
     {ID_REPORT_DEAD_PROXY, Command::ReportDeadProxy},
     {ID_SUBMIT_PROXY, Command::SubmitProxy},
+    {ID_CHECK_PROXIES, Command::CheckProxies},
+    {ID_STOP_CHECK, Command::StopCheck},
+    {ID_USE_FASTEST, Command::UseFastest},
+    {ID_SORT_BY_CHECK, Command::ToggleSortByCheck},
+    {ID_WATCH, Command::ToggleWatch},
+};
+
+// The items that are checked while their setting is on, and the menu of the bar each is in.
+constexpr struct {
+    int menu;
+    int id;
+    Command command;
+} kToggles[] = {
+    {0, ID_START_WITH_SESSION, Command::ToggleStartWithSession},
+    {1, ID_SORT_BY_CHECK, Command::ToggleSortByCheck},
+    {1, ID_WATCH, Command::ToggleWatch},
 };
 
 int screenDpi() {
@@ -84,8 +103,9 @@ HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 
 NOTIFYICONDATAW trayIcon(HWND window) {
     NOTIFYICONDATAW icon{};
-    // The first version's size: every shell takes it, and its mouse messages come whole in lParam.
-    icon.cbSize = NOTIFYICONDATAW_V1_SIZE;
+    // The second version's size: a 128-character tip and balloons; without NIM_SETVERSION its mouse messages still
+    // come whole in lParam.
+    icon.cbSize = NOTIFYICONDATAW_V2_SIZE;
     icon.hWnd = window;
     icon.uID = kTrayIconId;
     return icon;
@@ -110,10 +130,10 @@ bool isDialog(HWND window) {
 } // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run,
-                       std::function<void()> quit, std::function<bool()> startsWithSession)
+                       std::function<void()> quit, std::function<bool(Command)> checked)
     : m_instance(instance), m_settings(settings), m_run(std::move(run)), m_quit(std::move(quit)),
-      m_startsWithSession(std::move(startsWithSession)), m_dpi(screenDpi()),
-      m_showRequest(InstanceLock::showRequestMessage()), m_taskbarCreated(::RegisterWindowMessageW(L"TaskbarCreated")) {
+      m_checked(std::move(checked)), m_dpi(screenDpi()), m_showRequest(InstanceLock::showRequestMessage()),
+      m_taskbarCreated(::RegisterWindowMessageW(L"TaskbarCreated")) {
     m_icon = loadIcon(instance, SM_CXICON, SM_CYICON);
     m_smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
     NONCLIENTMETRICSW metrics{};
@@ -172,6 +192,10 @@ MainWindow::MainWindow(HINSTANCE instance, Settings& settings, std::function<voi
 
 MainWindow::~MainWindow() {
     if (m_window) {
+        // Tasks posted and never run are freed, not run: what they report to may be gone.
+        MSG message;
+        while (::PeekMessageW(&message, m_window, kPostedTask, kPostedTask, PM_REMOVE))
+            delete reinterpret_cast<std::function<void()>*>(message.lParam);
         NOTIFYICONDATAW icon = trayIcon(m_window);
         ::Shell_NotifyIconW(NIM_DELETE, &icon);
         ::DestroyWindow(m_window);
@@ -308,6 +332,11 @@ bool MainWindow::preTranslate(MSG& message) {
         return true;
     // The program's own settings dialogs are not modal: their keys come through here too.
     const HWND root = message.hwnd ? ::GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    // Esc stops a check from anywhere in the window, with the menu closed; in a dialog it is the dialog's.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && root == m_window) {
+        m_run(Command::StopCheck);
+        return true;
+    }
     if (root && root != m_window && ::GetWindow(root, GW_OWNER) == m_window && isDialog(root))
         return ::IsDialogMessageW(root, &message) != FALSE;
     return ::IsDialogMessageW(m_window, &message) != FALSE;
@@ -344,6 +373,11 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         if (wParam == kTrayIconId)
             trayActivated(static_cast<int>(lParam));
         return 0;
+    case kPostedTask: {
+        const std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lParam));
+        (*task)();
+        return 0;
+    }
     case WM_DRAWITEM:
         if (wParam == IDC_PROXY_LIST && m_list) {
             m_list->draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -392,12 +426,17 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
-    case WM_INITMENUPOPUP:
-        // The entry may change outside the program (Task Manager, the installer): its state is read at each opening.
-        if (reinterpret_cast<HMENU>(wParam) == ::GetSubMenu(::GetMenu(m_window), 0))
-            ::CheckMenuItem(reinterpret_cast<HMENU>(wParam), ID_START_WITH_SESSION,
-                            MF_BYCOMMAND | (m_startsWithSession && m_startsWithSession() ? MF_CHECKED : MF_UNCHECKED));
+    case WM_INITMENUPOPUP: {
+        // A toggle's state may change outside the program (Task Manager, the installer, prefs.ini by hand): it is
+        // read at each opening of its menu.
+        const auto menu = reinterpret_cast<HMENU>(wParam);
+        for (const auto& toggle : kToggles) {
+            if (menu == ::GetSubMenu(::GetMenu(m_window), toggle.menu))
+                ::CheckMenuItem(menu, static_cast<UINT>(toggle.id),
+                                MF_BYCOMMAND | (m_checked && m_checked(toggle.command) ? MF_CHECKED : MF_UNCHECKED));
+        }
         break;
+    }
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == m_status) {
             ::SetBkColor(reinterpret_cast<HDC>(wParam), ::GetSysColor(COLOR_SCROLLBAR));
@@ -455,6 +494,16 @@ void MainWindow::command(int id, int notification, HWND control) {
     }
 }
 
+std::function<void(std::function<void()>)> MainWindow::post() {
+    const HWND window = m_window;
+    return [window](std::function<void()> task) {
+        auto owned = std::make_unique<std::function<void()>>(std::move(task));
+        // The message owns the task once it is posted; a window that is gone takes none.
+        if (::PostMessageW(window, kPostedTask, 0, reinterpret_cast<LPARAM>(owned.get())))
+            owned.release();
+    };
+}
+
 void MainWindow::showEntries(const std::vector<std::string_view>& rows) {
     m_list->show(rows);
 }
@@ -477,6 +526,14 @@ void MainWindow::showMarks(std::vector<RowMark> marks) {
 
 void MainWindow::clearMarks() {
     m_list->clearMarks();
+}
+
+void MainWindow::showOrder(std::vector<int> order) {
+    m_list->showOrder(std::move(order));
+}
+
+std::string MainWindow::statusText() const {
+    return narrow(m_statusText);
 }
 
 void MainWindow::setStatus(const std::string& text) {
@@ -513,9 +570,35 @@ bool MainWindow::showTrayIcon() {
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = m_smallIcon ? m_smallIcon : m_icon;
-    ::lstrcpynW(icon.szTip, kTrayTip, 64);
+    ::lstrcpynW(icon.szTip, m_watchTip.empty() ? kTrayTip : m_watchTip.c_str(), ARRAYSIZE(icon.szTip));
     m_iconShown = ::Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
     return m_iconShown;
+}
+
+void MainWindow::notify(const std::string& text) {
+    // A balloon needs the icon: with the window in sight, the status line says as much.
+    if (!m_iconShown)
+        return;
+    NOTIFYICONDATAW icon = trayIcon(m_window);
+    icon.uFlags = NIF_INFO;
+    icon.dwInfoFlags = NIIF_INFO;
+    ::lstrcpynW(icon.szInfoTitle, kApplicationTitle, ARRAYSIZE(icon.szInfoTitle));
+    ::lstrcpynW(icon.szInfo, widen(text).c_str(), ARRAYSIZE(icon.szInfo));
+    ::Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+void MainWindow::showWatchTip(const std::string& text) {
+    m_watchTip = widen(text);
+    if (!m_iconShown)
+        return; // the icon takes it when it is added
+    NOTIFYICONDATAW icon = trayIcon(m_window);
+    icon.uFlags = NIF_TIP;
+    ::lstrcpynW(icon.szTip, m_watchTip.empty() ? kTrayTip : m_watchTip.c_str(), ARRAYSIZE(icon.szTip));
+    ::Shell_NotifyIconW(NIM_MODIFY, &icon);
+}
+
+std::string MainWindow::trayTip() const {
+    return narrow(m_watchTip.empty() ? std::wstring(kTrayTip) : m_watchTip.substr(0, 127));
 }
 
 void MainWindow::hideToTray() {

@@ -25,10 +25,10 @@ public:
 
     /// Makes the window and its controls, not shown yet; throws std::runtime_error, saying why, when the system
     /// makes no window. settings holds the window's size; run carries out a command; quit ends the program;
-    /// startsWithSession tells whether "Start with the session" is checked. None is called before the message loop
-    /// runs.
+    /// checked tells whether the item of a toggling command ("Start with the session", "Sort by last check", "Keep me
+    /// on a working proxy") is checked. None is called before the message loop runs.
     MainWindow(HINSTANCE instance, Settings& settings, std::function<void(Command)> run, std::function<void()> quit,
-               std::function<bool()> startsWithSession = {});
+               std::function<bool(Command)> checked = {});
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -41,6 +41,11 @@ public:
     /// handled the message.
     bool preTranslate(MSG& message);
 
+    /// Runs a task later on the window's thread, from any thread: the commands' way back from the proxy check.
+    std::function<void(std::function<void()>)> post();
+    /// The proxy list, as it shows the rows and their marks.
+    const ProxyListBox& list() const { return *m_list; }
+
     // The view.
     void showEntries(const std::vector<std::string_view>& rows) override;
     int entryCount() const override;
@@ -48,7 +53,15 @@ public:
     std::optional<int> selectedRow() const override;
     void showMarks(std::vector<RowMark> marks) override;
     void clearMarks() override;
+    void showOrder(std::vector<int> order) override;
     void setStatus(const std::string& text) override;
+    std::string statusText() const override;
+    /// A balloon from the notification-area icon, where it is shown.
+    void notify(const std::string& text) override;
+    /// The icon's tool tip while the proxy is watched (up to 127 characters); the empty text gives it its own.
+    void showWatchTip(const std::string& text) override;
+    /// The icon's tool tip as it is given to the notification area.
+    std::string trayTip() const;
     void tell(const std::string& text, const std::string& title = {}) override;
     Answer ask(const std::string& question, const std::string& title) override;
     std::optional<std::string> askText(const std::string& prompt, const std::string& title) override;
@@ -96,7 +109,7 @@ private:
     Settings& m_settings;
     std::function<void(Command)> m_run;
     std::function<void()> m_quit;
-    std::function<bool()> m_startsWithSession;
+    std::function<bool(Command)> m_checked;
     int m_dpi = 96;
     HICON m_icon = nullptr;
     HICON m_smallIcon = nullptr;
@@ -108,6 +121,8 @@ private:
     HWND m_useAndLaunch = nullptr;
     HWND m_status = nullptr;
     std::wstring m_statusText;
+    /// The icon's tool tip while watching; empty for its own.
+    std::wstring m_watchTip;
     std::optional<ProxyListBox> m_list;
     /// The client area as last written (or as it opened), at 96 dpi.
     WindowSize m_savedSize;

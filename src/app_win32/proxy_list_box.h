@@ -29,17 +29,29 @@ public:
     ProxyListBox& operator=(const ProxyListBox&) = delete;
 
     HWND handle() const { return m_box; }
-    /// Replaces every row in one go; the selection, the scroll position and the marks go with the old rows.
+    /// Replaces every row in one go; the selection, the scroll position, the marks and the order go with the old
+    /// rows.
     void show(const std::vector<std::string_view>& rows);
+    /// Shows the rows in order: shown row i is stored row order[i]; an order that is no arrangement of the rows (the
+    /// empty one) shows them as stored. The selected entry stays selected. Every other call counts stored rows.
+    void showOrder(std::vector<int> order);
     int count() const { return static_cast<int>(m_ends.size()); }
     /// Row i's text; the empty text when there is no row i.
     std::string_view row(int i) const;
+    /// The selected entry's stored row.
     std::optional<int> selected() const;
     /// The row under the mouse as the last message found it; nullopt over the blank below the rows.
     std::optional<int> rowAtCursor() const;
     /// Row i gets marks[i], drawn at its right end; rows beyond the marks get none.
     void showMarks(std::vector<RowMark> marks);
     void clearMarks();
+    /// The mark row i shows: its verdict, else kNotAProxyAddress for a row that is no proxy address, else none.
+    RowMark mark(int i) const;
+    /// The colour a dead row's mark is drawn in: the grey text's, moved toward the text's own colour until it reads
+    /// at a contrast of at least 4.5:1 on the background.
+    static COLORREF deadColour(COLORREF grey, COLORREF text, COLORREF background);
+    /// The contrast ratio of two colours, from 1 to 21.
+    static double contrast(COLORREF a, COLORREF b);
     /// Paints one row.
     void draw(const DRAWITEMSTRUCT& item) const;
 
@@ -48,11 +60,18 @@ private:
     /// Paints the empty box with its hint on dc.
     void paintHint(HDC dc) const;
 
+    /// The stored row shown at place i, and the place stored row i is shown at.
+    int storedRow(int shown) const;
+    int shownRow(int stored) const;
+
     HWND m_box;
     std::string m_text;
     /// Where each row ends in m_text; row i starts where row i - 1 ends.
     std::vector<std::size_t> m_ends;
     std::vector<RowMark> m_marks;
+    /// Empty while the rows are shown as stored.
+    std::vector<int> m_order;
+    std::vector<int> m_shownAt;
 };
 
 } // namespace tamberly::win32

@@ -23,6 +23,11 @@
 #define ID_SHOW_CURRENT_PROXY 1026
 #define ID_REPORT_DEAD_PROXY 1027
 #define ID_SUBMIT_PROXY 1028
+#define ID_CHECK_PROXIES 1029
+#define ID_STOP_CHECK 1030
+#define ID_USE_FASTEST 1031
+#define ID_SORT_BY_CHECK 1032
+#define ID_WATCH 1033
 
 // The window's controls.
 #define IDC_STATUS 2001

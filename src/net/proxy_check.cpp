@@ -241,34 +241,6 @@ Tunnel tunnelOutcome(const Slot& slot, CURLcode code, bool socks) {
 
 } // namespace
 
-const char* verdictText(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::Works:
-        return "works";
-    case Verdict::Refused:
-        return "refused";
-    case Verdict::UnknownHost:
-        return "unknown host";
-    case Verdict::TimedOut:
-        return "timed out";
-    case Verdict::NeedsPassword:
-        return "needs password";
-    case Verdict::WrongAnswer:
-        return "wrong answer";
-    case Verdict::BadEntry:
-        return "bad entry";
-    }
-    return "?";
-}
-
-std::optional<ProxyEntry> parseCheckEntry(std::string_view entry) {
-    return parseProxyEntry(trim(entry, " \t\r\n")).entry;
-}
-
-std::string proxyUrl(const ProxyEntry& entry) {
-    return (entry.scheme == ProxyScheme::Socks5 ? "socks5h://" : "http://") + entry.hostPort();
-}
-
 ProxyCheck::ProxyCheck(TestPage page, CheckLimits limits) : m_page(std::move(page)), m_limits(limits) {
     m_limits.atOnce = std::max(1, m_limits.atOnce);
 }

@@ -18,14 +18,15 @@ namespace tamberly {
 
 /// What a check found out about one entry.
 enum class Verdict {
-    Works,         // a 2xx answer with the test URL's own body
-    Refused,       // no connection, or the connection closed or failed before any answer
-    UnknownHost,   // the proxy's name did not resolve; nothing was sent
-    TimedOut,      // no whole answer within the time limit
-    NeedsPassword, // the proxy answered 407 (or a SOCKS proxy asked for a login)
-    WrongAnswer,   // an answer, but not a 2xx with the test URL's body (a portal, block or error page), or one that
-                   // breaks HTTP (a malformed status line, a header block too long or never ended)
-    BadEntry,      // not host:port; nothing was sent
+    Works,          // a 2xx answer with the test URL's own body
+    Refused,        // no connection, or the connection closed or failed before any answer
+    UnknownHost,    // the proxy's name did not resolve; nothing was sent
+    TimedOut,       // no whole answer within the time limit
+    NeedsPassword,  // the proxy answered 407 (or a SOCKS proxy asked for a login)
+    WrongAnswer,    // an answer, but not a 2xx with the test URL's body (a portal, block or error page), or one that
+                    // breaks HTTP (a malformed status line, a header block too long or never ended)
+    NotCheckedHere, // a kind of proxy this system's HTTP client cannot use (SOCKS on Windows); nothing was sent
+    BadEntry,       // not host:port; nothing was sent
 };
 
 /// The verdict's word, as the window and tamberly-check show it.

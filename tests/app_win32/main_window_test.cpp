@@ -1,10 +1,16 @@
 // The Win32 window in this process under Wine, on the test run's own display: its rows, status line, menus and
 // dialogs, each dialog answered from a second thread as a user would answer it.
+#include "app_win32/app.h"
 #include "app_win32/main_window.h"
 #include "app_win32/resource.h"
+#include "app_win32/watch_timer.h"
+#include "commands/check_proxies.h"
+#include "commands/check_results.h"
+#include "core/proxy_list_store.h"
 #include "core/settings.h"
 #include "platform/windows/wide_text.h"
 #include "support/temp_dir.h"
+#include "support/winsock_servers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -266,6 +272,11 @@ TEST_F(MainWindowTest, EachMenuItemAndTheButtonRunTheirCommandAndNothingElseDoes
         {"&Proxy/&Show current proxy", Command::ShowCurrentProxy},
         {"&Proxy/Report &dead proxy", Command::ReportDeadProxy},
         {"&Proxy/&Add a new proxy", Command::SubmitProxy},
+        {"&Proxy/&Check proxies", Command::CheckProxies},
+        {"&Proxy/S&top checking", Command::StopCheck},
+        {"&Proxy/Use &fastest working proxy", Command::UseFastest},
+        {"&Proxy/S&ort by last check", Command::ToggleSortByCheck},
+        {"&Proxy/&Keep me on a working proxy", Command::ToggleWatch},
     };
     EXPECT_EQ(items.size(), expected.size() + 3) << "an item with no command or access key";
     for (const auto& [path, command] : expected) {
@@ -310,8 +321,10 @@ TEST_F(MainWindowTest, EnterOnTheListOrTheButtonLaunchesAndDeleteOnTheListOffers
         {IDC_PROXY_LIST, VK_RETURN, {Command::UseSelectedAndLaunch}},
         {IDC_PROXY_LIST, VK_DELETE, {Command::ReportDeadProxy}},
         {IDC_PROXY_LIST, VK_DOWN, {}},
+        {IDC_PROXY_LIST, VK_ESCAPE, {Command::StopCheck}},
         {IDC_USE_AND_LAUNCH, VK_RETURN, {Command::UseSelectedAndLaunch}},
         {IDC_USE_AND_LAUNCH, VK_DELETE, {}},
+        {IDC_USE_AND_LAUNCH, VK_ESCAPE, {Command::StopCheck}},
     };
     for (const auto& c : cases) {
         ::SetFocus(control(c.focus));
@@ -486,6 +499,182 @@ TEST_F(MainWindowTest, MessagesCarryTheApplicationsTitleUnlessGivenOneAndQuestio
         EXPECT_TRUE(answer.found());
         EXPECT_EQ(shown, "Do you want to send a.example:1 as new proxy ?");
     }
+}
+
+TEST_F(MainWindowTest, CheckProxiesMarksEachRowAndCountsTheWorkingOnesInTheStatusLine) {
+    using Mode = test::WinTestProxy::Mode;
+    test::PageServer page({{"/Tamberly/check.php", [] { return test::httpAnswer("tamberly-check-ok"); }}});
+    test::WinTestProxy working(Mode::Elite), login(Mode::AskLogin), refusing(Mode::Refusing), silent(Mode::Silent);
+    settings->setValue("Check", "URL", page.url("/Tamberly/check.php"));
+    CheckResults kept("");
+    CheckProxies check(window(), *settings, kept, window().post(), {.timeLimit = std::chrono::milliseconds(3000)});
+    const auto checkUntil = [&](const std::string& done) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (textOf(control(IDC_STATUS)).rfind(done, 0) != 0 && std::chrono::steady_clock::now() < until) {
+            pumpMessages(window());
+            ::Sleep(10);
+        }
+    };
+
+    const std::string rows[] = {working.entry(), "no proxy here", login.entry(), refusing.entry(),
+                                "socks5://" + working.entry()};
+    window().showEntries({rows[0], rows[1], rows[2], rows[3], rows[4]});
+    EXPECT_EQ(window().list().mark(1), (RowMark{false, kNotAProxyAddress})) << "before any check";
+    check.checkProxies();
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Checking 0 of 5: 0 work");
+    checkUntil("Checked");
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Checked 5: 1 work");
+    const RowMark works = window().list().mark(0);
+    EXPECT_TRUE(works.works);
+    EXPECT_THAT(works.text, ::testing::EndsWith(" ms"));
+    EXPECT_EQ(window().list().mark(1), (RowMark{false, kNotAProxyAddress}));
+    EXPECT_EQ(window().list().mark(2), (RowMark{false, "needs password"}));
+    EXPECT_EQ(window().list().mark(3), (RowMark{false, "refused"}));
+    EXPECT_EQ(window().list().mark(4), (RowMark{false, "not checked here"}));
+    EXPECT_EQ(window().entry(4), rows[4]) << "a row's text stays as it was";
+
+    // A second check asked for while one runs offers to stop it; Yes stops it where it got to.
+    window().showEntries({silent.entry()});
+    check.checkProxies();
+    {
+        DialogAnswer answer("Check proxies", [](HWND box) { press(box, IDYES); });
+        check.checkProxies();
+        EXPECT_TRUE(answer.found());
+    }
+    EXPECT_FALSE(check.running());
+    EXPECT_EQ(textOf(control(IDC_STATUS)), "Check stopped at 0 of 1: 0 work");
+}
+
+TEST_F(MainWindowTest, TheSortedViewShowsRowsInItsOrderWhileCommandsCountStoredRows) {
+    const HWND list = control(IDC_PROXY_LIST);
+    window().showEntries({"a.example:1", "b.example:2", "c.example:3"});
+    ::SendMessageW(list, LB_SETCURSEL, 2, 0);
+    window().showOrder({2, 0, 1});
+    // The entry the user had selected stays selected, now shown first; rows are still counted as stored.
+    EXPECT_EQ(window().selectedRow(), 2);
+    EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(window().entry(0), "a.example:1");
+    ::SendMessageW(list, LB_SETCURSEL, 1, 0);
+    EXPECT_EQ(window().selectedRow(), 0) << "the second row shown is the first stored";
+
+    // No order, or one that is no arrangement of the rows: the stored order.
+    for (const std::vector<int>& order : {std::vector<int>{}, std::vector<int>{0, 0, 1}, std::vector<int>{0, 1}}) {
+        window().showOrder({1, 2, 0});
+        ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+        window().showOrder(order);
+        EXPECT_EQ(window().selectedRow(), 1);
+        EXPECT_EQ(::SendMessageW(list, LB_GETCURSEL, 0, 0), 1);
+    }
+    // New rows drop the order.
+    window().showOrder({2, 0, 1});
+    window().showEntries({"x.example:1", "y.example:2", "z.example:3"});
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    EXPECT_EQ(window().selectedRow(), 0);
+}
+
+TEST_F(MainWindowTest, TheWatchersTipGoesToTheIconCutToItsRecordAndItsOwnComesBack) {
+    window().showWatchTip("Watching first.example:8080: works, 120 ms");
+    EXPECT_EQ(window().trayTip(), "Watching first.example:8080: works, 120 ms");
+    window().hideToTray(); // the icon is added with the watcher's tip, and takes later ones in place
+    window().showWatchTip(std::string(200, 'w'));
+    EXPECT_EQ(window().trayTip(), std::string(127, 'w'));
+    window().notify("Switched to second.example:3128: first.example:8080 stopped working");
+    window().showWatchTip("");
+    EXPECT_EQ(window().trayTip(), ":-)");
+    window().restore();
+}
+
+// The whole program in this process, over the real Internet Settings of the test's Wine prefix: the watcher's timer,
+// its probe over WinHTTP and the window's posted tasks together.
+TEST(Win32App, TheWatcherLeavesADeadProxyInForceForOneThatWorks) {
+    using Mode = test::WinTestProxy::Mode;
+    test::PageServer page({{"/Tamberly/check.php", [] { return test::httpAnswer("tamberly-check-ok"); }}});
+    test::WinTestProxy working(Mode::Elite), dead(Mode::Refusing);
+    test::TempDir dir;
+    Settings settings(dir.file("prefs.ini"));
+    ASSERT_EQ(ProxyListStore(settings).save(dead.entry() + "*" + working.entry() + "*"), "");
+    settings.setValue("Check", "URL", page.url("/Tamberly/check.php"));
+    settings.setBrowserPath("C:\\windows\\notepad.exe");
+    std::optional<App> app;
+    try {
+        app.emplace(::GetModuleHandleW(nullptr), settings);
+    } catch (const std::runtime_error& error) {
+        GTEST_SKIP() << error.what() << " (needs the display of scripts/test-windows)";
+    }
+    const HWND window = app->window().handle();
+    const auto statusUntil = [&](const std::string& part) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (app->window().statusText().find(part) == std::string::npos && std::chrono::steady_clock::now() < until)
+            pumpMessages(app->window());
+        return app->window().statusText();
+    };
+
+    ::SendMessageW(::GetDlgItem(window, IDC_PROXY_LIST), LB_SETCURSEL, 0, 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_USE_SELECTED, 0), 0);
+    EXPECT_THAT(app->window().statusText(), HasSubstr(dead.entry()));
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_WATCH, 0), 0);
+    EXPECT_THAT(statusUntil("now using"), HasSubstr("now using " + working.entry()));
+    EXPECT_THAT(app->window().trayTip(), HasSubstr(working.entry()));
+
+    // The prefix's proxy goes back off for the tests after this one.
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_WATCH, 0), 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_TURN_PROXY_OFF, 0), 0);
+}
+
+// Hands the thread's waiting messages on for a while, as the program's loop does.
+void pumpFor(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < until) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(5);
+    }
+}
+
+TEST(Win32WatchTimer, FiresOnceOnTheThreadsLoopAndArmingAgainReplacesTheTimerArmedBefore) {
+    using namespace std::chrono_literals;
+    Win32WatchTimer timer(::GetModuleHandleW(nullptr));
+    std::vector<int> fired;
+    timer.arm(30ms, [&] { fired.push_back(1); });
+    timer.arm(60ms, [&] { fired.push_back(2); });
+    EXPECT_TRUE(fired.empty()) << "fired outside the loop";
+    pumpFor(400ms);
+    EXPECT_EQ(fired, std::vector<int>{2});
+
+    // A timer armed again from its own firing; one disarmed never fires.
+    timer.arm(20ms, [&] {
+        fired.push_back(3);
+        timer.arm(20ms, [&] { fired.push_back(4); });
+    });
+    pumpFor(400ms);
+    timer.arm(20ms, [&] { fired.push_back(5); });
+    timer.disarm();
+    pumpFor(200ms);
+    EXPECT_EQ(fired, (std::vector<int>{2, 3, 4}));
+
+    const auto before = timer.now();
+    ::Sleep(50);
+    EXPECT_GT(timer.now(), before);
+}
+
+TEST(ProxyListBoxColours, ADeadRowsMarkReadsAtLeastAt4_5To1InAnyScheme) {
+    const struct {
+        COLORREF grey, text, background;
+    } schemes[] = {
+        {RGB(109, 109, 109), RGB(0, 0, 0), RGB(255, 255, 255)},       // today's light scheme: grey already reads
+        {RGB(128, 128, 128), RGB(0, 0, 0), RGB(255, 255, 255)},       // the classic grey, too light on white
+        {RGB(128, 128, 128), RGB(255, 255, 255), RGB(0, 0, 0)},       // high contrast black
+        {RGB(160, 160, 160), RGB(200, 200, 200), RGB(170, 170, 170)}, // a scheme whose own text hardly reads
+    };
+    for (const auto& s : schemes) {
+        const COLORREF dead = ProxyListBox::deadColour(s.grey, s.text, s.background);
+        EXPECT_GE(ProxyListBox::contrast(dead, s.background), 4.5) << std::hex << s.grey << " on " << s.background;
+    }
+    // Grey that already reads stays as it is.
+    EXPECT_EQ(ProxyListBox::deadColour(RGB(109, 109, 109), RGB(0, 0, 0), RGB(255, 255, 255)), RGB(109, 109, 109));
 }
 
 TEST_F(MainWindowTest, AskTextGivesTheLineAsTypedEvenEmptyAndNothingWhenCancelled) {
