@@ -38,8 +38,18 @@ ProbeReport::Direct directFailure(const std::string& why) {
 
 // What the probing thread shares with the window's thread.
 struct CheckProbe::Job {
-    Job(TestPage page, CheckLimits limits) : check(std::move(page), limits) {}
+    Job(TestPage page, CheckLimits limits) : check(page, limits), directCheck(directOnly(page), limits) {}
+    static TestPage directOnly(TestPage page) {
+        page.direct = TestPage::Direct::Only;
+        return page;
+    }
+    void cancel() {
+        check.cancel();
+        directCheck.cancel();
+    }
     ProxyCheck check;
+    // The page without any proxy, asked only after a lone proxy failed: was it the proxy, or the way out?
+    ProxyCheck directCheck;
 };
 
 CheckProbe::CheckProbe(Settings& settings, Post post) : m_settings(settings), m_post(std::move(post)) {}
@@ -52,12 +62,27 @@ void CheckProbe::probe(std::vector<std::string> entries, std::chrono::millisecon
     cancel();
     CheckLimits limits;
     limits.timeLimit = timeLimit;
-    auto job = std::make_shared<Job>(TestPage{m_settings.checkUrl(), m_settings.checkExpect(), {}, {}}, limits);
+    TestPage page{m_settings.checkUrl(), m_settings.checkExpect()};
+    // The proxy in force alone, with a text to look for, is asked without the direct fetch first: one GET an
+    // interval while it works.
+    const bool alone = entries.size() == 1 && !page.expect.empty();
+    if (alone)
+        page.direct = TestPage::Direct::Skip;
+    auto job = std::make_shared<Job>(std::move(page), limits);
     m_job = job;
-    m_worker = std::thread([this, job, entries = std::move(entries), done = std::move(done)]() mutable {
+    m_worker = std::thread([this, job, alone, entries = std::move(entries), done = std::move(done)]() mutable {
         ProxyCheck::Outcome outcome = job->check.run(entries);
         if (outcome.cancelled)
             return;
+        if (alone && outcome.ok && !outcome.results.empty() && outcome.results.front().verdict != Verdict::Works) {
+            const ProxyCheck::Outcome direct = job->directCheck.run({});
+            if (direct.cancelled)
+                return;
+            if (!direct.ok) {
+                outcome.ok = false;
+                outcome.error = direct.error;
+            }
+        }
         ProbeReport report;
         if (!outcome.ok && !entries.empty()) {
             report.direct = directFailure(outcome.error);
@@ -78,7 +103,7 @@ void CheckProbe::probe(std::vector<std::string> entries, std::chrono::millisecon
 
 void CheckProbe::cancel() {
     if (m_job)
-        m_job->check.cancel();
+        m_job->cancel();
     m_job.reset();
     if (m_worker.joinable())
         m_worker.join();

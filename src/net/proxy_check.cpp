@@ -277,7 +277,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         }
         jobEntries[it->second].push_back(i);
     }
-    if (jobs.empty()) {
+    const bool skipDirect = m_page.direct == TestPage::Direct::Skip && !m_page.expect.empty();
+    if (m_page.direct == TestPage::Direct::Only)
+        jobs.clear();
+    else if (jobs.empty()) {
         outcome.ok = !m_cancelled;
         outcome.cancelled = m_cancelled;
         return outcome;
@@ -383,16 +386,19 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
     // and beside it the judge over IPv4 and over IPv6, whose answers give the user's own addresses. Entries start
     // once the page has answered; only their anonymity waits for the judge.
     const std::string& url = m_page.url;
-    std::deque<std::pair<Task, std::size_t>> queue{{Task::DirectPage, 0}};
+    std::deque<std::pair<Task, std::size_t>> queue;
+    if (!skipDirect)
+        queue.emplace_back(Task::DirectPage, 0);
     // Inside a TLS tunnel no proxy's header line reaches the judge: an https judge would call every proxy elite.
-    const bool judgeAsked = equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://");
+    const bool judgeAsked = !skipDirect && m_page.direct != TestPage::Direct::Only &&
+                            equalsIgnoringCase(std::string_view(m_page.judgeUrl).substr(0, 7), "http://");
     int judgesLeft = 0;
     if (judgeAsked) {
         queue.emplace_back(Task::DirectJudge4, 0);
         queue.emplace_back(Task::DirectJudge6, 0);
         judgesLeft = 2;
     }
-    bool pageKnown = false;
+    bool pageKnown = skipDirect;
     std::string direct;
     std::vector<std::string> ownAddresses;
 

@@ -68,6 +68,14 @@ struct TestPage {
     std::string judgeUrl;
     /// The host a working proxy is asked to open a tunnel to (CONNECT host:443). Empty: no tunnel grade.
     std::string tunnelHost;
+
+    /// The fetch without any proxy that comes before the entries'.
+    enum class Direct {
+        First, // fetched first, and it must answer as the page should before any entry is asked
+        Skip,  // not fetched: only with an expected text, since there is no direct body to compare with
+        Only,  // fetched alone: the entries are not asked, and ok tells whether the page answered
+    };
+    Direct direct = Direct::First;
 };
 
 struct CheckLimits {

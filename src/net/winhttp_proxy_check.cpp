@@ -397,7 +397,10 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         }
         jobEntries[it->second].push_back(i);
     }
-    if (jobs.empty()) {
+    const bool skipDirect = m_page.direct == TestPage::Direct::Skip && !m_page.expect.empty();
+    if (m_page.direct == TestPage::Direct::Only)
+        jobs.clear();
+    else if (jobs.empty()) {
         outcome.ok = !m_cancelled;
         outcome.cancelled = m_cancelled;
         return outcome;
@@ -409,7 +412,9 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
         return outcome;
     }
     // A judge or tunnel host WinHTTP cannot take leaves that grade unknown.
-    const auto judgePage = m_page.judgeUrl.empty() ? std::nullopt : crack(m_page.judgeUrl);
+    const auto judgePage = m_page.judgeUrl.empty() || skipDirect || m_page.direct == TestPage::Direct::Only
+                               ? std::nullopt
+                               : crack(m_page.judgeUrl);
     const auto tunnelPage = m_page.tunnelHost.empty() ? std::nullopt : crack("https://" + m_page.tunnelHost + ":443/");
     const std::size_t judgeBodyBytes = std::max(m_limits.maxBodyBytes, m_limits.maxHeaderBytes);
 
@@ -540,7 +545,7 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
     // and the judge, whose answer gives the user's own address.
     std::string direct;
     std::vector<std::string> ownAddresses;
-    {
+    if (!skipDirect) {
         const std::string& url = m_page.url;
         if (!start(Task::DirectPage, 0)) {
             outcome.error = "the test URL " + url + " is not a URL this check can fetch";

@@ -372,8 +372,9 @@ TEST_F(BrowserEndToEndTest, WatchingPutsTheNextProxyInTheGnomeSettingWhenItsProx
         [&] {
             if (pageRequests(second) >= 1)
                 return true;
-            if (opened++ % 5 == 0)
+            if (opened++ % 5 == 0) {
                 EXPECT_TRUE(browser.open("http://tamberly.test/second-" + std::to_string(opened)));
+            }
             return false;
         },
         30s);

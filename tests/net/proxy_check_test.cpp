@@ -206,6 +206,33 @@ TEST_F(ProxyCheckTest, ATestUrlThatDoesNotAnswerRightStopsTheCheckBeforeAnyProxy
     EXPECT_EQ(targetRequests(), before);
 }
 
+TEST_F(ProxyCheckTest, TheDirectFetchCanBeSkippedOrAskedAlone) {
+    TestProxy working(Mode::Forward);
+    TestProxy nothing(Mode::Refusing);
+    // Skipped: only the GET through the proxy reaches the page.
+    TestPage skipped = checkPage();
+    skipped.direct = TestPage::Direct::Skip;
+    int before = targetRequests();
+    auto outcome = ProxyCheck(skipped).run({working.entry()});
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.results.front().verdict, Verdict::Works);
+    EXPECT_EQ(targetRequests(), before + 1);
+    EXPECT_EQ(working.requests(), 1);
+
+    // Alone: the page without any proxy, and no entry asked; ok tells whether it answered.
+    TestPage alone = checkPage();
+    alone.direct = TestPage::Direct::Only;
+    before = targetRequests();
+    outcome = ProxyCheck(alone).run({working.entry()});
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(targetRequests(), before + 1);
+    EXPECT_EQ(working.requests(), 1);
+    alone.url = "http://" + nothing.entry() + "/Tamberly/check.php";
+    outcome = ProxyCheck(alone).run({});
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find("does not answer"), std::string::npos) << outcome.error;
+}
+
 TEST_F(ProxyCheckTest, APageOfTheUsersOwnWorksByItsBodyOrTheTextExpected) {
     TestProxy forward(Mode::Forward), portal(Mode::OwnPage);
     struct Case {
