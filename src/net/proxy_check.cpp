@@ -487,7 +487,9 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
             }
         }
         const bool going = pump([&](Slot& slot, CURLcode code) {
-            JobState& state = states[slot.job];
+            // The direct fetches belong to no entry (and with the direct fetch alone there is none).
+            const bool ofEntry = slot.task == Task::Page || slot.task == Task::Judge || slot.task == Task::Tunnel;
+            JobState* state = ofEntry ? &states[slot.job] : nullptr;
             switch (slot.task) {
             case Task::DirectPage:
                 directPage(slot, code);
@@ -499,32 +501,32 @@ ProxyCheck::Outcome ProxyCheck::run(const std::vector<std::string>& entries, con
                 judgeFetched();
                 break;
             case Task::Page:
-                state.result.verdict = judge(slot, code, m_page, direct);
-                state.result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
-                state.result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
-                if (state.result.verdict == Verdict::Works) {
+                state->result.verdict = judge(slot, code, m_page, direct);
+                state->result.connectMs = millis(slot.easy, CURLINFO_CONNECT_TIME_T);
+                state->result.totalMs = millis(slot.easy, CURLINFO_TOTAL_TIME_T);
+                if (state->result.verdict == Verdict::Works) {
                     if (judgeAsked && judgesLeft > 0) {
                         awaitingJudge.push_back(slot.job);
-                        ++state.pending;
+                        ++state->pending;
                     } else if (!ownAddresses.empty()) {
                         queue.emplace_back(Task::Judge, slot.job);
-                        ++state.pending;
+                        ++state->pending;
                     }
                     if (gradeTunnel) {
                         queue.emplace_back(Task::Tunnel, slot.job);
-                        ++state.pending;
+                        ++state->pending;
                     }
                 }
-                if (state.pending == 0)
+                if (state->pending == 0)
                     report(slot.job);
                 break;
             case Task::Judge:
                 if (const auto seen = judgeAnswer(slot, code))
-                    state.result.anonymity = gradeAnonymity(*seen, ownAddresses);
+                    state->result.anonymity = gradeAnonymity(*seen, ownAddresses);
                 graded(slot.job);
                 break;
             case Task::Tunnel:
-                state.result.tunnel = tunnelOutcome(slot, code, jobs[slot.job].rfind("http://", 0) != 0);
+                state->result.tunnel = tunnelOutcome(slot, code, jobs[slot.job].rfind("http://", 0) != 0);
                 graded(slot.job);
                 break;
             }
